@@ -1,0 +1,120 @@
+#include "connection/measurementlog.h"
+
+#include "connection/connectionrecord.h"
+#include "core/datetime.h"
+
+#include <QDir>
+#include <QFile>
+#include <cmath>
+
+MeasurementLog::MeasurementLog(int pageNumber) : m_pageNumber(pageNumber) {}
+
+MeasurementLog::~MeasurementLog() = default;
+
+QString MeasurementLog::fileNameFor(int hardwareType, int pageNumber, const QString &prefix, const QDateTime &t)
+{
+    const QString extension = hardwareType == hardware::Hd ? QStringLiteral(".TXT")
+                                                           : QStringLiteral(".LW") + QString::number(pageNumber);
+    return prefix + datetime::logFileStamp(t) + extension;
+}
+
+QByteArray MeasurementLog::arxRecord(const QByteArray &frameText)
+{
+    const QByteArray text = frameText.left(108);
+    QByteArray record(kArxRecordSize, '\0');
+    record[0] = char(text.size());
+    std::copy(text.begin(), text.end(), record.begin() + 1);
+    return record;
+}
+
+static double fraction(double days)
+{
+    return days - std::floor(days);
+}
+
+bool MeasurementLog::open(int hardwareType, const QString &directory, const QString &prefix, const QDateTime &now,
+                          QString *error)
+{
+    close();
+    m_hardwareType = hardwareType;
+    m_directory = directory;
+    m_prefix = prefix;
+    switch (hardwareType) {
+    case hardware::Kf71:
+        m_open = true;
+        return true;
+    case hardware::Kx71:
+        return true;
+    default:
+        break;
+    }
+    // The directory is taken as given and joined with one separator, so the
+    // default ".../LOG/" gives a doubled one, which the file system accepts.
+    m_fileName = directory + QLatin1Char('/') + fileNameFor(hardwareType, m_pageNumber, prefix, now);
+    m_file = std::make_unique<QFile>(m_fileName);
+    if (!m_file->open(QIODevice::WriteOnly | QIODevice::Truncate)) {
+        if (error)
+            *error = m_fileName + QStringLiteral(": ") + m_file->errorString();
+        m_file.reset();
+        return false;
+    }
+    m_open = true;
+    if (hardwareType == hardware::Hd) {
+        m_mark = now.time().hour();
+        return writeAll("DATE,TIME,TOTAL PEAK,TOTAL AVE,TOTAL MIN\r\n", error);
+    }
+    m_mark = fraction(datetime::toDays(now) - 1.0 / 6.0);
+    return true;
+}
+
+void MeasurementLog::close()
+{
+    if (m_file) {
+        m_file->close();
+        m_file.reset();
+    }
+    m_open = false;
+}
+
+bool MeasurementLog::writeAll(const QByteArray &bytes, QString *error)
+{
+    if (!m_file)
+        return true;
+    if (m_file->write(bytes) != bytes.size() || !m_file->flush()) {
+        if (error)
+            *error = m_fileName + QStringLiteral(": ") + m_file->errorString();
+        close();
+        return false;
+    }
+    return true;
+}
+
+bool MeasurementLog::logArxRecord(const QByteArray &frameText, const QDateTime &stamp, const QDateTime &now,
+                                  bool enabled, QString *error)
+{
+    const double d = fraction(datetime::toDays(stamp) - 1.0 / 6.0);
+    const QByteArray record = arxRecord(frameText);
+    bool ok = true;
+    if (d < m_mark && m_open) {
+        // 04:00 has passed since the last record: a new file for the new day.
+        close();
+        ok = open(m_hardwareType, m_directory, m_prefix, now, error);
+    }
+    if (ok && enabled && m_open)
+        ok = writeAll(record, error);
+    m_mark = d;
+    return ok;
+}
+
+bool MeasurementLog::logHdLine(const QDateTime &now, bool enabled, QString *error)
+{
+    const int s = now.time().msecsSinceStartOfDay() / 1000;
+    bool ok = true;
+    if (s != int(m_mark) && enabled && m_open) {
+        const QByteArray line = now.date().toString(QStringLiteral("M/d/yyyy")).toLatin1() + ','
+            + now.time().toString(QStringLiteral("HH:mm:ss")).toLatin1() + "\r\n";
+        ok = writeAll(line, error);
+    }
+    m_mark = s;
+    return ok;
+}

@@ -1,0 +1,55 @@
+#pragma once
+// The protocol session of one hardware type, driven by its page's timer.
+// A step either sends or counts ticks; nothing waits.
+#include "connection/connectionrecord.h"
+
+#include <QList>
+#include <memory>
+
+class ConnectionPage;
+
+class Session {
+public:
+    explicit Session(ConnectionPage &page) : m_page(page) {}
+    virtual ~Session() = default;
+
+    // One step of the machine of the current phase.
+    virtual void tick() = 0;
+    // The network link delivered bytes (sessions that read inside the event).
+    virtual void onSocketRead() {}
+
+    // Buttons. Connect closes an open link and opens it again; Disconnect
+    // closes it (sessions send their log-off first).
+    virtual void connectButton();
+    virtual void disconnectButton();
+    // The main window is closing.
+    virtual void requestShutdown();
+
+    // OpenLink() is starting a new connection: forget what the unit reported.
+    virtual void linkOpening() {}
+
+    // Rows of the hardware list for the units found present, in display order.
+    virtual QList<HardwareRow> hardwareRows() const { return {}; }
+    virtual QString hardwareThirdColumn() const;
+
+    // A relay client's unit command; see RelaySource::queueUnitCommand.
+    virtual bool queueUnitCommand(const QByteArray &text);
+    virtual QByteArray kxStoredFrame(char selector) const;
+
+    // The password-change machine (ARX only).
+    virtual void startPasswordChange() {}
+
+protected:
+    ConnectionPage &m_page;
+};
+
+// A session that does nothing on a tick: for a hardware type whose protocol
+// is not available in this build.
+class IdleSession : public Session {
+public:
+    using Session::Session;
+    void tick() override {}
+};
+
+// Creates the session of the hardware type (0 ARX, 1 KX-71, 2 HD, 3 KF-71).
+std::unique_ptr<Session> createSession(int hardwareType, ConnectionPage &page);

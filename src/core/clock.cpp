@@ -1,0 +1,7 @@
+#include "core/clock.h"
+
+SystemClock &SystemClock::instance()
+{
+    static SystemClock clock;
+    return clock;
+}

@@ -1,0 +1,93 @@
+#include "link/networklink.h"
+
+#include "core/socketerrors.h"
+
+#include <QHostInfo>
+#include <QTcpSocket>
+
+NetworkLink::NetworkLink(QObject *parent) : QObject(parent), m_socket(new QTcpSocket(this))
+{
+    m_socket->setReadBufferSize(kReadBuffer);
+    connect(m_socket, &QTcpSocket::connected, this, &NetworkLink::connected);
+    connect(m_socket, &QTcpSocket::readyRead, this, &NetworkLink::readyRead);
+    connect(m_socket, &QTcpSocket::errorOccurred, this, [this](QAbstractSocket::SocketError error) {
+        const int code = socketerrors::winsockCode(error);
+        emit failed(code, socketerrors::messageText(code));
+    });
+}
+
+NetworkLink::~NetworkLink() = default;
+
+// Addresses are kept zero-padded ("192.168.001.010"); each part is meant in decimal.
+static QString plainAddress(const QString &address)
+{
+    const QStringList parts = address.trimmed().split(QLatin1Char('.'));
+    if (parts.size() != 4)
+        return address.trimmed();
+    QStringList out;
+    for (const QString &part : parts) {
+        bool ok = false;
+        const int value = part.toInt(&ok, 10);
+        if (!ok || value < 0 || value > 255)
+            return address.trimmed();
+        out << QString::number(value);
+    }
+    return out.join(QLatin1Char('.'));
+}
+
+void NetworkLink::open(const QString &address, quint16 port, const QString &hostName)
+{
+    m_socket->abort();
+    m_socket->connectToHost(hostName.isEmpty() ? plainAddress(address) : hostName.trimmed(), port);
+}
+
+void NetworkLink::close()
+{
+    m_socket->abort();
+}
+
+bool NetworkLink::isActive() const
+{
+    return m_socket->state() != QAbstractSocket::UnconnectedState;
+}
+
+void NetworkLink::send(const QByteArray &bytes)
+{
+    if (m_socket->state() == QAbstractSocket::ConnectedState)
+        m_socket->write(bytes);
+}
+
+QByteArray NetworkLink::readSome(int max)
+{
+    return max > 0 ? m_socket->read(max) : QByteArray();
+}
+
+int NetworkLink::bytesWaiting() const
+{
+    return int(m_socket->bytesAvailable());
+}
+
+QString NetworkLink::localHost() const
+{
+    return QHostInfo::localHostName();
+}
+
+QString NetworkLink::localAddress() const
+{
+    return m_socket->localAddress().toString();
+}
+
+QString NetworkLink::localPort() const
+{
+    return QString::number(m_socket->localPort());
+}
+
+QString NetworkLink::remoteAddress() const
+{
+    return m_socket->peerAddress().toString();
+}
+
+QString NetworkLink::remotePort() const
+{
+    return QString::number(m_socket->peerPort());
+}

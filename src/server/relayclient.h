@@ -1,0 +1,30 @@
+#pragma once
+// What a relay server keeps for one connected client, from its connect event
+// to its disconnect.
+#include "server/changequeue.h"
+#include "server/messageassembly.h"
+
+#include <QDateTime>
+#include <QString>
+
+class QTcpSocket;
+
+struct RelayClient {
+    RelayClient(QTcpSocket *s, char terminator, bool arx) : socket(s), assembler(terminator, arx) {}
+
+    QTcpSocket *socket;
+    bool arxHalted = true;
+    bool hdHalted = true;
+    bool kfHalted = true;
+    int level = 1;             // 0 none (ignored), 1 Observer, 2 Operator, 3 Supervisor
+    bool loggedIn = false;     // a log-in succeeded (needed when authentication is required)
+    int activity = 0;          // records sent since the last list refresh; -1 = KX-71 client identified
+    qint32 clientPort = 0;     // identity in the change queues
+    ChangeQueue changeQueue;
+    MessageAssembler assembler;
+    QString address;           // dotted address of the peer
+    QString hostName;          // from the reverse look-up; empty until it answers
+    bool lookupStarted = false;
+    QDateTime overCapSince;    // when its unsent bytes first stayed above the cap
+    quint64 id = 0;            // stable identity for the client list rows
+};

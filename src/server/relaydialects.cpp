@@ -1,0 +1,152 @@
+// What a relay server answers its clients, in the dialect of its source:
+// ARX byte messages, HD/KF-71 text lines, or KX-71 analyzer requests.
+#include "server/relayserver.h"
+
+#include "connection/relaysource.h"
+#include "core/messagelog.h"
+#include "server/arxtranslation.h"
+#include "server/relayclient.h"
+
+#include <QTcpSocket>
+
+namespace {
+
+constexpr char kArxEnd = char(0xFF);
+constexpr int kKxFrameBytes = 356;
+
+} // namespace
+
+void RelayServer::applyLogin(RelayClient &client, const QByteArray &text, char terminator)
+{
+    const LoginResult result = checkLogin(m_users, text);
+    client.level = result.level;
+    client.loggedIn = result.level > 0;
+    if (!result.reply.isEmpty())
+        reply(client, result.reply + terminator);
+    if (result.level == 0)
+        m_log.log(pageName(),
+                  QStringLiteral(" Failed login from ") + client.address + QLatin1Char(':')
+                      + QString::number(client.clientPort),
+                  LogLevel::Status);
+}
+
+void RelayServer::handleArx(RelayClient &client, const QByteArray &m)
+{
+    if (client.level <= 0 || m.isEmpty())
+        return;
+    // Until a log-in succeeds, a server that requires one answers only the
+    // hello and the log-in itself.
+    const bool gated = m_settings.requireAuth && !client.loggedIn;
+    const quint8 code = quint8(m.at(0));
+    if (gated && code > 1)
+        return;
+    switch (code) {
+    case 0:
+        applyLogin(client, m.mid(1, m.size() - 2), kArxEnd);
+        return;
+    case 1:
+        if (m_settings.requireAuth) {
+            reply(client, QByteArrayLiteral("SPASSWORD") + kArxEnd);
+        } else {
+            client.level = 3;
+            reply(client, QByteArrayLiteral("SVALID SUPERVISOR") + kArxEnd);
+        }
+        return;
+    case 3: client.arxHalted = true; return;
+    case 4: client.arxHalted = false; return;
+    case 5: reply(client, QByteArrayLiteral("GOOD CHECKSUM") + kArxEnd); return;
+    case 7: {
+        RelaySource *src = commandSource();
+        reply(client, (src ? src->modelId() : QByteArray()) + kArxEnd);
+        return;
+    }
+    case 2:
+    case 6:
+        return;
+    default:
+        break;
+    }
+    RelaySource *src = commandSource();
+    if (!src)
+        return;
+    const QByteArray command = arxtranslation::translate(src->unitFamily(), client.level, m);
+    if (!command.isEmpty())
+        src->queueUnitCommand(command);
+}
+
+void RelayServer::handleLine(RelayClient &client, const QByteArray &line)
+{
+    if (client.level <= 0 || line.size() <= 2)
+        return;
+    const bool kf = m_sourceType == 3;
+    bool &halted = kf ? client.kfHalted : client.hdHalted;
+    const QByteArray k = line.left(2);
+    const bool gated = m_settings.requireAuth && !client.loggedIn;
+    if (gated && k != "SC" && k != "SP")
+        return;
+
+    if (k == "SC") {
+        if (m_settings.requireAuth) {
+            reply(client, QByteArrayLiteral("SPASSWORD\r"));
+        } else {
+            client.level = 3;
+            reply(client, QByteArrayLiteral("SVALID SUPERVISOR\r"));
+        }
+    } else if (k == "SD") {
+        halted = false;
+    } else if (k == "UI") {
+        RelaySource *src = commandSource();
+        reply(client, (src ? src->identLine() : QByteArray()) + '\r');
+    } else if (k == "HD") {
+        halted = true;
+    } else if (k == "SP") {
+        applyLogin(client, line.mid(2, line.size() - 3), '\r');
+    }
+
+    if (client.level < 2)
+        return;
+    if (k == "CC" || k == "PB") {
+        if (RelaySource *src = commandSource())
+            src->queueUnitCommand(line);
+        if (k == "CC")
+            queueChange(client, line);
+    }
+}
+
+void RelayServer::handleKx(RelayClient &client, QByteArray text)
+{
+    if (text.isEmpty())
+        return;
+    const qsizetype marker = text.indexOf("\xF0\xF1");
+    if (marker >= 0)
+        text.remove(marker, 2);
+    RelaySource *src = commandSource();
+    static const QByteArray kEnd("\xF0\xF1", 2);
+    if (text == "T\r") {
+        reply(client, (src ? src->kxTypeReply() : QByteArray()) + kEnd);
+        client.activity = -1;
+        return;
+    }
+    if (text == "U\r") {
+        reply(client, (src ? src->kxVersionReply() : QByteArray()) + kEnd);
+        client.activity = -1;
+        return;
+    }
+    const char f = text.at(0);
+    if (f != 'D' && f != 'M' && f != 'V' && f != 'H')
+        return;
+    const char d = text.size() > 1 ? text.at(1) : '\0';
+    if (src && d >= '1' && d <= '4') {
+        const QByteArray frame = src->kxStoredFrame(d).left(kKxFrameBytes);
+        if (!frame.isEmpty())
+            reply(client, frame);
+    }
+    if (f != 'D' && src) {
+        // The analyzer session puts its own data-mode digit back in place.
+        QByteArray command = text;
+        if (command.size() > 1)
+            command.remove(1, 1);
+        src->queueUnitCommand(command);
+    }
+    ++client.activity;
+}

@@ -1,0 +1,424 @@
+#include "server/relayserver.h"
+
+#include "connection/relaysource.h"
+#include "connection/relaystore.h"
+#include "core/clock.h"
+#include "core/messagelog.h"
+#include "core/socketerrors.h"
+#include "server/relayclient.h"
+
+#include <QHostInfo>
+#include <QNetworkInterface>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QTimer>
+
+namespace {
+
+QString dottedAddress(const QHostAddress &address)
+{
+    bool ok = false;
+    const quint32 v4 = address.toIPv4Address(&ok);
+    return ok ? QHostAddress(v4).toString() : address.toString();
+}
+
+QString localAddressText()
+{
+    for (const QHostAddress &a : QNetworkInterface::allAddresses()) {
+        if (a.protocol() == QAbstractSocket::IPv4Protocol && !a.isLoopback())
+            return a.toString();
+    }
+    return QStringLiteral("127.0.0.1");
+}
+
+} // namespace
+
+RelayServer::RelayServer(int number, const QString &baseDir, MessageLog &log, const Clock &clock,
+                         SourceResolver resolver, QObject *parent)
+    : QObject(parent), m_number(number), m_baseDir(baseDir), m_log(log), m_clock(clock),
+      m_resolver(std::move(resolver)), m_listener(new QTcpServer(this)), m_timer(new QTimer(this))
+{
+    setObjectName(QStringLiteral("Server") + QString::number(number));
+    m_settings.source = number;
+    m_settings.listenPort = 80 + number;
+    connect(m_listener, &QTcpServer::newConnection, this, &RelayServer::onNewConnection);
+    m_timer->setInterval(kTickMs);
+    connect(m_timer, &QTimer::timeout, this, &RelayServer::relayTick);
+    m_timer->start();
+    m_statusRow.port = QString::number(m_settings.listenPort);
+    m_statusRow.status = QStringLiteral("Disabled");
+}
+
+RelayServer::~RelayServer()
+{
+    for (auto &c : m_clients)
+        c->socket->disconnect(this);
+}
+
+bool RelayServer::loadSettings(QString &error)
+{
+    if (!serverfiles::loadSettings(m_baseDir, pageName(), m_settings, error))
+        return false;
+    if (!serverfiles::loadUsers(m_baseDir, pageName(), m_users, error))
+        return false;
+    m_enabled = false;
+    m_failed = false;
+    showStatus();
+    if (m_settings.enableOnStartup)
+        enable();
+    return true;
+}
+
+bool RelayServer::save(QString &error)
+{
+    return serverfiles::saveSettings(m_baseDir, pageName(), m_settings, error)
+        && serverfiles::saveUsers(m_baseDir, pageName(), m_users, error);
+}
+
+void RelayServer::takeOver(const ServerSettings &settings, const UserTable &users)
+{
+    disable();
+    m_settings = settings;
+    m_users = users;
+}
+
+RelaySource *RelayServer::currentSource() const
+{
+    if (m_settings.source < 1 || m_settings.source > 9 || !m_resolver)
+        return nullptr;
+    return m_resolver(m_settings.source);
+}
+
+RelaySource *RelayServer::commandSource() const
+{
+    return m_settings.source >= 1 && m_settings.source <= 8 ? currentSource() : nullptr;
+}
+
+void RelayServer::refreshSourceType()
+{
+    // With no source the dialect stays what it was.
+    if (RelaySource *src = currentSource())
+        m_sourceType = m_settings.source == 9 ? 0 : src->hardwareType();
+}
+
+quint16 RelayServer::serverPort() const
+{
+    return m_listener->isListening() ? m_listener->serverPort() : 0;
+}
+
+void RelayServer::enable()
+{
+    auto &hook = socketerrors::Hook::instance();
+    m_enabled = false;
+    m_failed = false;
+    hook.clearFlag();
+    hook.setCurrentServerName(pageName());
+    refreshSourceType();
+    if (m_sourceType >= 0 && m_sourceType <= 3) {
+        const bool listening = m_listener->listen(QHostAddress::Any, quint16(m_settings.listenPort));
+        if (!listening)
+            hook.report(socketerrors::winsockCode(m_listener->serverError()));
+        if (listening && !hook.errorFlag()) {
+            m_enabled = true;
+        } else {
+            m_failed = true;
+            m_listener->close();
+        }
+    }
+    showStatus();
+}
+
+void RelayServer::disable()
+{
+    m_listener->close();
+    auto clients = std::move(m_clients);
+    m_clients.clear();
+    for (auto &c : clients) {
+        c->socket->disconnect(this);
+        c->socket->abort();
+        c->socket->deleteLater();
+    }
+    m_enabled = false;
+    m_failed = false;
+    showStatus();
+    refreshClients();
+}
+
+void RelayServer::showStatus()
+{
+    const bool listening = m_listener->isListening();
+    m_statusRow.host = listening ? QHostInfo::localHostName() : QString();
+    m_statusRow.address = listening ? localAddressText() : QString();
+    refreshSourceType();
+    m_statusRow.port = QString::number(m_settings.listenPort);
+    m_statusRow.status = m_enabled  ? QStringLiteral("Enabled")
+                       : m_failed   ? QStringLiteral("Error")
+                                    : QStringLiteral("Disabled");
+    emit statusChanged();
+}
+
+QString RelayServer::connectionsText() const
+{
+    return QStringLiteral("Connections: ") + QString::number(quint16(m_clients.size()));
+}
+
+void RelayServer::refreshClients()
+{
+    const int n = int(quint16(m_clients.size()));
+    // Rows are rebuilt only when the count changes; otherwise only the status
+    // column moves, so a client that left and another that came in between
+    // two refreshes keep the old row texts.
+    if (n != m_lastClientCount || m_clientRows.size() != n) {
+        m_clientRows.clear();
+        m_rowClients.clear();
+        for (int i = 0; i < n; ++i) {
+            RelayClient &c = *m_clients[size_t(i)];
+            if (!c.lookupStarted)
+                startLookup(c);
+            m_clientRows.append({c.hostName, c.address, QString::number(c.clientPort), QString(9, QLatin1Char(' '))});
+            m_rowClients.push_back(c.id);
+        }
+    }
+    m_lastClientCount = n;
+    for (int i = 0; i < n && i < m_clientRows.size(); ++i) {
+        RelayClient &c = *m_clients[size_t(i)];
+        QString status;
+        if (c.activity == -1) {
+            status = QStringLiteral("Connect");
+        } else if (c.activity != 0) {
+            status = QStringLiteral("Active");
+            c.activity = 0;
+        } else {
+            status = QStringLiteral("InActive");
+        }
+        m_clientRows[i].status = status;
+    }
+    emit clientsChanged();
+}
+
+void RelayServer::startLookup(RelayClient &client)
+{
+    client.lookupStarted = true;
+    const quint64 id = client.id;
+    const QString address = client.address;
+    // Answered later on this thread; the list never waits for a name server.
+    QHostInfo::lookupHost(address, this, [this, id, address](const QHostInfo &info) {
+        const QString name = info.error() == QHostInfo::NoError && info.hostName() != address ? info.hostName()
+                                                                                               : QString();
+        for (auto &c : m_clients) {
+            if (c->id == id)
+                c->hostName = name;
+        }
+        bool shown = false;
+        for (size_t i = 0; i < m_rowClients.size() && int(i) < m_clientRows.size(); ++i) {
+            if (m_rowClients[i] == id) {
+                m_clientRows[int(i)].host = name;
+                shown = true;
+            }
+        }
+        if (shown)
+            emit clientsChanged();
+    });
+}
+
+void RelayServer::onNewConnection()
+{
+    while (QTcpSocket *socket = m_listener->nextPendingConnection()) {
+        const bool arx = m_sourceType == 0;
+        auto client = std::make_unique<RelayClient>(socket, arx ? char(0xFE) : '\r', arx);
+        client->clientPort = qint32(socket->peerPort());
+        client->address = dottedAddress(socket->peerAddress());
+        client->id = m_nextClientId++;
+        m_clients.push_back(std::move(client));
+        connect(socket, &QTcpSocket::readyRead, this, [this, socket] { onClientRead(socket); });
+        connect(socket, &QTcpSocket::disconnected, this, [this, socket] { onClientDisconnected(socket); });
+        connect(socket, &QTcpSocket::errorOccurred, this, [this, socket] { onClientError(socket); });
+    }
+}
+
+RelayClient *RelayServer::findClient(QTcpSocket *socket)
+{
+    for (auto &c : m_clients) {
+        if (c->socket == socket)
+            return c.get();
+    }
+    return nullptr;
+}
+
+const RelayClient *RelayServer::client(int index) const
+{
+    return index >= 0 && size_t(index) < m_clients.size() ? m_clients[size_t(index)].get() : nullptr;
+}
+
+void RelayServer::dropClient(QTcpSocket *socket)
+{
+    for (auto it = m_clients.begin(); it != m_clients.end(); ++it) {
+        if ((*it)->socket == socket) {
+            m_clients.erase(it);
+            break;
+        }
+    }
+    socket->disconnect(this);
+    socket->abort();
+    socket->deleteLater();
+}
+
+void RelayServer::onClientDisconnected(QTcpSocket *socket)
+{
+    dropClient(socket);
+}
+
+void RelayServer::onClientError(QTcpSocket *socket)
+{
+    const QAbstractSocket::SocketError error = socket->error();
+    // A peer that closes its end is an ordinary disconnect, not a failure.
+    if (error == QAbstractSocket::RemoteHostClosedError)
+        return;
+    const int code = socketerrors::winsockCode(error);
+    if (code != 10053)
+        m_log.log(pageName(), socketerrors::messageText(code), LogLevel::Error);
+    dropClient(socket);
+}
+
+void RelayServer::onClientRead(QTcpSocket *socket)
+{
+    RelayClient *client = findClient(socket);
+    if (!client)
+        return;
+    const QByteArray bytes = socket->readAll();
+    if (bytes.isEmpty())
+        return;
+    switch (m_sourceType) {
+    case 0:
+        for (const QByteArray &m : client->assembler.feed(bytes))
+            handleArx(*client, m);
+        break;
+    case 1:
+        handleKx(*client, bytes);
+        break;
+    case 2:
+    case 3:
+        for (const QByteArray &line : client->assembler.feed(bytes))
+            handleLine(*client, line);
+        break;
+    default:
+        break;
+    }
+}
+
+void RelayServer::reply(RelayClient &client, const QByteArray &bytes)
+{
+    // A client that does not read gets no further replies either.
+    if (client.socket->bytesToWrite() >= kSendCap)
+        return;
+    client.socket->write(bytes);
+}
+
+void RelayServer::setTimerRunning(bool on)
+{
+    if (on)
+        m_timer->start();
+    else
+        m_timer->stop();
+}
+
+bool RelayServer::pickUp(QByteArray &record)
+{
+    RelaySource *src = currentSource();
+    if (!src)
+        return false;
+    RecordKind kind;
+    switch (m_sourceType) {
+    case 0: kind = RecordKind::Arx; break;
+    case 2: kind = RecordKind::Hd; break;
+    case 3: kind = RecordKind::Kf; break;
+    default: return false;
+    }
+    const RelayStore &store = src->relayStore();
+    if (&store != m_lastStore) {
+        m_lastStore = &store;
+        m_lastSequence = 0;
+    }
+    // Each server keeps its own place in the source's sequence, so servers
+    // sharing a source each relay every record. Only the newest is taken.
+    const quint64 seq = store.sequence();
+    if (seq == m_lastSequence)
+        return false;
+    m_lastSequence = seq;
+    if (store.lastKind() != kind)
+        return false;
+    record = store.current(kind);
+    return !record.isEmpty();
+}
+
+bool RelayServer::sendRecord(RelayClient &client, const QByteArray &record)
+{
+    if (client.socket->bytesToWrite() >= kSendCap)
+        return false;
+    client.socket->write(record);
+    return true;
+}
+
+void RelayServer::checkStalled()
+{
+    const QDateTime now = m_clock.now();
+    std::vector<QTcpSocket *> stalled;
+    for (auto &c : m_clients) {
+        if (c->socket->bytesToWrite() < kSendCap) {
+            c->overCapSince = QDateTime();
+            continue;
+        }
+        if (!c->overCapSince.isValid())
+            c->overCapSince = now;
+        else if (c->overCapSince.msecsTo(now) >= kStallLimitMs)
+            stalled.push_back(c->socket);
+    }
+    for (QTcpSocket *socket : stalled) {
+        const RelayClient *c = findClient(socket);
+        m_log.log(pageName(),
+                  QStringLiteral(" Client ") + c->address + QLatin1Char(':') + QString::number(c->clientPort)
+                      + QStringLiteral(" disconnected: not reading its data"),
+                  LogLevel::Status);
+        dropClient(socket);
+    }
+}
+
+void RelayServer::relayTick()
+{
+    checkStalled();
+    QByteArray record;
+    if (!pickUp(record))
+        return;
+    if (m_sourceType == 0) {
+        for (auto &c : m_clients) {
+            if (!c->arxHalted && sendRecord(*c, record))
+                ++c->activity;
+        }
+        return;
+    }
+    const bool hd = m_sourceType == 2;
+    for (auto &c : m_clients) {
+        if (hd ? c->hdHalted : c->kfHalted)
+            continue;
+        if (c->socket->bytesToWrite() >= kSendCap)
+            continue;
+        QByteArray copy = record;
+        if (!c->changeQueue.isEmpty()) {
+            const ChangeEntry &e = c->changeQueue.front();
+            if (e.key != c->clientPort && copy.size() >= 9)
+                copy.replace(4, 5, e.overlay);
+            c->changeQueue.pop();
+        }
+        if (sendRecord(*c, copy))
+            ++c->activity;
+    }
+}
+
+void RelayServer::queueChange(const RelayClient &sender, const QByteArray &line)
+{
+    const QByteArray overlay = changecodes::overlayFor(m_sourceType, line);
+    for (auto &c : m_clients) {
+        if (c->clientPort != sender.clientPort)
+            c->changeQueue.push({sender.clientPort, overlay});
+    }
+}

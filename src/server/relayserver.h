@@ -1,0 +1,138 @@
+#pragma once
+// One relay server page: a TCP listener that offers the records of one
+// source (a connection page or the log player) to remote clients, speaking
+// the dialect of the source's hardware type, and passes permitted commands of
+// the clients on to the source's unit.
+#include "server/serversettings.h"
+
+#include <QObject>
+#include <QString>
+#include <QStringList>
+#include <functional>
+#include <memory>
+#include <vector>
+
+class Clock;
+class MessageLog;
+class QTcpServer;
+class QTcpSocket;
+class QTimer;
+class RelaySource;
+class RelayStore;
+struct RelayClient;
+
+struct ServerRow {
+    QString host;
+    QString address;
+    QString port;
+    QString status;
+};
+
+class RelayServer : public QObject {
+    Q_OBJECT
+public:
+    using SourceResolver = std::function<RelaySource *(int source)>;
+
+    static constexpr int kTickMs = 50;
+    static constexpr qint64 kSendCap = 64 * 1024;
+    static constexpr qint64 kStallLimitMs = 30000;
+
+    // number 1..8; the page is named "Server1".."Server8".
+    RelayServer(int number, const QString &baseDir, MessageLog &log, const Clock &clock, SourceResolver resolver,
+                QObject *parent = nullptr);
+    ~RelayServer() override;
+
+    int number() const { return m_number; }
+    QString pageName() const { return objectName(); }
+
+    // Start-up: both files, then Enable() when marked for start-up.
+    bool loadSettings(QString &error);
+    bool save(QString &error);
+
+    void enable();
+    void disable();
+    void showStatus();
+    void refreshClients();
+    void relayTick();
+
+    // Used by the configuration dialog ("Apply", "Save"): disable, take the
+    // new settings and users; the caller enables afterwards.
+    void takeOver(const ServerSettings &settings, const UserTable &users);
+
+    const ServerSettings &settings() const { return m_settings; }
+    void setSettings(const ServerSettings &s) { m_settings = s; }
+    const UserTable &users() const { return m_users; }
+    void setUsers(const UserTable &users) { m_users = users; }
+
+    bool isEnabled() const { return m_enabled; }
+    bool isFailed() const { return m_failed; }
+    int sourceType() const { return m_sourceType; }
+    quint16 serverPort() const; // the bound port, 0 while not listening
+
+    ServerRow statusRow() const { return m_statusRow; }
+    QList<ServerRow> clientRows() const { return m_clientRows; }
+    int clientCount() const { return int(m_clients.size()); }
+    QString connectionsText() const;
+
+    // Queue of one HD/KF-71 control change for every other client.
+    void queueChange(const RelayClient &sender, const QByteArray &line);
+
+    // For the tests and the benchmark: stop the 50 ms timer to drive
+    // relayTick() by hand, and read a client's state by connection order.
+    void setTimerRunning(bool on);
+    const RelayClient *client(int index) const;
+
+signals:
+    void statusChanged();
+    void clientsChanged();
+
+private:
+    void onNewConnection();
+    void onClientRead(QTcpSocket *socket);
+    void onClientDisconnected(QTcpSocket *socket);
+    void onClientError(QTcpSocket *socket);
+    void dropClient(QTcpSocket *socket);
+    RelayClient *findClient(QTcpSocket *socket);
+    void startLookup(RelayClient &client);
+
+    void handleArx(RelayClient &client, const QByteArray &message);
+    void handleLine(RelayClient &client, const QByteArray &line);
+    void handleKx(RelayClient &client, QByteArray text);
+    void applyLogin(RelayClient &client, const QByteArray &text, char terminator);
+    void reply(RelayClient &client, const QByteArray &bytes);
+
+    RelaySource *currentSource() const;
+    // The source to read identities from and forward commands to: only a
+    // connection page (1..8) has them.
+    RelaySource *commandSource() const;
+    void refreshSourceType();
+    bool pickUp(QByteArray &record);
+    bool sendRecord(RelayClient &client, const QByteArray &record);
+    void checkStalled();
+
+    int m_number;
+    QString m_baseDir;
+    MessageLog &m_log;
+    const Clock &m_clock;
+    SourceResolver m_resolver;
+
+    ServerSettings m_settings;
+    UserTable m_users;
+    bool m_enabled = false;
+    bool m_failed = false;
+    int m_sourceType = 0;
+
+    QTcpServer *m_listener;
+    QTimer *m_timer;
+    std::vector<std::unique_ptr<RelayClient>> m_clients;
+    quint64 m_nextClientId = 1;
+
+    // Last record taken: from which store, and its sequence number there.
+    const RelayStore *m_lastStore = nullptr;
+    quint64 m_lastSequence = 0;
+
+    ServerRow m_statusRow;
+    QList<ServerRow> m_clientRows;
+    std::vector<quint64> m_rowClients; // client id shown in each row
+    int m_lastClientCount = 0;
+};

@@ -1,0 +1,29 @@
+#include "server/relayservers.h"
+
+RelayServers::RelayServers(const QString &baseDir, MessageLog &log, const Clock &clock,
+                           RelayServer::SourceResolver resolver, QObject *parent)
+    : QObject(parent)
+{
+    for (int i = 0; i < kCount; ++i)
+        m_servers[size_t(i)] = new RelayServer(i + 1, baseDir, log, clock, resolver, this);
+}
+
+RelayServer *RelayServers::server(int number) const
+{
+    return number >= 1 && number <= kCount ? m_servers[size_t(number - 1)] : nullptr;
+}
+
+bool RelayServers::loadAll(QString &error)
+{
+    for (RelayServer *s : m_servers) {
+        if (!s->loadSettings(error))
+            return false;
+    }
+    return true;
+}
+
+void RelayServers::disableAll()
+{
+    for (RelayServer *s : m_servers)
+        s->disable();
+}

@@ -1,0 +1,196 @@
+#include "server/serversettings.h"
+
+#include <QDir>
+#include <QFile>
+#include <QList>
+
+namespace serverfiles {
+namespace {
+
+// Settings and user files are a few lines long; a bigger one is not ours.
+constexpr qint64 kMaxFileSize = 1 << 20;
+
+int pageDigit(const QString &pageName)
+{
+    return pageName.size() >= 7 ? pageName.at(6).digitValue() : 0;
+}
+
+QByteArray right(int value, int width)
+{
+    return QString::number(value).rightJustified(width, QLatin1Char(' ')).toLatin1();
+}
+
+// Lines as a text-file reader sees them: CR LF, LF or a lone CR end a line;
+// the break after the last line does not start another one.
+QList<QByteArray> splitLines(const QByteArray &text)
+{
+    QList<QByteArray> lines;
+    QByteArray current;
+    bool open = false;
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const char c = text.at(i);
+        if (c == '\r' || c == '\n') {
+            lines.append(current);
+            current.clear();
+            open = false;
+            if (c == '\r' && i + 1 < text.size() && text.at(i + 1) == '\n')
+                ++i;
+        } else {
+            current.append(c);
+            open = true;
+        }
+    }
+    if (open)
+        lines.append(current);
+    return lines;
+}
+
+// Leading blanks are skipped; the number ends at the first blank after it.
+bool readNumber(const QList<QByteArray> &lines, int index, int &value)
+{
+    if (index >= lines.size()) {
+        value = 0; // reading past the end yields 0, as a text-file reader does
+        return true;
+    }
+    const QByteArray trimmed = lines.at(index).trimmed();
+    const qsizetype blank = trimmed.indexOf(' ');
+    bool ok = false;
+    value = (blank < 0 ? trimmed : trimmed.left(blank)).toInt(&ok);
+    return ok;
+}
+
+bool readFile(const QString &path, QByteArray &content, QString &error)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) {
+        error = QStringLiteral("Cannot read ") + QDir::toNativeSeparators(path) + QStringLiteral(": ") + file.errorString();
+        return false;
+    }
+    content = file.read(kMaxFileSize);
+    return true;
+}
+
+bool writeFile(const QString &path, const QByteArray &content, bool ownerOnly, QString &error)
+{
+    QFile file(path);
+    const QFileDevice::Permissions ownerRw = QFileDevice::ReadOwner | QFileDevice::WriteOwner;
+    if (ownerOnly && file.exists() && !file.setPermissions(ownerRw)) {
+        error = QStringLiteral("Cannot protect ") + QDir::toNativeSeparators(path) + QStringLiteral(": ") + file.errorString();
+        return false;
+    }
+    const bool opened = ownerOnly ? file.open(QIODevice::WriteOnly | QIODevice::Truncate, ownerRw)
+                                  : file.open(QIODevice::WriteOnly | QIODevice::Truncate);
+    if (!opened || file.write(content) != content.size() || !file.flush()) {
+        error = QStringLiteral("Cannot write ") + QDir::toNativeSeparators(path) + QStringLiteral(": ") + file.errorString();
+        return false;
+    }
+    return true;
+}
+
+} // namespace
+
+QString settingsPath(const QString &baseDir, const QString &pageName)
+{
+    return baseDir + QStringLiteral("/CONFIG/") + pageName + QStringLiteral(".CFG");
+}
+
+QString usersPath(const QString &baseDir, const QString &pageName)
+{
+    return baseDir + QStringLiteral("/CONFIG/") + pageName + QStringLiteral(".USR");
+}
+
+QByteArray settingsText(const ServerSettings &s)
+{
+    return right(s.source, 2) + "\r\n" + (s.enableOnStartup ? "1" : "0") + "\r\n" + right(s.listenPort, 6) + "\r\n"
+        + (s.requireAuth ? "1" : "0") + "\r\n";
+}
+
+QByteArray usersText(const UserTable &users)
+{
+    QByteArray out = right(int(users.size()), 2) + "\r\n";
+    for (const UserAccount &u : users)
+        out += u.name.toLatin1() + "\r\n" + u.password.toLatin1() + "\r\n" + u.authorization.toLatin1() + "\r\n";
+    return out;
+}
+
+bool parseSettings(const QByteArray &text, ServerSettings &s, QString &error)
+{
+    const QList<QByteArray> lines = splitLines(text);
+    int source = 0, enable = 0, port = 0, auth = 0;
+    if (!readNumber(lines, 0, source) || !readNumber(lines, 1, enable) || !readNumber(lines, 2, port)
+        || !readNumber(lines, 3, auth)) {
+        error = QStringLiteral("Invalid numeric input");
+        return false;
+    }
+    s.source = source;
+    if (enable == 0 || enable == 1)
+        s.enableOnStartup = enable == 1;
+    s.listenPort = port;
+    if (auth == 0 || auth == 1)
+        s.requireAuth = auth == 1;
+    return true;
+}
+
+UserTable parseUsers(const QByteArray &text)
+{
+    const QList<QByteArray> lines = splitLines(text);
+    UserTable users;
+    // Line 1 is the count; the rows that follow are what counts.
+    for (qsizetype i = 1; i < lines.size(); i += 3) {
+        UserAccount u;
+        u.name = QString::fromLatin1(lines.at(i));
+        if (i + 1 < lines.size())
+            u.password = QString::fromLatin1(lines.at(i + 1));
+        if (i + 2 < lines.size())
+            u.authorization = QString::fromLatin1(lines.at(i + 2));
+        users.append(u);
+    }
+    return users;
+}
+
+bool loadSettings(const QString &baseDir, const QString &pageName, ServerSettings &settings, QString &error)
+{
+    const QString path = settingsPath(baseDir, pageName);
+    if (!QFile::exists(path)) {
+        const int digit = pageDigit(pageName);
+        settings.source = digit;
+        settings.enableOnStartup = false;
+        settings.listenPort = 80 + digit;
+        ServerSettings defaults = settings;
+        defaults.requireAuth = false;
+        if (!writeFile(path, settingsText(defaults), false, error))
+            return false;
+    }
+    QByteArray content;
+    if (!readFile(path, content, error))
+        return false;
+    if (!parseSettings(content, settings, error)) {
+        error = QDir::toNativeSeparators(path) + QStringLiteral(": ") + error;
+        return false;
+    }
+    return true;
+}
+
+bool loadUsers(const QString &baseDir, const QString &pageName, UserTable &users, QString &error)
+{
+    const QString path = usersPath(baseDir, pageName);
+    if (!QFile::exists(path) && !writeFile(path, QByteArrayLiteral(" 0\r\n"), true, error))
+        return false;
+    QByteArray content;
+    if (!readFile(path, content, error))
+        return false;
+    users.append(parseUsers(content));
+    return true;
+}
+
+bool saveSettings(const QString &baseDir, const QString &pageName, const ServerSettings &settings, QString &error)
+{
+    return writeFile(settingsPath(baseDir, pageName), settingsText(settings), false, error);
+}
+
+bool saveUsers(const QString &baseDir, const QString &pageName, const UserTable &users, QString &error)
+{
+    return writeFile(usersPath(baseDir, pageName), usersText(users), true, error);
+}
+
+} // namespace serverfiles

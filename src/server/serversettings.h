@@ -1,0 +1,46 @@
+#pragma once
+// A relay server's two files under CONFIG/: "ServerN.CFG" (source, start-up
+// switch, port, authentication switch) and "ServerN.USR" (accounts). Both are
+// CR LF text; numbers right-aligned in fixed widths, as older copies of the
+// program wrote them.
+#include "server/useraccounts.h"
+
+#include <QString>
+
+struct ServerSettings {
+    int source = 0;       // 0 none, 1..8 connection page, 9 log playback page
+    bool enableOnStartup = false;
+    int listenPort = 0;
+    bool requireAuth = false;
+
+    bool operator==(const ServerSettings &) const = default;
+};
+
+namespace serverfiles {
+
+QString settingsPath(const QString &baseDir, const QString &pageName);
+QString usersPath(const QString &baseDir, const QString &pageName);
+
+// The four lines as written to the settings file.
+QByteArray settingsText(const ServerSettings &settings);
+// Count line, then name, password and authorization of every row.
+QByteArray usersText(const UserTable &users);
+
+// Reads the settings file into `settings` (fields whose switch line holds
+// neither 0 nor 1 keep their value). A missing file is first created with the
+// page's defaults. Returns false with `error` set when the file cannot be
+// created or read or a number line holds no number.
+bool loadSettings(const QString &baseDir, const QString &pageName, ServerSettings &settings, QString &error);
+// Appends the rows of the user file to `users`; a missing file is created
+// holding no users.
+bool loadUsers(const QString &baseDir, const QString &pageName, UserTable &users, QString &error);
+
+bool saveSettings(const QString &baseDir, const QString &pageName, const ServerSettings &settings, QString &error);
+// Passwords are stored in clear text, so the file is readable by its owner only.
+bool saveUsers(const QString &baseDir, const QString &pageName, const UserTable &users, QString &error);
+
+// Parsing of the file contents, apart from the file system.
+bool parseSettings(const QByteArray &text, ServerSettings &settings, QString &error);
+UserTable parseUsers(const QByteArray &text);
+
+} // namespace serverfiles
