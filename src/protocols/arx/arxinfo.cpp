@@ -1,0 +1,227 @@
+// Information messages: the one identity or configuration message each frame
+// carries, and the presence of modules that follows from them.
+#include "protocols/arx/arxdecoder.h"
+
+#include "protocols/arx/arxlayouts.h"
+
+using namespace arxlayout;
+
+namespace {
+
+// Bytes of the message that starts at a slot of the record. Out-of-record
+// bytes read 0; the layout checks keep every table offset inside anyway.
+class Message
+{
+public:
+    Message(const ArxDecoder::Record &r, int start) : m_r(r), m_start(start) {}
+
+    int byte(int i) const
+    {
+        const int slot = m_start + i;
+        return slot >= 0 && slot < ArxDecoder::recordSlots ? m_r[slot] : 0;
+    }
+
+    bool checksumOk(const InfoSpec &spec) const
+    {
+        unsigned sum = 0;
+        for (int i = spec.checkFirst; i <= spec.checkLast; ++i)
+            sum += unsigned(byte(i));
+        return (sum & 0xFF) == unsigned(byte(spec.checksumByte));
+    }
+
+    QString text(int first, int length) const
+    {
+        QString s;
+        s.reserve(length);
+        for (int i = 0; i < length; ++i)
+            s.append(QChar::fromLatin1(char(byte(first + i))));
+        return s;
+    }
+
+    // Model prefix and the first byte × 100 + the second, at least four digits.
+    QString serial(const char *prefix, int high, int low) const
+    {
+        return QString::fromLatin1(prefix) + QStringLiteral("%1").arg(byte(high) * 100 + byte(low), 4, 10, QLatin1Char('0'));
+    }
+
+private:
+    const ArxDecoder::Record &m_r;
+    int m_start;
+};
+
+QString versionText(double version, QChar revision)
+{
+    QString s = QString::number(version, 'f', 1);
+    if (revision.unicode() > 0x20 && revision.unicode() < 0x7F)
+        s.append(revision);
+    return s;
+}
+
+void fillIdentity(ArxModuleIdentity &id, const InfoSpec &spec, const Message &m)
+{
+    const IdentityBytes &b = spec.identity;
+    id.version = m.byte(b.version) / 10.0;
+    id.revision = QChar::fromLatin1(char(m.byte(b.letter)));
+    id.serial = m.serial(spec.serialPrefix, b.serialHigh, b.serialLow);
+    id.name = m.text(b.textFirst, b.textLength);
+    id.idText = versionText(id.version, id.revision);
+    if (b.extra >= 0)
+        id.extra = m.byte(b.extra);
+    id.identified = true;
+}
+
+int bit(int byte, int n)
+{
+    return (byte >> n) & 1;
+}
+
+ArxConfig buildConfig(const InfoSpec &spec, const Message &m)
+{
+    ArxConfig c;
+    c.received = true;
+    if (spec.config < 0)
+        return c;
+    const ConfigSpec &cs = configSpecs[spec.config];
+    for (const ConfigValue &v : cs.values)
+        c.values.append(v.high >= 0 ? m.byte(v.low) + 256 * m.byte(v.high) : m.byte(v.low));
+    if (cs.flagByte >= 0)
+        c.flags = m.byte(cs.flagByte) & cs.flagMask;
+
+    switch (spec.handler) {
+    case Info::KcConfig: {
+        const int mode = m.byte(kcModeByte);
+        const int flags2 = m.byte(kcFlagByte2);
+        const int code = !bit(flags2, 2) && !bit(flags2, 3) ? 0 : (bit(flags2, 2) && !bit(flags2, 3) ? 1 : 2);
+        c.fields = {(mode >> 5) & 7, mode & 3, bit(m.byte(kcBooleanByte), 0),
+                    bit(flags2, 4), bit(flags2, 5), bit(flags2, 7), code};
+        break;
+    }
+    case Info::Kv73Config:
+        c.fields = {bit(m.byte(kv73BooleanByte), 0)};
+        break;
+    case Info::Kv75Config: {
+        const int mode = m.byte(kv75ModeByte);
+        const int field3 = (mode >> 4) & 7;
+        const int last = m.byte(kv75LastByte);
+        const int field12 = (last >> 1) & 3;
+        c.fields = {field3,
+                    field3 <= 2 ? mode & 3 : 0,
+                    bit(mode, 2),
+                    (bit(mode, 3) || field3 == 1) ? 1 : 0,
+                    field12,
+                    (bit(last, 0) || field12 == 1) ? 1 : 0};
+        break;
+    }
+    default:
+        break;
+    }
+    return c;
+}
+
+QChar hexDigit(int nibble)
+{
+    return QLatin1Char("0123456789ABCDEF"[nibble & 0x0F]);
+}
+
+} // namespace
+
+void ArxDecoder::makePresent(ArxModule m, quint32 bit)
+{
+    m_identity[index(m)].present = true;
+    m_unitsChanged |= bit;
+    m_mirror[index(m)].config = m_config[index(m)];
+}
+
+void ArxDecoder::decodeInformation(const Record &r, int layout, int amSubType)
+{
+    int start = -1;
+    for (const InfoStart &s : infoStarts)
+        if (s.layout == layout && (s.amSubType == 0 || s.amSubType == amSubType))
+            start = s.slot;
+    if (start < 0)
+        return;
+    const Message msg(r, start);
+    const int nibble = msg.byte(0) >> 4;
+    const int kind = msg.byte(0) & 0x0F;
+
+    const InfoSpec *spec = nullptr;
+    for (const InfoSpec &s : infoSpecs) {
+        if (s.layout == layout && (s.amSubType == 0 || s.amSubType == amSubType) && s.moduleNibble == nibble
+            && s.kind == kind) {
+            spec = &s;
+            break;
+        }
+    }
+    if (!spec || !msg.checksumOk(*spec) || (spec->byte2Zero && msg.byte(2) != 0))
+        return;
+
+    const int mi = index(spec->module);
+    ArxModuleIdentity &id = m_identity[mi];
+    switch (spec->handler) {
+    case Info::KmIdentity:
+    case Info::KvIdentity:
+    case Info::KaIdentity:
+    case Info::KcIdentity:
+        fillIdentity(id, *spec, msg);
+        break;
+
+    case Info::KmConfig:
+    case Info::Kv73Config:
+    case Info::Kv75Config:
+    case Info::Ka71Config:
+    case Info::Ka72Config:
+        m_config[mi] = buildConfig(*spec, msg);
+        // These modules are listed only once their identity is known.
+        if (id.identified && !id.present)
+            makePresent(spec->module, spec->unitBit);
+        break;
+
+    case Info::FmModule:
+        fillIdentity(id, *spec, msg);
+        m_config[mi] = buildConfig(*spec, msg);
+        if (!id.present)
+            makePresent(spec->module, spec->unitBit);
+        break;
+
+    case Info::KcConfig: {
+        m_config[mi] = buildConfig(*spec, msg);
+        // A channel is believed only when two configurations in a row agree.
+        KcPrevious &prev = m_kcPrevious[spec->module == ArxModule::Kc71Ch0 ? 0 : 1];
+        const int byte4 = msg.byte(kcPresenceByte);
+        const bool bit7 = msg.byte(kcFlagByte2) & 0x80;
+        const bool same = prev.seen && prev.byte4 == byte4 && prev.bit7 == bit7;
+        prev = KcPrevious{true, byte4, bit7};
+        if (!same)
+            m_mirror[mi].config = m_config[mi];
+        else if (!id.present)
+            makePresent(spec->module, spec->unitBit);
+        break;
+    }
+
+    case Info::OptionIdentity: {
+        id.name = msg.text(optionNameFirst, optionNameLength);
+        const int high = (msg.byte(optionIdHigh) - optionIdBias) & 0xFF;
+        const int low = (msg.byte(optionIdLow) - optionIdBias) & 0xFF;
+        id.serial = QString::fromLatin1(spec->serialPrefix) + hexDigit(high >> 4) + hexDigit(high) + hexDigit(low >> 4)
+            + hexDigit(low);
+        m_option.shortText = msg.text(optionShortFirst, optionShortLength);
+        id.idText = msg.text(optionVersionFirst, optionVersionLength);
+        id.identified = true;
+        break;
+    }
+
+    case Info::OptionText:
+        m_option.text = msg.text(optionTextFirst, optionTextLength);
+        m_option.value = msg.byte(optionValueByte);
+        if (id.identified && !id.present)
+            makePresent(spec->module, spec->unitBit);
+        break;
+
+    case Info::OptionLabel: {
+        const int digit = msg.byte(optionLabelDigit);
+        if (digit >= '0' && digit <= '9')
+            m_option.labels[digit - '0'] = msg.text(optionLabelFirst, optionLabelLength);
+        break;
+    }
+    }
+}
