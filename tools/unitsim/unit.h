@@ -1,0 +1,26 @@
+// A simulated device on the far end of a link: bytes in, bytes out.
+// Transports and the modem only move bytes; everything a device says is
+// decided here, on the Qt event loop (replies may be delayed by timers).
+#pragma once
+
+#include <QByteArray>
+#include <QObject>
+
+class Unit : public QObject
+{
+    Q_OBJECT
+public:
+    using QObject::QObject;
+    ~Unit() override = default;
+
+    // Bytes from the computer, in any split: a unit must cope with commands
+    // cut across reads and with garbage.
+    virtual void receive(const QByteArray &bytes) = 0;
+    // A new caller is on the line (TCP accept, pty opened, modem CONNECT).
+    virtual void linkUp() {}
+    // The caller went away (socket closed, pty closed, modem hung up).
+    virtual void linkDown() {}
+
+signals:
+    void output(const QByteArray &bytes);
+};
