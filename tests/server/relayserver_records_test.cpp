@@ -1,0 +1,184 @@
+// Relay of records: pick-up of the newest, servers sharing a source, the log
+// player as source, a client that does not read, and the listener's failures.
+#include "server/relayfixture.h"
+#include "server/relayservers.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTcpServer>
+
+namespace {
+
+QByteArray arxRecord(char fill)
+{
+    return QByteArray("\xFF\xFE\xFD", 3) + QByteArray(97, fill) + QByteArray(8, '\x01');
+}
+
+const QByteArray kHelloStart("\x01\xFE\x04\xFE", 4);
+
+class RecordRelay : public RelayFixture {};
+
+TEST_F(RecordRelay, OnlyTheNewestRecordPerTick)
+{
+    auto server = makeServer();
+    auto c = connectClient(*server);
+    c->send(kHelloStart);
+    ASSERT_TRUE(c->waitFor(18));
+    c->take();
+    source.store.fileRecord(RecordKind::Arx, arxRecord('1'));
+    source.store.fileRecord(RecordKind::Arx, arxRecord('2'));
+    server->relayTick();
+    server->relayTick(); // nothing new: nothing sent
+    ASSERT_TRUE(c->waitFor(108));
+    pumpFor(50);
+    EXPECT_EQ(c->take(), arxRecord('2'));
+}
+
+TEST_F(RecordRelay, TwoServersOnOneSourceBothRelayEveryRecord)
+{
+    auto s1 = makeServer(1, false, 1);
+    auto s2 = makeServer(1, false, 2);
+    auto a = connectClient(*s1);
+    auto b = connectClient(*s2);
+    a->send(kHelloStart);
+    b->send(kHelloStart);
+    ASSERT_TRUE(a->waitFor(18) && b->waitFor(18));
+    a->take();
+    b->take();
+    for (char n : {'x', 'y'}) {
+        source.store.fileRecord(RecordKind::Arx, arxRecord(n));
+        s1->relayTick();
+        s2->relayTick();
+        ASSERT_TRUE(a->waitFor(108) && b->waitFor(108));
+        EXPECT_EQ(a->take(), arxRecord(n));
+        EXPECT_EQ(b->take(), arxRecord(n));
+    }
+}
+
+TEST_F(RecordRelay, LogPlayerSourceIsArxWithoutCommands)
+{
+    player.type = 0;
+    player.model = "KM71";
+    source.type = 2; // must not matter for source 9
+    auto server = makeServer(9);
+    EXPECT_EQ(server->sourceType(), 0);
+    auto c = connectClient(*server);
+    c->send(kHelloStart + QByteArray("\x07\xFE\x08\x01\xFE", 5));
+    ASSERT_TRUE(c->waitFor(19));
+    EXPECT_EQ(c->take(), QByteArray("SVALID SUPERVISOR\xFF\xFF"));
+    player.store.fileRecord(RecordKind::Arx, arxRecord('p'));
+    server->relayTick();
+    ASSERT_TRUE(c->waitFor(108));
+    EXPECT_EQ(c->take(), arxRecord('p'));
+    EXPECT_TRUE(player.commands.isEmpty());
+}
+
+TEST_F(RecordRelay, ClientThatDoesNotReadIsCappedThenDropped)
+{
+    source.type = 2;
+    auto server = makeServer();
+    auto fast = connectClient(*server);
+    QTcpSocket slow;
+    slow.setReadBufferSize(1); // takes nothing off the wire
+    slow.connectToHost(QHostAddress::LocalHost, server->serverPort());
+    ASSERT_TRUE(pumpUntil([&] { return server->clientCount() == 2; }));
+    fast->send("SC\rSD\r");
+    slow.write("SC\rSD\r");
+    ASSERT_TRUE(pumpUntil([&] { return !server->client(1)->hdHalted && !server->client(0)->hdHalted; }));
+    fast->take();
+
+    // Records far bigger than real ones fill the kernel buffers quickly.
+    const QByteArray record = QByteArray("\xFF\xFE\xFD", 3) + QByteArray(60000, 'b');
+    QTcpSocket *slowAtServer = server->client(1)->socket;
+    int sent = 0;
+    for (; sent < 400 && slowAtServer->bytesToWrite() < RelayServer::kSendCap; ++sent) {
+        source.store.fileRecord(RecordKind::Hd, record);
+        server->relayTick();
+        ASSERT_TRUE(fast->waitFor(qsizetype(record.size()) * (sent + 1)));
+    }
+    ASSERT_GE(slowAtServer->bytesToWrite(), RelayServer::kSendCap);
+    // Over the cap: further records skip the slow client, the fast one keeps up.
+    for (int i = 0; i < 20; ++i) {
+        source.store.fileRecord(RecordKind::Hd, record);
+        server->relayTick();
+        ++sent;
+        ASSERT_TRUE(fast->waitFor(qsizetype(record.size()) * sent));
+        clock.advanceMs(1000);
+    }
+    EXPECT_LT(slowAtServer->bytesToWrite(), RelayServer::kSendCap + record.size());
+    EXPECT_EQ(server->clientCount(), 2);
+
+    clock.advanceMs(10000);
+    server->relayTick();
+    EXPECT_EQ(server->clientCount(), 1);
+    EXPECT_TRUE(log.line(0).startsWith("STATUS(")) << log.line(0).toStdString();
+    EXPECT_TRUE(log.line(0).contains("127.0.0.1:" + QString::number(slow.localPort())));
+}
+
+TEST_F(RecordRelay, PortInUseGivesErrorAndOneLine)
+{
+    QTcpServer blocker;
+    ASSERT_TRUE(blocker.listen(QHostAddress::Any, 0));
+    RelayServer server(3, dir.path(), log, clock, resolver);
+    server.setSettings({1, false, blocker.serverPort(), false});
+    server.enable();
+    EXPECT_FALSE(server.isEnabled());
+    EXPECT_TRUE(server.isFailed());
+    EXPECT_EQ(server.statusRow().status, QString("Error"));
+    ASSERT_EQ(log.count(), 1);
+    EXPECT_TRUE(log.line(0).startsWith("ERROR ("));
+    EXPECT_TRUE(log.line(0).contains(">   Socket Error(10048): "));
+    EXPECT_TRUE(log.line(0).contains("<Server3>"));
+    blocker.close();
+    server.enable(); // pressing "Enable" again retries
+    EXPECT_TRUE(server.isEnabled());
+    EXPECT_EQ(server.statusRow().status, QString("Enabled"));
+    server.disable();
+    EXPECT_EQ(server.statusRow().status, QString("Disabled"));
+}
+
+TEST_F(RecordRelay, FirstStartCreatesAllFilesAndEnablesNothing)
+{
+    ASSERT_TRUE(QDir(dir.path()).mkdir("CONFIG"));
+    RelayServers servers(dir.path(), log, clock, resolver);
+    QString error;
+    ASSERT_TRUE(servers.loadAll(error)) << error.toStdString();
+    for (int n = 1; n <= 8; ++n) {
+        QFile cfg(dir.path() + QString("/CONFIG/Server%1.CFG").arg(n));
+        ASSERT_TRUE(cfg.open(QIODevice::ReadOnly));
+        EXPECT_EQ(cfg.readAll(), " " + QByteArray::number(n) + "\r\n0\r\n    8" + QByteArray::number(n) + "\r\n0\r\n");
+        EXPECT_EQ(servers.server(n)->objectName(), QString("Server%1").arg(n));
+        EXPECT_FALSE(servers.server(n)->isEnabled());
+    }
+    EXPECT_TRUE(QFile::exists(dir.path() + "/CONFIG/Server8.USR"));
+}
+
+TEST_F(RecordRelay, StartupEnablesMarkedServerAndCloseDisablesAll)
+{
+    ASSERT_TRUE(QDir(dir.path()).mkdir("CONFIG"));
+    QFile cfg(dir.path() + "/CONFIG/Server2.CFG");
+    ASSERT_TRUE(cfg.open(QIODevice::WriteOnly));
+    cfg.write(" 1\r\n1\r\n     0\r\n0\r\n");
+    cfg.close();
+    RelayServers servers(dir.path(), log, clock, resolver);
+    QString error;
+    ASSERT_TRUE(servers.loadAll(error));
+    EXPECT_TRUE(servers.server(2)->isEnabled());
+    TestClient c(servers.server(2)->serverPort());
+    ASSERT_TRUE(c.waitConnected());
+    ASSERT_TRUE(pumpUntil([&] { return servers.server(2)->clientCount() == 1; }));
+    servers.disableAll();
+    EXPECT_FALSE(servers.server(2)->isEnabled());
+    EXPECT_EQ(servers.server(2)->clientCount(), 0);
+    EXPECT_TRUE(pumpUntil([&] { return c.socket.state() == QAbstractSocket::UnconnectedState; }));
+}
+
+TEST_F(RecordRelay, LoadingStopsWhenConfigDirectoryIsMissing)
+{
+    RelayServers servers(dir.path(), log, clock, resolver);
+    QString error;
+    EXPECT_FALSE(servers.loadAll(error));
+    EXPECT_TRUE(error.contains("Server1.CFG"));
+}
+
+} // namespace

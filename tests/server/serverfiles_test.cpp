@@ -1,0 +1,115 @@
+// The settings and user files of a relay server, against bytes written out here.
+#include "server/serversettings.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+namespace {
+
+QByteArray readAll(const QString &path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
+}
+
+void writeAll(const QString &path, const QByteArray &bytes)
+{
+    QFile f(path);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    f.write(bytes);
+}
+
+int modeOf(const QString &path)
+{
+    struct stat st {};
+    return ::stat(QFile::encodeName(path).constData(), &st) == 0 ? int(st.st_mode & 0777) : -1;
+}
+
+TEST(ServerFiles, MissingFilesAreCreatedWithPageDefaults)
+{
+    QTemporaryDir dir;
+    ASSERT_TRUE(QDir(dir.path()).mkdir("CONFIG"));
+    ServerSettings s;
+    s.requireAuth = true;
+    QString error;
+    ASSERT_TRUE(serverfiles::loadSettings(dir.path(), "Server3", s, error)) << error.toStdString();
+    EXPECT_EQ(readAll(dir.path() + "/CONFIG/Server3.CFG"), QByteArray(" 3\r\n0\r\n    83\r\n0\r\n"));
+    EXPECT_EQ(s, (ServerSettings{3, false, 83, false}));
+
+    UserTable users;
+    ASSERT_TRUE(serverfiles::loadUsers(dir.path(), "Server3", users, error));
+    EXPECT_TRUE(users.isEmpty());
+    EXPECT_EQ(readAll(dir.path() + "/CONFIG/Server3.USR"), QByteArray(" 0\r\n"));
+    EXPECT_EQ(modeOf(dir.path() + "/CONFIG/Server3.USR"), 0600);
+}
+
+TEST(ServerFiles, NoConfigDirectoryFails)
+{
+    QTemporaryDir dir;
+    ServerSettings s;
+    QString error;
+    EXPECT_FALSE(serverfiles::loadSettings(dir.path(), "Server1", s, error));
+    EXPECT_FALSE(error.isEmpty());
+}
+
+TEST(ServerFiles, SettingsParsing)
+{
+    ServerSettings s{5, true, 1, true};
+    QString error;
+    // A switch line holding neither 0 nor 1 leaves the field alone.
+    ASSERT_TRUE(serverfiles::parseSettings(" 9\r\n2\r\n  8080\r\n7\r\n", s, error));
+    EXPECT_EQ(s, (ServerSettings{9, true, 8080, true}));
+    ASSERT_TRUE(serverfiles::parseSettings("1\n0\n81\n0", s, error));
+    EXPECT_EQ(s, (ServerSettings{1, false, 81, false}));
+    EXPECT_FALSE(serverfiles::parseSettings(" 1\r\nyes\r\n81\r\n0\r\n", s, error));
+    EXPECT_EQ(error, QString("Invalid numeric input"));
+}
+
+TEST(ServerFiles, SettingsWriteRoundTrip)
+{
+    QTemporaryDir dir;
+    ASSERT_TRUE(QDir(dir.path()).mkdir("CONFIG"));
+    QString error;
+    ASSERT_TRUE(serverfiles::saveSettings(dir.path(), "Server8", {10, true, 123456, true}, error));
+    EXPECT_EQ(readAll(dir.path() + "/CONFIG/Server8.CFG"), QByteArray("10\r\n1\r\n123456\r\n1\r\n"));
+    ServerSettings back;
+    ASSERT_TRUE(serverfiles::loadSettings(dir.path(), "Server8", back, error));
+    EXPECT_EQ(back, (ServerSettings{10, true, 123456, true}));
+}
+
+TEST(ServerFiles, UserFileCountLineIsNotTrusted)
+{
+    QTemporaryDir dir;
+    ASSERT_TRUE(QDir(dir.path()).mkdir("CONFIG"));
+    const QString path = dir.path() + "/CONFIG/Server2.USR";
+    QByteArray text = " 2\r\n";
+    for (int i = 1; i <= 5; ++i)
+        text += "u" + QByteArray::number(i) + "\r\npw" + QByteArray::number(i) + "\r\nObserver\r\n";
+    writeAll(path, text);
+    ::chmod(QFile::encodeName(path).constData(), 0644);
+    UserTable users{{"kept", "k", "Operator"}}; // loading appends
+    QString error;
+    ASSERT_TRUE(serverfiles::loadUsers(dir.path(), "Server2", users, error));
+    ASSERT_EQ(users.size(), 6);
+    EXPECT_EQ(users[5], (UserAccount{"u5", "pw5", "Observer"}));
+    users.removeFirst();
+    ASSERT_TRUE(serverfiles::saveUsers(dir.path(), "Server2", users, error));
+    EXPECT_EQ(readAll(path), QByteArray(" 5\r\n") + text.mid(4));
+    EXPECT_EQ(modeOf(path), 0600); // rewriting also takes away other readers
+}
+
+TEST(ServerFiles, UserFileEndingMidUserAndLatin1Bytes)
+{
+    const UserTable users = serverfiles::parseUsers(" 1\r\nbob\r\nsecret\r\nOperator\r\nhalf\r\n");
+    ASSERT_EQ(users.size(), 2);
+    EXPECT_EQ(users[1], (UserAccount{"half", "", ""}));
+    EXPECT_EQ(serverfiles::parseUsers(" 0\r\n").size(), 0);
+    // Every byte survives a load and a save.
+    const QByteArray odd = " 1\r\nJ\xF8rn\r\np\xE5ss\r\n<none>\r\n";
+    EXPECT_EQ(serverfiles::usersText(serverfiles::parseUsers(odd)), odd);
+}
+
+} // namespace
