@@ -1,0 +1,17 @@
+#!/usr/bin/env bash
+# Installs what building, running and testing need (Debian 12). Skips apt
+# entirely when everything is already there.
+set -euo pipefail
+packages=(cmake g++ ninja-build pkg-config libgtest-dev qt6-base-dev qt6-serialport-dev
+          libqt6serialport6 fonts-dejavu-core xvfb xauth)
+missing=()
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+if [ ${#missing[@]} -gt 0 ]; then
+  echo "Installing: ${missing[*]}"
+  SUDO=""
+  [ "$(id -u)" -eq 0 ] || SUDO="sudo"
+  $SUDO apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}"
+fi

@@ -1,0 +1,97 @@
+#include "station/station.h"
+
+#include "connection/connectionpage.h"
+#include "core/clock.h"
+#include "core/messagelog.h"
+#include "core/socketerrors.h"
+#include "link/comportmap.h"
+#include "link/seriallibrary.h"
+#include "server/relayservers.h"
+
+#include <QDir>
+#include <QFileInfo>
+
+Station::Station(const QString &baseDirectory, const Clock &clock, QObject *parent)
+    : QObject(parent), m_baseDirectory(baseDirectory), m_clock(clock),
+      m_log(std::make_unique<MessageLog>(clock)), m_comPorts(std::make_unique<ComPortMap>()),
+      m_serial(new SerialLibrary(*m_comPorts, this))
+{
+    ConnectionPage::Environment env;
+    env.baseDirectory = baseDirectory;
+    env.log = m_log.get();
+    env.clock = &clock;
+    env.serial = m_serial;
+    for (int i = 0; i < kPages; ++i)
+        m_pages[size_t(i)] = new ConnectionPage(i + 1, env, this);
+    m_servers = new RelayServers(baseDirectory, *m_log, clock, [this](int n) { return source(n); }, this);
+}
+
+Station::~Station()
+{
+    // Pages and servers go first: they log while closing.
+    delete m_servers;
+    for (ConnectionPage *&page : m_pages) {
+        delete page;
+        page = nullptr;
+    }
+}
+
+QString Station::configDirectory() const
+{
+    return m_baseDirectory + QStringLiteral("/CONFIG");
+}
+
+ConnectionPage *Station::page(int number) const
+{
+    return number >= 1 && number <= kPages ? m_pages[size_t(number - 1)] : nullptr;
+}
+
+RelaySource *Station::source(int number) const
+{
+    if (number == 9)
+        return m_logPlayer;
+    return page(number);
+}
+
+QStringList Station::start()
+{
+    QStringList errors;
+    socketerrors::Hook::instance().install(m_log.get());
+
+    auto fail = [&](const QString &source, const QString &text) {
+        m_log->log(source, text, LogLevel::Error);
+        errors << text;
+    };
+
+    if (!QFileInfo(configDirectory()).isDir()) {
+        // One report for what would otherwise fail on every page.
+        fail(QStringLiteral("Station"),
+             QStringLiteral("CONFIG directory not found: ") + QDir::toNativeSeparators(configDirectory()));
+        m_started = true;
+        return errors;
+    }
+
+    QString error;
+    if (!m_comPorts->load(configDirectory(), &error))
+        fail(QStringLiteral("Station"), QStringLiteral("Serial port map: ") + error);
+
+    for (ConnectionPage *page : m_pages) {
+        error.clear();
+        if (!page->loadSettings(&error))
+            fail(page->name(), QStringLiteral("Settings not loaded, page not started: ") + error);
+    }
+
+    error.clear();
+    if (!m_servers->loadAll(error))
+        fail(QStringLiteral("Server Unknown"), QStringLiteral("Server settings not loaded: ") + error);
+
+    m_started = true;
+    return errors;
+}
+
+void Station::shutdown()
+{
+    for (ConnectionPage *page : m_pages)
+        page->requestShutdown();
+    m_servers->disableAll();
+}

@@ -1,0 +1,103 @@
+#include "ui/connectionpageview.h"
+
+#include "connection/connectionpage.h"
+
+#include <QHeaderView>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QPushButton>
+#include <QTreeWidget>
+#include <QVBoxLayout>
+
+// A read-only report list whose rows cannot stay selected.
+static QTreeWidget *reportList(const QString &name, const QStringList &columns, const QList<int> &widths,
+                               QWidget *parent)
+{
+    auto *list = new QTreeWidget(parent);
+    list->setObjectName(name);
+    list->setColumnCount(columns.size());
+    list->setHeaderLabels(columns);
+    list->setRootIsDecorated(false);
+    list->setSelectionMode(QAbstractItemView::NoSelection);
+    list->setFocusPolicy(Qt::NoFocus);
+    list->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    list->header()->setStretchLastSection(false);
+    list->header()->setSectionsMovable(false);
+    for (int i = 0; i < widths.size(); ++i)
+        list->setColumnWidth(i, widths[i]);
+    return list;
+}
+
+ConnectionPageView::ConnectionPageView(ConnectionPage &page, QWidget *parent) : QWidget(parent), m_page(page)
+{
+    setObjectName(page.name());
+    auto *layout = new QVBoxLayout(this);
+    layout->setContentsMargins(6, 4, 6, 4);
+    layout->setSpacing(4);
+
+    auto *heading = new QLabel(QStringLiteral("Connection #%1").arg(page.number()), this);
+    QFont bold = heading->font();
+    bold.setBold(true);
+    heading->setFont(bold);
+    layout->addWidget(heading);
+
+    m_connections = reportList(QStringLiteral("ListView2"),
+                               {QStringLiteral("Connection"), QStringLiteral("Info"), QStringLiteral("Status")},
+                               {82, 200, 80}, this);
+    m_connections->setFixedHeight(68);
+    layout->addWidget(m_connections);
+
+    layout->addWidget(new QLabel(QStringLiteral("Hardware Connections"), this));
+    m_hardware = reportList(QStringLiteral("ListView1"),
+                            {QStringLiteral("Hardware"), QStringLiteral("Unit"), QStringLiteral("ID"),
+                             QStringLiteral("Serial #")},
+                            {100, 80, 100, 80}, this);
+    layout->addWidget(m_hardware, 1);
+
+    auto *buttons = new QHBoxLayout;
+    auto makeButton = [&](const QString &name, const QString &text) {
+        auto *button = new QPushButton(text, this);
+        button->setObjectName(name);
+        buttons->addWidget(button);
+        return button;
+    };
+    QPushButton *connectButton = makeButton(QStringLiteral("ButtonC1"), QStringLiteral("Connect"));
+    QPushButton *configure = makeButton(QStringLiteral("ButtonC2"), QStringLiteral("Configure"));
+    m_update = makeButton(QStringLiteral("ButtonC3"), QStringLiteral("Update"));
+    QPushButton *disconnectButton = makeButton(QStringLiteral("ButtonC4"), QStringLiteral("Disconnect"));
+    m_update->setEnabled(page.updateEnabled());
+    layout->addLayout(buttons);
+
+    connect(connectButton, &QPushButton::clicked, &page, &ConnectionPage::connectButton);
+    connect(disconnectButton, &QPushButton::clicked, &page, &ConnectionPage::disconnectButton);
+    connect(configure, &QPushButton::clicked, this, [this] { emit configureRequested(m_page.number()); });
+    connect(m_update, &QPushButton::clicked, this, [this] { emit updateRequested(m_page.number()); });
+    connect(&page, &ConnectionPage::updateEnabledChanged, m_update, &QPushButton::setEnabled);
+    connect(&page, &ConnectionPage::connectionRowsChanged, this, &ConnectionPageView::refreshConnections);
+    connect(&page, &ConnectionPage::hardwareRowsChanged, this, &ConnectionPageView::refreshHardware);
+    connect(&page, &ConnectionPage::stateTextChanged, this, &ConnectionPageView::refreshState);
+
+    refreshConnections();
+    refreshHardware();
+}
+
+void ConnectionPageView::refreshConnections()
+{
+    m_connections->clear();
+    for (const ConnectionRow &row : m_page.connectionRows())
+        new QTreeWidgetItem(m_connections, {row.connection, row.info, row.status});
+}
+
+void ConnectionPageView::refreshHardware()
+{
+    m_hardware->headerItem()->setText(2, m_page.hardwareThirdColumn());
+    m_hardware->clear();
+    for (const HardwareRow &row : m_page.hardwareRows())
+        new QTreeWidgetItem(m_hardware, {row.hardware, row.unit, row.id, row.serial});
+}
+
+void ConnectionPageView::refreshState(const QString &text)
+{
+    if (QTreeWidgetItem *first = m_connections->topLevelItem(0))
+        first->setText(2, text);
+}

@@ -1,0 +1,191 @@
+#include "ui/mainwindow.h"
+
+#include "connection/connectionpage.h"
+#include "core/messagelog.h"
+#include "server/relayservers.h"
+#include "station/station.h"
+#include "ui/connectionpageview.h"
+#include "ui/messageview.h"
+#include "ui/smalldialogs.h"
+
+#include <QCloseEvent>
+#include <QGuiApplication>
+#include <QLabel>
+#include <QMenu>
+#include <QMenuBar>
+#include <QMessageBox>
+#include <QScreen>
+#include <QStatusBar>
+#include <QTabWidget>
+#include <QTimer>
+#include <QVBoxLayout>
+
+static const char *const kConnectionTabCaptions[] = {
+    "Connect #1", "     #2     ", "     #3   ", "     #4   ", "     #5   ",
+    "     #6   ", "     #7   ",   "     #8   ", "    Log  ",
+};
+
+MainWindow::MainWindow(Station &station, QWidget *parent) : QMainWindow(parent), m_station(station)
+{
+    setObjectName(QStringLiteral("Main"));
+    setWindowTitle(QStringLiteral(" Tolva Electronics Server"));
+    setStyleSheet(QStringLiteral("QMainWindow { background: white; }"));
+
+    auto *central = new QWidget(this);
+    auto *layout = new QVBoxLayout(central);
+    layout->setContentsMargins(4, 4, 4, 0);
+    layout->setSpacing(3);
+
+    auto *top = new QHBoxLayout;
+    m_connectionTabs = new QTabWidget(central);
+    m_connectionTabs->setObjectName(QStringLiteral("C8L1Frame"));
+    for (int i = 1; i <= 8; ++i) {
+        m_pageViews[size_t(i - 1)] = new ConnectionPageView(*station.page(i), m_connectionTabs);
+        m_connectionTabs->addTab(m_pageViews[size_t(i - 1)], QString::fromLatin1(kConnectionTabCaptions[i - 1]));
+        connect(m_pageViews[size_t(i - 1)], &ConnectionPageView::configureRequested, this,
+                &MainWindow::configureRequested);
+    }
+    // The log player's page comes with playback; the tab keeps its place.
+    auto *logPage = new QWidget(m_connectionTabs);
+    logPage->setObjectName(QStringLiteral("Log1"));
+    m_connectionTabs->addTab(logPage, QString::fromLatin1(kConnectionTabCaptions[8]));
+    top->addWidget(m_connectionTabs, 52);
+
+    m_serverTabs = new QTabWidget(central);
+    m_serverTabs->setObjectName(QStringLiteral("ServerTabs"));
+    for (int i = 1; i <= 8; ++i) {
+        auto *view = new QWidget(m_serverTabs);
+        view->setObjectName(QStringLiteral("Server%1").arg(i));
+        m_serverTabs->addTab(view, i == 1 ? QStringLiteral("Server #1") : QStringLiteral("  #%1").arg(i));
+    }
+    top->addWidget(m_serverTabs, 48);
+    layout->addLayout(top, 62);
+
+    auto *heading = new QLabel(QStringLiteral("Message Window"), central);
+    QFont bold = heading->font();
+    bold.setBold(true);
+    heading->setFont(bold);
+    layout->addWidget(heading);
+    m_messages = new MessageView(station.messageLog(), central);
+    m_messages->setObjectName(QStringLiteral("RichEdit1"));
+    m_messages->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(m_messages, &QWidget::customContextMenuRequested, this, &MainWindow::showMessageMenu);
+    layout->addWidget(m_messages, 38);
+    setCentralWidget(central);
+
+    statusBar()->showMessage(QStringLiteral("Base directory: ") + station.baseDirectory());
+    buildMenu();
+
+    m_expanded = new ExpandedMessageWindow(station.messageLog(), this);
+    m_about = new AboutBox(this);
+
+    m_timer = new QTimer(this);
+    m_timer->setObjectName(QStringLiteral("Timer1"));
+    m_timer->setInterval(625);
+    connect(m_timer, &QTimer::timeout, this, &MainWindow::mainTimerTick);
+
+    connect(m_connectionTabs, &QTabWidget::currentChanged, this, [this](int index) { m_currentConnection = index + 1; });
+    connect(m_serverTabs, &QTabWidget::currentChanged, this, [this](int index) { m_currentServer = index + 1; });
+    m_currentServer = m_serverTabs->currentIndex() + 1;
+    m_currentConnection = m_connectionTabs->currentIndex() + 1;
+
+    // Fixed size; on a narrower screen the window takes the screen's width.
+    int width = kWidth;
+    int height = kHeight;
+    if (QScreen *screen = QGuiApplication::primaryScreen()) {
+        const int available = screen->availableGeometry().width();
+        if (available > 0 && available < kWidth) {
+            height = int(kHeight * double(available) / kWidth + 0.5) + 12;
+            width = available;
+        }
+    }
+    resize(width, height);
+    setMaximumSize(width, height);
+    setMinimumSize(width, height);
+
+    // Start-up runs at the first idle moment, once the window is on screen.
+    QTimer::singleShot(0, this, &MainWindow::startUp);
+}
+
+MainWindow::~MainWindow() = default;
+
+void MainWindow::buildMenu()
+{
+    QMenu *file = menuBar()->addMenu(QStringLiteral("&File"));
+    file->addSeparator();
+    file->addSeparator();
+    file->addSeparator();
+    QAction *exit = file->addAction(QStringLiteral("E&xit"));
+    connect(exit, &QAction::triggered, this, &QWidget::close);
+    QMenu *help = menuBar()->addMenu(QStringLiteral("Help"));
+    QAction *about = help->addAction(QStringLiteral("About"));
+    connect(about, &QAction::triggered, this, [this] { m_about->exec(); });
+}
+
+void MainWindow::showMessageMenu(const QPoint &pos)
+{
+    QMenu menu(this);
+    QAction *clear = menu.addAction(QStringLiteral("Clear"));
+    QAction *expand = menu.addAction(QStringLiteral("Expand"));
+    QAction *chosen = menu.exec(m_messages->mapToGlobal(pos));
+    if (chosen == clear)
+        m_station.messageLog().clear();
+    else if (chosen == expand)
+        m_expanded->show();
+}
+
+ConnectionPageView *MainWindow::pageView(int number) const
+{
+    return number >= 1 && number <= 8 ? m_pageViews[size_t(number - 1)] : nullptr;
+}
+
+void MainWindow::startUp()
+{
+    if (!m_startPending || m_closed)
+        return;
+    const QStringList errors = m_station.start();
+    for (int i = 1; i <= 8; ++i)
+        m_connectionTabs->setTabText(i - 1, m_station.page(i)->settings().connectionName);
+    m_timer->start();
+    m_startPending = false;
+    reportErrors(errors);
+}
+
+void MainWindow::reportErrors(const QStringList &errors)
+{
+    if (errors.isEmpty())
+        return;
+    // Reported once, without stopping the rest of the program.
+    auto *box = new QMessageBox(QMessageBox::Critical, QStringLiteral("Server"), errors.join(QLatin1Char('\n')),
+                                QMessageBox::Ok, this);
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    box->setModal(false);
+    box->show();
+}
+
+void MainWindow::mainTimerTick()
+{
+    ++m_mainTicks;
+    for (int i = 1; i <= 8; ++i)
+        m_station.page(i)->showState();
+    if (RelayServer *server = m_station.servers().server(m_currentServer))
+        server->refreshClients();
+}
+
+void MainWindow::configureRequested(int page)
+{
+    QMessageBox::information(this, QStringLiteral("Configure Connection"),
+                             QStringLiteral("The settings of this connection are kept in %1/CONFIG/Connect%2.CFG.")
+                                 .arg(m_station.baseDirectory())
+                                 .arg(page));
+}
+
+void MainWindow::closeEvent(QCloseEvent *event)
+{
+    if (!m_closed) {
+        m_closed = true;
+        m_timer->stop();
+        m_station.shutdown();
+    }
+    event->accept();
+}

@@ -1,0 +1,64 @@
+#pragma once
+// The one main window: the connections area (eight connection pages and the
+// Log page) on the left, the eight relay-server pages on the right, the
+// message window below. It owns nothing of the engine's but its views.
+#include <QMainWindow>
+#include <array>
+
+class AboutBox;
+class ConnectionPageView;
+class ExpandedMessageWindow;
+class MessageView;
+class QTabWidget;
+class QTimer;
+class Station;
+
+class MainWindow : public QMainWindow {
+    Q_OBJECT
+public:
+    static constexpr int kWidth = 918;
+    static constexpr int kHeight = 603;
+
+    explicit MainWindow(Station &station, QWidget *parent = nullptr);
+    ~MainWindow() override;
+
+    // 1..8 a connection tab, 9 the Log tab.
+    int currentConnection() const { return m_currentConnection; }
+    int currentServer() const { return m_currentServer; }
+    bool startPending() const { return m_startPending; }
+    int mainTicks() const { return m_mainTicks; }
+
+    QTabWidget *connectionTabs() const { return m_connectionTabs; }
+    QTabWidget *serverTabs() const { return m_serverTabs; }
+    MessageView *messageView() const { return m_messages; }
+    ExpandedMessageWindow *expandedWindow() const { return m_expanded; }
+    ConnectionPageView *pageView(int number) const;
+
+    // Start-up as at the first idle moment: pages, servers, main timer.
+    void startUp();
+    // The 625 ms tick: state of every page, client list of the visible server.
+    void mainTimerTick();
+
+protected:
+    void closeEvent(QCloseEvent *event) override;
+
+private:
+    void buildMenu();
+    void showMessageMenu(const QPoint &pos);
+    void reportErrors(const QStringList &errors);
+    void configureRequested(int page);
+
+    Station &m_station;
+    QTabWidget *m_connectionTabs;
+    QTabWidget *m_serverTabs;
+    MessageView *m_messages;
+    ExpandedMessageWindow *m_expanded;
+    AboutBox *m_about;
+    QTimer *m_timer;
+    std::array<ConnectionPageView *, 8> m_pageViews{};
+    int m_currentConnection = 1;
+    int m_currentServer = 1;
+    int m_mainTicks = 0;
+    bool m_startPending = true;
+    bool m_closed = false;
+};

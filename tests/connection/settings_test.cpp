@@ -1,0 +1,113 @@
+#include "connection/connectionsettings.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+
+static const QString kBase = QStringLiteral("/srv/station");
+
+TEST(ConnectionSettingsFile, DefaultsWrittenLineByLine)
+{
+    const QByteArray expected = " 0\r\nKELPO4\r\n 0\r\n0\r\n 0\r\n 1\r\n 0\r\n\r\n000.000.000.000\r\n     0\r\n"
+                                "/srv/station/LOG/\r\nConnect1-\r\n0\r\nConnect #1\r\nRack1\r\n\r\n0\r\n";
+    EXPECT_EQ(connectionsettings::serialize(ConnectionSettings::defaults(1, kBase)), expected);
+
+    const ConnectionSettings page2 = ConnectionSettings::defaults(2, kBase);
+    EXPECT_EQ(page2.connectionName, QStringLiteral("    #2  "));
+    EXPECT_EQ(page2.rackName, QStringLiteral("Rack2"));
+    EXPECT_EQ(page2.logPrefix, QStringLiteral("Connect2-"));
+}
+
+TEST(ConnectionSettingsFile, PaddedNumbersAndTextsReadBack)
+{
+    ConnectionSettings s = ConnectionSettings::defaults(3, kBase);
+    s.hardwareType = 2;
+    s.password = QStringLiteral(" SECRET ");
+    s.connectionType = 1;
+    s.autoConnect = true;
+    s.portNumber = 10001;
+    s.ipAddress = QStringLiteral("192.168.001.010");
+    s.connectionName = QStringLiteral("Studio A");
+    s.useHostName = true;
+    s.hostName = QStringLiteral("tx-site.example");
+    const QByteArray text = connectionsettings::serialize(s);
+    EXPECT_TRUE(text.startsWith(" 2\r\n SECRET \r\n 1\r\n1\r\n"));
+    EXPECT_TRUE(text.contains("\r\n 10001\r\n"));
+
+    ConnectionSettings back = ConnectionSettings::defaults(3, kBase);
+    QString error;
+    ASSERT_TRUE(connectionsettings::parse(text, back, &error)) << error.toStdString();
+    EXPECT_EQ(back, s);
+}
+
+TEST(ConnectionSettingsFile, ShortFileBooleansAndExtraLines)
+{
+    ConnectionSettings s = ConnectionSettings::defaults(1, kBase);
+    QString error;
+    ASSERT_TRUE(connectionsettings::parse(" 3\r\nPW\r\n 2\r\n2\r\n 4\r\n", s, &error));
+    EXPECT_EQ(s.hardwareType, 3);
+    EXPECT_EQ(s.password, QStringLiteral("PW"));
+    EXPECT_EQ(s.connectionType, 2);
+    EXPECT_FALSE(s.autoConnect); // "2" is neither 0 nor 1: the default stays
+    EXPECT_EQ(s.serialPort, 4);
+    EXPECT_EQ(s.baudIndex, 1); // the rest keep their defaults
+    EXPECT_EQ(s.connectionName, QStringLiteral("Connect #1"));
+
+    // Lines after the 17th are read and not used.
+    ConnectionSettings t = ConnectionSettings::defaults(1, kBase);
+    QByteArray longer = connectionsettings::serialize(t);
+    for (int i = 0; i < 60; ++i)
+        longer += "junk\r\n";
+    EXPECT_TRUE(connectionsettings::parse(longer, t, &error));
+    EXPECT_EQ(t, ConnectionSettings::defaults(1, kBase));
+}
+
+TEST(ConnectionSettingsFile, NonNumericLineStopsTheConversion)
+{
+    ConnectionSettings s = ConnectionSettings::defaults(1, kBase);
+    QString error;
+    EXPECT_FALSE(connectionsettings::parse(" 2\r\nPW\r\n 1\r\n1\r\nabc\r\n 0\r\n", s, &error));
+    EXPECT_EQ(error, QStringLiteral("'abc' is not a valid integer value"));
+    EXPECT_EQ(s.hardwareType, 2); // taken before the bad line
+    EXPECT_TRUE(s.autoConnect);
+    EXPECT_EQ(s.serialPort, 0); // from the bad line on: defaults
+    EXPECT_EQ(s.baudIndex, 1);
+
+    ConnectionSettings t = ConnectionSettings::defaults(1, kBase);
+    EXPECT_FALSE(connectionsettings::parse(" 0\r\nPW\r\n 0\r\n0\r\n 0\r\n1 \r\n", t, &error));
+    EXPECT_FALSE(connectionsettings::parse(" 0\r\nPW\r\n 0\r\n\r\n", t, &error)); // an empty number line
+}
+
+TEST(ConnectionSettingsFile, MissingFileIsCreatedAndMissingDirectoryIsAnError)
+{
+    QTemporaryDir dir;
+    ASSERT_TRUE(QDir(dir.path()).mkdir("CONFIG"));
+    ConnectionSettings s;
+    QString error;
+    ASSERT_TRUE(connectionsettings::load(dir.path(), 5, s, &error));
+    QFile file(dir.path() + "/CONFIG/Connect5.CFG");
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    EXPECT_EQ(file.readAll(), connectionsettings::serialize(ConnectionSettings::defaults(5, dir.path())));
+    EXPECT_EQ(s, ConnectionSettings::defaults(5, dir.path()));
+
+    QTemporaryDir empty;
+    EXPECT_FALSE(connectionsettings::load(empty.path(), 1, s, &error));
+    EXPECT_TRUE(error.contains("Connect1.CFG"));
+}
+
+TEST(ConnectionSettingsFile, BaudCodes)
+{
+    using connectionsettings::baudCode;
+    EXPECT_EQ(baudCode(0, 0, 0), 2);
+    EXPECT_EQ(baudCode(0, 3, 0), 5);
+    EXPECT_EQ(baudCode(0, 3, 0, true), 3); // ARX over a modem: always 2400
+    EXPECT_EQ(baudCode(0, 7, 4), 4);       // outside the row: unchanged
+    EXPECT_EQ(baudCode(1, 1, 0), 8);
+    EXPECT_EQ(baudCode(2, 0, 0), 8);
+    EXPECT_EQ(baudCode(2, 1, 0), 9);
+    EXPECT_EQ(baudCode(2, 2, 5), 5);
+    EXPECT_EQ(baudCode(3, 1, 0), 9);
+    EXPECT_EQ(connectionsettings::baudText(3), QStringLiteral("2400"));
+    EXPECT_EQ(connectionsettings::baudText(9), QStringLiteral("115200"));
+}

@@ -1,0 +1,109 @@
+#include "link/bytelink.h"
+#include "link/linereader.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+// Bytes the test puts in arrive at the next read, as many as the reader takes.
+class QueueLink : public ByteLink {
+public:
+    QByteArray waiting;
+    int clears = 0;
+    void send(const QByteArray &) override {}
+    QByteArray readSome(int max) override
+    {
+        const QByteArray out = waiting.left(max);
+        waiting.remove(0, out.size());
+        return out;
+    }
+    int bytesWaiting() const override { return int(waiting.size()); }
+    void clearReceive() override
+    {
+        waiting.clear();
+        ++clears;
+    }
+};
+} // namespace
+
+TEST(LineReader, SplitRepliesAreGatheredUntilTheMarker)
+{
+    QueueLink link;
+    LineReader reader;
+    reader.attach(&link, 100);
+    link.waiting = "PASS";
+    EXPECT_EQ(reader.readMarked(), QByteArray("PASS"));
+    EXPECT_FALSE(reader.lineComplete());
+    link.waiting = QByteArray("WORD\xF0\xF1", 6);
+    EXPECT_EQ(reader.readMarked(), QByteArray("PASSWORD"));
+    EXPECT_TRUE(reader.lineComplete());
+    // The text is kept, so later calls still see the whole reply.
+    EXPECT_EQ(reader.readMarked(), QByteArray("PASSWORD"));
+    EXPECT_TRUE(reader.lineComplete());
+}
+
+TEST(LineReader, OnlyTheFirstMarkerIsRemoved)
+{
+    QueueLink link;
+    LineReader reader;
+    reader.attach(&link, 100);
+    link.waiting = QByteArray("A\xF0\xF1" "B\xF0\xF1", 6);
+    EXPECT_EQ(reader.readMarked(), QByteArray("AB\xF0\xF1", 4));
+}
+
+TEST(LineReader, PollEndAndMarkerAreLookedForIndependently)
+{
+    QueueLink link;
+    LineReader reader;
+    reader.attach(&link, 100);
+    link.waiting = QByteArray("VALID OPERATOR\xFF", 15);
+    EXPECT_EQ(reader.readMarkedOrPollEnd(), QByteArray("VALID OPERATOR"));
+    EXPECT_TRUE(reader.lineComplete());
+
+    reader.clearReceive();
+    link.waiting = QByteArray("X\xF0\xF1Y\xFFZ\xFF", 7);
+    EXPECT_EQ(reader.readMarkedOrPollEnd(), QByteArray("XYZ\xFF", 4));
+}
+
+TEST(LineReader, ZeroBytesShowAsXForLineReplies)
+{
+    QueueLink link;
+    LineReader reader;
+    reader.attach(&link, 100);
+    link.waiting = QByteArray("NE\0W\r\n", 6);
+    EXPECT_EQ(reader.readCrLf(), QByteArray("NEXW"));
+    reader.clearReceive();
+    link.waiting = QByteArray("UI\0\r", 4);
+    EXPECT_EQ(reader.readCr(), QByteArray("UIX"));
+    // readMarked passes zero bytes unchanged
+    reader.clearReceive();
+    link.waiting = QByteArray("\0\xF0\xF1", 3);
+    EXPECT_EQ(reader.readMarked(), QByteArray(1, '\0'));
+}
+
+TEST(LineReader, ReadsAreBoundedAndClearStartsAfresh)
+{
+    QueueLink link;
+    LineReader reader;
+    reader.attach(&link, 100);
+    link.waiting = QByteArray(250, 'a');
+    EXPECT_EQ(reader.readMarked().size(), 100);
+    EXPECT_EQ(reader.readMarked().size(), 200);
+    link.waiting += QByteArray("\xF0\xF1", 2);
+    reader.readMarked();
+    reader.readMarked();
+    EXPECT_TRUE(reader.lineComplete());
+    reader.clearReceive();
+    EXPECT_FALSE(reader.lineComplete());
+    EXPECT_EQ(link.clears, 1);
+    EXPECT_TRUE(reader.receiveText().isEmpty());
+    link.waiting = "NEW";
+    EXPECT_EQ(reader.readMarked(), QByteArray("NEW"));
+
+    // A far end that floods never grows the kept text past its bound.
+    LineReader flooded;
+    flooded.attach(&link, 70000);
+    link.waiting = QByteArray(200000, 'z');
+    for (int i = 0; i < 4; ++i)
+        flooded.readMarked();
+    EXPECT_EQ(flooded.receiveText().size(), LineReader::kMaxKept);
+}

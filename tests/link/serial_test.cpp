@@ -1,0 +1,180 @@
+#include "link/comportmap.h"
+#include "link/seriallibrary.h"
+
+#include <QCoreApplication>
+#include <QDeadlineTimer>
+#include <QFile>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <pty.h>
+#include <termios.h>
+#include <unistd.h>
+
+namespace {
+// A pseudo-terminal: the library opens the slave side, the test plays the unit on the master side.
+struct Pty {
+    int master = -1;
+    QString slavePath;
+    Pty()
+    {
+        int slave = -1;
+        char name[128] = {};
+        if (::openpty(&master, &slave, name, nullptr, nullptr) == 0) {
+            struct termios tio;
+            ::tcgetattr(slave, &tio);
+            ::cfmakeraw(&tio);
+            ::tcsetattr(slave, TCSANOW, &tio);
+            ::close(slave);
+            slavePath = QString::fromLocal8Bit(name);
+            ::fcntl(master, F_SETFL, O_NONBLOCK);
+        }
+    }
+    ~Pty() { closeMaster(); }
+    void closeMaster()
+    {
+        if (master >= 0)
+            ::close(master);
+        master = -1;
+    }
+    void write(const QByteArray &b) const { ASSERT_EQ(::write(master, b.constData(), size_t(b.size())), b.size()); }
+    QByteArray read() const
+    {
+        char buf[4096];
+        const ssize_t n = ::read(master, buf, sizeof buf);
+        return n > 0 ? QByteArray(buf, int(n)) : QByteArray();
+    }
+};
+
+// Runs the event loop until the predicate holds or the time is up.
+template <typename F> bool waitFor(F done, int ms = 2000)
+{
+    QDeadlineTimer deadline(ms);
+    while (!done() && !deadline.hasExpired())
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+    return done();
+}
+
+QByteArray allBytes()
+{
+    QByteArray b;
+    for (int i = 0; i < 256; ++i)
+        b.append(char(i));
+    return b;
+}
+} // namespace
+
+TEST(SerialLibrary, OpensAPseudoTerminalAndPassesEveryByteValue)
+{
+    Pty pty;
+    ASSERT_FALSE(pty.slavePath.isEmpty());
+    ComPortMap map;
+    map.setDevicePath(0, pty.slavePath);
+    SerialLibrary lib(map);
+
+    EXPECT_EQ(lib.sioStatus(0), sio::NotOpen);
+    ASSERT_EQ(lib.sioReset(0, 2048, 512), 0);
+    EXPECT_EQ(lib.sioStatus(0), 0);
+    EXPECT_EQ(lib.sioParms(0, 0, 0, 8), 0);
+    EXPECT_EQ(lib.sioBaud(0, 3), 0);
+    EXPECT_EQ(lib.sioBaud(0, 12), sio::BadBaud);
+    // A pty refuses modem control; that is not an error here.
+    EXPECT_EQ(lib.sioDtr(0, 'S'), 0);
+    EXPECT_EQ(lib.sioRts(0, 'S'), 0);
+    EXPECT_EQ(lib.sioFlow(0, 'N'), 0);
+
+    const QByteArray every = allBytes();
+    EXPECT_EQ(lib.sioPuts(0, every), 256);
+    QByteArray atUnit;
+    ASSERT_TRUE(waitFor([&] {
+        atUnit += pty.read();
+        return atUnit.size() >= 256;
+    }));
+    EXPECT_EQ(atUnit, every);
+
+    pty.write(every);
+    QByteArray atPage;
+    ASSERT_TRUE(waitFor([&] {
+        atPage += lib.sioGets(0, 100);
+        return atPage.size() >= 256;
+    }));
+    EXPECT_EQ(atPage, every);
+    EXPECT_TRUE(lib.sioGets(0, 100).isEmpty()); // reads never wait
+
+    pty.write("stale");
+    waitFor([&] { return lib.sioRxQue(0) >= 5; });
+    EXPECT_EQ(lib.sioRxClear(0), 0);
+    EXPECT_TRUE(lib.sioGets(0, 100).isEmpty());
+
+    EXPECT_EQ(lib.sioDone(0), 0);
+    EXPECT_EQ(lib.sioStatus(0), sio::NotOpen);
+    EXPECT_EQ(lib.sioGets(0, 10), QByteArray());
+}
+
+TEST(SerialLibrary, MissingDeviceAndDoubleOpens)
+{
+    Pty pty;
+    QTemporaryDir dir;
+    const QString link = dir.filePath("com3");
+    ASSERT_TRUE(QFile::link(pty.slavePath, link));
+    ComPortMap map;
+    map.setDevicePath(0, dir.filePath("no-such-device"));
+    map.setDevicePath(1, pty.slavePath);
+    map.setDevicePath(2, link);
+    SerialLibrary lib(map);
+
+    EXPECT_EQ(lib.sioStatus(0), sio::NoSuchPort);
+    EXPECT_EQ(lib.sioReset(0, 2048, 512), sio::NoSuchPort);
+    EXPECT_EQ(lib.sioStatus(42), sio::NoSuchPort);
+
+    ASSERT_EQ(lib.sioReset(1, 2048, 512), 0);
+    // The same device through a link counts as already open.
+    EXPECT_EQ(lib.sioStatus(2), 0);
+    EXPECT_EQ(lib.sioReset(2, 2048, 512), sio::AlreadyOpen);
+    EXPECT_EQ(lib.sioReset(1, 2048, 512), sio::AlreadyOpen);
+    EXPECT_EQ(sio::errorText(sio::AlreadyOpen), QStringLiteral("Port already opened."));
+    EXPECT_EQ(sio::errorText(sio::NoSuchPort), QStringLiteral("No Such Port"));
+    EXPECT_EQ(sio::errorText(-7), QString());
+}
+
+TEST(SerialLibrary, FarEndClosingFailsThePortOnce)
+{
+    Pty pty;
+    ComPortMap map;
+    map.setDevicePath(0, pty.slavePath);
+    SerialLibrary lib(map);
+    ASSERT_EQ(lib.sioReset(0, 2048, 512), 0);
+    QSignalSpy failed(&lib, &SerialLibrary::portFailed);
+    pty.closeMaster();
+    ASSERT_TRUE(waitFor([&] { return failed.count() > 0; }));
+    waitFor([] { return false; }, 200);
+    EXPECT_EQ(failed.count(), 1);
+    EXPECT_EQ(failed.at(0).at(0).toInt(), 0);
+    EXPECT_FALSE(lib.isOpen(0)); // closed by the library, not left spinning
+    EXPECT_EQ(lib.sioStatus(0), sio::NoSuchPort); // the pty is gone with its far end
+}
+
+TEST(ComPortMap, FileCreatedWithDefaultsAndEmptyLinesMeanDefault)
+{
+    QTemporaryDir dir;
+    ComPortMap map;
+    ASSERT_TRUE(map.load(dir.path()));
+    QFile file(dir.filePath("SerialPorts.CFG"));
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    EXPECT_EQ(file.readAll(), QByteArray("/dev/ttyS0\r\n/dev/ttyS1\r\n/dev/ttyS2\r\n/dev/ttyS3\r\n/dev/ttyS4\r\n"
+                                         "/dev/ttyS5\r\n/dev/ttyS6\r\n/dev/ttyS7\r\n/dev/ttyS8\r\n"));
+    file.close();
+
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    file.write("/dev/ttyUSB0\r\n\r\n/dev/pts/7\r\n");
+    file.close();
+    ComPortMap edited;
+    ASSERT_TRUE(edited.load(dir.path()));
+    EXPECT_EQ(edited.devicePath(0), QStringLiteral("/dev/ttyUSB0"));
+    EXPECT_EQ(edited.devicePath(1), QStringLiteral("/dev/ttyS1"));
+    EXPECT_EQ(edited.devicePath(2), QStringLiteral("/dev/pts/7"));
+    EXPECT_EQ(edited.devicePath(8), QStringLiteral("/dev/ttyS8"));
+    EXPECT_EQ(edited.devicePath(9), QString());
+}
