@@ -1,6 +1,7 @@
 #include "server/arxtranslation.h"
 
 #include "core/hextext.h"
+#include "protocols/arx/arxcommands.h"
 
 namespace arxtranslation {
 namespace {
@@ -16,12 +17,6 @@ char at(const QByteArray &m, int n)
 quint8 uat(const QByteArray &m, int n)
 {
     return quint8(at(m, n));
-}
-
-// Characters n and n+1 read as a hexadecimal byte and written back cleanly.
-QByteArray hexPair(const QByteArray &m, int n)
-{
-    return hextext::hex2(hextext::readByte(m, n - 1));
 }
 
 QByteArray cmd(std::initializer_list<char> bytes)
@@ -65,43 +60,42 @@ QByteArray fmGroup(int level, const QByteArray &m)
 QByteArray tvGroup(int level, const QByteArray &m)
 {
     const quint8 c = uat(m, 1);
-    const char a = at(m, 2);
+    const quint8 a = uat(m, 2);
     if (level >= 1) {
         switch (c) {
-        case 20: return uat(m, 2) < 50 ? cmd({char(0x14), a}) : QByteArray();
-        case 23: return uat(m, 2) < 50 ? cmd({char(0x17), a}) : QByteArray();
-        case 26: case 27: return cmd({char(0x1A), a});
-        case 29: return cmd({char(0x1D)});
-        case 30: return cmd({char(0x1E)});
+        case 20: return arx::cmdTvSelect14(a);
+        case 23: return arx::cmdTvSelect17(a);
+        case 26: case 27: return arx::cmdTvSet1A(a);
+        case 29: return arx::cmdTv1D();
+        case 30: return arx::cmdTv1E();
         default: break;
         }
     }
-    if (level >= 2 && (c == 'L' || c == 'Q'))
-        return QByteArray(1, char(c)) + a + hexPair(m, 3) + kEnd;
+    if (level >= 2 && c == 'L')
+        return arx::cmdTvValueL(a, hextext::readByte(m, 2));
+    if (level >= 2 && c == 'Q')
+        return arx::cmdTvValueQ(a, hextext::readByte(m, 2));
     return {};
 }
 
 QByteArray kaModule(bool ka72, int level, const QByteArray &m)
 {
     const quint8 c = uat(m, 1);
-    const char a = at(m, 2);
+    const quint8 a = uat(m, 2);
     if (level >= 1) {
         switch (c) {
-        case 24: {
-            const quint8 channel = uat(m, 2);
-            const bool ok = ka72 ? channel <= 52 : channel < 50;
-            return ok ? cmd({char(0x18), a}) : QByteArray();
-        }
-        case 25: return cmd({char(0x19), a});
-        case 28: return cmd({char(0x1C)});
+        case 24: return ka72 ? arx::cmdKa72Select(a) : arx::cmdKa71Select(a);
+        case 25: return ka72 ? arx::cmdKa72Set(a) : arx::cmdKa71Set(a);
+        case 28: return ka72 ? arx::cmdKa721C() : arx::cmdKa711C();
         default: break;
         }
     }
     if (level >= 2 && c == 'P') {
-        QByteArray out = QByteArray("P") + a + hexPair(m, 3);
-        if (ka72)
-            out += hexPair(m, 5);
-        return out + kEnd;
+        // Message bytes 3-4 (and 5-6 for the KA-72) are hexadecimal text.
+        const quint8 hi = hextext::readByte(m, 2);
+        if (!ka72)
+            return arx::cmdKa71Value(a, hi);
+        return arx::cmdKa72Value(a, quint16(hi << 8 | hextext::readByte(m, 4)));
     }
     return {};
 }
