@@ -1,0 +1,211 @@
+#include "protocols/arx/arxsession.h"
+
+#include "connection/connectionpage.h"
+#include "core/clock.h"
+#include "core/datetime.h"
+#include "protocols/arx/arxcommands.h"
+#include "protocols/arx/arxdecoder.h"
+#include "protocols/arx/modemdialler.h"
+#include "protocols/arx/passwordchange.h"
+
+#include <QFile>
+#include <QFileInfo>
+#include <cmath>
+
+static std::unique_ptr<QIODevice> openDownloadFile(const QString &path)
+{
+    if (!QFileInfo(path).isFile())
+        return nullptr;
+    auto file = std::make_unique<QFile>(path);
+    if (!file->open(QIODevice::ReadOnly))
+        return nullptr;
+    return file;
+}
+
+ArxSession::ArxSession(ConnectionPage &page)
+    : Session(page), m_decoder(std::make_unique<ArxDecoder>()), m_dialler(std::make_unique<ModemDialler>(page)),
+      m_passwordChange(std::make_unique<PasswordChange>(page)), m_openDownload(openDownloadFile)
+{
+}
+
+ArxSession::~ArxSession() = default;
+
+QString ArxSession::downloadPath(const QString &baseDirectory, const QByteArray &modelId)
+{
+    return baseDirectory + QStringLiteral("/DLD/") + QString::fromLatin1(modelId) + QStringLiteral(".DLD");
+}
+
+void ArxSession::tick()
+{
+    switch (m_page.record().phase) {
+    case 1:
+        waitForLink();
+        break;
+    case 2:
+        m_dialler->step();
+        break;
+    case 3:
+        detectStep();
+        break;
+    case 4:
+        pollStep();
+        receiveStep();
+        if (m_page.record().newData)
+            decode();
+        break;
+    case 5:
+        m_passwordChange->step();
+        break;
+    default:
+        break;
+    }
+}
+
+void ArxSession::waitForLink()
+{
+    ConnectionRecord &r = m_page.record();
+    if (!r.portOpen)
+        return;
+    if (m_page.settings().connectionType == connection::Modem) {
+        r.phase = 2;
+        r.dialStep = 0;
+    } else {
+        r.phase = 3;
+        r.detectStep = 0;
+    }
+    m_page.showConnection();
+}
+
+void ArxSession::disconnectButton()
+{
+    m_page.sendText(arx::cmdLogOff());
+    m_page.closeLink();
+}
+
+void ArxSession::linkOpening()
+{
+    m_decoder->reset();
+    closeDownload();
+    m_pollLast = 0.0;
+    m_pollElapsed = 0.0;
+}
+
+void ArxSession::startPasswordChange()
+{
+    m_passwordChange->start();
+}
+
+void ArxSession::setNewPassword(const QByteArray &password)
+{
+    m_passwordChange->setNewPassword(password);
+}
+
+// --- connected: poll, receive, cut, file -----------------------------------------
+
+void ArxSession::pollStep()
+{
+    ConnectionRecord &r = m_page.record();
+    const double now = datetime::timeOfDay(m_page.clock().now());
+    // A pass through midnight counts as a long interval, so the poll goes out.
+    m_pollElapsed += std::fabs(now - m_pollLast);
+    if (m_pollElapsed < kPollPeriod) {
+        if (r.pendingCommand.pending) {
+            r.pendingCommand.pending = false;
+            m_page.sendText(r.pendingCommand.text);
+        }
+    } else {
+        m_pollElapsed = 0.0;
+        m_page.sendText(arx::cmdPoll());
+    }
+    m_pollLast = now;
+}
+
+void ArxSession::receiveStep()
+{
+    ConnectionRecord &r = m_page.record();
+    r.frameText.append(m_page.readFrameBytes(kSerialFrameRead));
+    if (r.frameText.size() > kFrameTextLimit)
+        r.frameText.remove(0, r.frameText.size() - kFrameTextLimit);
+
+    const int length = r.viaRelay ? kRelayFrameSize : kUnitFrameSize;
+    const qsizetype at = r.frameText.indexOf(QByteArray("\xFF\xFE\xFD", 3));
+    if (at >= 0) {
+        if (r.frameText.size() - at < length)
+            return;
+        const QByteArray frame = r.frameText.mid(at, length);
+        r.frameText.remove(0, at + length);
+        frameStep(frame);
+    } else if (r.frameText.size() >= length - 1) {
+        // No sync anywhere: the bytes are cut as if a frame started at the
+        // first one and rejected, one block of length - 1 bytes per tick.
+        const QByteArray frame = r.frameText.left(length);
+        r.frameText.remove(0, length - 1);
+        frameStep(frame);
+    }
+}
+
+// A relayed frame's stamp comes from the far end: one that is no plausible
+// date (not a number, before 1900 or after 9999) is not used for the log.
+static bool plausibleStamp(double days)
+{
+    return std::isfinite(days) && days >= 1.0 && days < 2958466.0;
+}
+
+void ArxSession::frameStep(const QByteArray &frame)
+{
+    int layout = 0;
+    int subType = 0;
+    if (!ArxDecoder::recognise(frame, &layout, &subType))
+        return;
+
+    ConnectionRecord &r = m_page.record();
+    r.newData = true;
+    r.state = state::Data;
+    ++r.framesSinceShown;
+
+    const QDateTime now = m_page.clock().now();
+    QByteArray record;
+    QDateTime stamp = now;
+    if (r.viaRelay) {
+        record = frame; // kept as the relay sent it, stamp included
+        const double days = datetime::decodeStamp(frame.right(8));
+        if (plausibleStamp(days))
+            stamp = datetime::fromDays(days);
+    } else {
+        record = frame + datetime::stampOf(now);
+    }
+    m_page.fileRecord(RecordKind::Arx, record);
+    m_page.logArxRecord(record, stamp);
+    m_decoder->fileFrame(frame, r.unitType, m_amSubType);
+}
+
+void ArxSession::decode()
+{
+    ConnectionRecord &r = m_page.record();
+    m_decoder->decodePending();
+    r.unitsChanged = m_decoder->unitsChanged();
+    m_page.showHardware();
+    r.newData = false;
+}
+
+QList<HardwareRow> ArxSession::hardwareRows() const
+{
+    const QString caption = ConnectionPage::hardwareCaption(hardware::Arx);
+    QList<HardwareRow> rows;
+    auto add = [&](ArxModule m, const QString &unit) {
+        const ArxModuleIdentity &id = m_decoder->identity(m);
+        if (id.present)
+            rows << HardwareRow{caption, unit, id.idText, id.serial};
+    };
+    add(ArxModule::Km71, QStringLiteral(" KM-71"));
+    add(ArxModule::Option, QLatin1Char(' ') + m_decoder->identity(ArxModule::Option).name);
+    add(ArxModule::Ks71, QStringLiteral(" KS-71"));
+    add(ArxModule::Kr71, QStringLiteral(" KR-71"));
+    add(ArxModule::Kc71Ch0, QStringLiteral(" KC-71 0"));
+    add(ArxModule::Kc71Ch1, QStringLiteral(" KC-71 1"));
+    add(ArxModule::Kv73, QStringLiteral(" KV-73 "));
+    add(ArxModule::Kv75, QStringLiteral(" KV-75 "));
+    add(ArxModule::Ka71, QStringLiteral(" KA-71 "));
+    add(ArxModule::Ka72, QStringLiteral(" KA-72 "));
+    return rows;
+}

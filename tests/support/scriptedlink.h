@@ -1,0 +1,106 @@
+#pragma once
+// A ByteLink for session tests: it records everything sent and hands out
+// bytes the test queued, each batch arriving after a given number of ticks
+// (advance() is one tick). Replies can also be tied to a sent command:
+// "when these bytes go out, answer those after n ticks".
+#include "link/bytelink.h"
+
+#include <QByteArray>
+#include <QList>
+#include <deque>
+
+class ScriptedLink : public ByteLink {
+public:
+    struct Rule {
+        QByteArray trigger;
+        QByteArray reply;
+        int afterTicks = 1;
+        int times = -1; // -1: every time
+    };
+
+    // --- ByteLink ---------------------------------------------------------
+    void send(const QByteArray &bytes) override
+    {
+        m_sent.append(bytes);
+        m_sends.append(bytes);
+        for (Rule &r : m_rules) {
+            if (r.times != 0 && bytes == r.trigger) {
+                if (r.times > 0)
+                    --r.times;
+                queue(r.reply, r.afterTicks);
+            }
+        }
+    }
+
+    QByteArray readSome(int max) override
+    {
+        ++m_reads;
+        const QByteArray out = m_arrived.left(max);
+        m_arrived.remove(0, out.size());
+        return out;
+    }
+
+    int bytesWaiting() const override { return int(m_arrived.size()); }
+
+    void clearReceive() override
+    {
+        ++m_clears;
+        // A serial port drops what waits in its queue; a socket keeps it.
+        if (!m_socketLike)
+            m_arrived.clear();
+    }
+
+    // --- test side ----------------------------------------------------------
+    // Bytes arriving after `afterTicks` calls of advance() (0: waiting at once).
+    void queue(const QByteArray &bytes, int afterTicks = 1)
+    {
+        if (afterTicks <= 0)
+            m_arrived.append(bytes);
+        else
+            m_pending.push_back({afterTicks, bytes});
+    }
+
+    void answer(const QByteArray &trigger, const QByteArray &reply, int afterTicks = 1, int times = -1)
+    {
+        m_rules.append(Rule{trigger, reply, afterTicks, times});
+    }
+    void clearRules() { m_rules.clear(); }
+
+    // One tick passes: batches whose time has come arrive.
+    void advance()
+    {
+        for (auto it = m_pending.begin(); it != m_pending.end();) {
+            if (--it->first <= 0) {
+                m_arrived.append(it->second);
+                it = m_pending.erase(it);
+            } else {
+                ++it;
+            }
+        }
+    }
+
+    void setSocketLike(bool on) { m_socketLike = on; }
+
+    // Everything sent so far, as one byte string and send by send.
+    const QByteArray &sent() const { return m_sent; }
+    const QList<QByteArray> &sends() const { return m_sends; }
+    QByteArray takeSent()
+    {
+        const QByteArray out = m_sent;
+        m_sent.clear();
+        m_sends.clear();
+        return out;
+    }
+    int clears() const { return m_clears; }
+    int reads() const { return m_reads; }
+
+private:
+    QByteArray m_sent;
+    QList<QByteArray> m_sends;
+    QByteArray m_arrived;
+    std::deque<std::pair<int, QByteArray>> m_pending;
+    QList<Rule> m_rules;
+    bool m_socketLike = false;
+    int m_clears = 0;
+    int m_reads = 0;
+};
