@@ -115,8 +115,13 @@ void RelayServer::enable()
     hook.setCurrentServerName(pageName());
     refreshSourceType();
     if (m_sourceType >= 0 && m_sourceType <= 3) {
-        const bool listening = m_listener->listen(QHostAddress::Any, quint16(m_settings.listenPort));
-        if (!listening)
+        // A port outside 0..65535 must not wrap round to another one.
+        const int port = m_settings.listenPort;
+        const bool valid = port >= 0 && port <= 65535;
+        const bool listening = valid && m_listener->listen(QHostAddress::Any, quint16(port));
+        if (!valid)
+            hook.report(10049);
+        else if (!listening)
             hook.report(socketerrors::winsockCode(m_listener->serverError()));
         if (listening && !hook.errorFlag()) {
             m_enabled = true;

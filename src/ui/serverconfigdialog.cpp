@@ -1,0 +1,225 @@
+#include "ui/serverconfigdialog.h"
+
+#include "server/relayserver.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QGridLayout>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QTabWidget>
+#include <QTreeWidget>
+#include <QVBoxLayout>
+
+ServerConfigDialog::ServerConfigDialog(QWidget *parent) : QDialog(parent)
+{
+    setObjectName(QStringLiteral("SConfigure"));
+    setWindowTitle(QStringLiteral("Configure Server"));
+    setModal(true);
+    auto *layout = new QVBoxLayout(this);
+    m_pages = new QTabWidget(this);
+    layout->addWidget(m_pages);
+
+    // Page "Settings"
+    auto *settings = new QWidget(m_pages);
+    auto *grid = new QGridLayout(settings);
+    grid->addWidget(new QLabel(QStringLiteral("Connection "), settings), 0, 0);
+    m_connection = new QComboBox(settings);
+    m_connection->setObjectName(QStringLiteral("ComboBox1"));
+    m_connection->addItem(QStringLiteral("None"));
+    for (int i = 1; i <= 8; ++i)
+        m_connection->addItem(QStringLiteral("Connect #%1").arg(i));
+    m_connection->addItem(QStringLiteral("  Log File"));
+    grid->addWidget(m_connection, 1, 0);
+    grid->addWidget(new QLabel(QStringLiteral("Listening Port:"), settings), 2, 0);
+    m_port = new QLineEdit(settings);
+    m_port->setObjectName(QStringLiteral("EditPort"));
+    grid->addWidget(m_port, 3, 0);
+    m_startup = new QCheckBox(QStringLiteral("Enable on StartUp"), settings);
+    m_auth = new QCheckBox(QStringLiteral("Require Authentication"), settings);
+    grid->addWidget(m_startup, 4, 0);
+    grid->addWidget(m_auth, 5, 0);
+    grid->setRowStretch(6, 1);
+    m_pages->addTab(settings, QStringLiteral("Settings"));
+
+    // Page "Manage Users"
+    auto *usersPage = new QWidget(m_pages);
+    auto *users = new QGridLayout(usersPage);
+    m_users = new QTreeWidget(usersPage);
+    m_users->setObjectName(QStringLiteral("ListView1"));
+    m_users->setHeaderLabels({QStringLiteral("User Name"), QStringLiteral("Password"), QStringLiteral("Authorization")});
+    m_users->setRootIsDecorated(false);
+    m_users->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    m_users->setSelectionMode(QAbstractItemView::SingleSelection);
+    m_users->setSelectionBehavior(QAbstractItemView::SelectRows);
+    for (int i = 0; i < 3; ++i)
+        m_users->setColumnWidth(i, 90);
+    m_users->setSortingEnabled(true);
+    m_users->sortByColumn(0, Qt::AscendingOrder);
+    users->addWidget(m_users, 0, 0, 1, 4);
+    users->addWidget(new QLabel(QStringLiteral("User Name"), usersPage), 1, 0);
+    users->addWidget(new QLabel(QStringLiteral("Password"), usersPage), 1, 1);
+    users->addWidget(new QLabel(QStringLiteral("Authorization"), usersPage), 1, 2);
+    m_name = new QLineEdit(usersPage);
+    m_name->setObjectName(QStringLiteral("EditUser"));
+    m_name->setMaxLength(12);
+    m_password = new QLineEdit(usersPage);
+    m_password->setObjectName(QStringLiteral("EditPass"));
+    m_password->setMaxLength(12);
+    m_authorization = new QComboBox(usersPage);
+    m_authorization->addItems({QStringLiteral("<none>"), QStringLiteral("Observer"), QStringLiteral("Operator"),
+                               QStringLiteral("Supervisor")});
+    m_authorization->setCurrentIndex(1);
+    users->addWidget(m_name, 2, 0);
+    users->addWidget(m_password, 2, 1);
+    users->addWidget(m_authorization, 2, 2);
+    auto *add = new QPushButton(QStringLiteral("Add "), usersPage);
+    auto *del = new QPushButton(QStringLiteral("Delete"), usersPage);
+    users->addWidget(add, 3, 0);
+    users->addWidget(del, 3, 1);
+    m_pages->addTab(usersPage, QStringLiteral("Manage Users"));
+
+    auto *buttons = new QHBoxLayout;
+    buttons->addStretch(1);
+    auto *applyButton = new QPushButton(QStringLiteral("Apply"), this);
+    auto *saveButton = new QPushButton(QStringLiteral("Save"), this);
+    auto *cancelButton = new QPushButton(QStringLiteral("Cancel"), this);
+    for (QPushButton *b : {applyButton, saveButton, cancelButton})
+        buttons->addWidget(b);
+    layout->addLayout(buttons);
+
+    connect(m_users, &QTreeWidget::itemSelectionChanged, this, &ServerConfigDialog::rowSelected);
+    // Edits go straight into the selected row (only the operator's, not ours).
+    connect(m_name, &QLineEdit::textEdited, this, [this](const QString &text) {
+        if (QTreeWidgetItem *row = selectedRow())
+            row->setText(0, text);
+    });
+    connect(m_password, &QLineEdit::textEdited, this, [this](const QString &text) {
+        if (QTreeWidgetItem *row = selectedRow())
+            row->setText(1, text);
+    });
+    connect(m_authorization, &QComboBox::activated, this, [this](int index) {
+        if (QTreeWidgetItem *row = selectedRow())
+            row->setText(2, m_authorization->itemText(index));
+    });
+    connect(add, &QPushButton::clicked, this, &ServerConfigDialog::addUser);
+    connect(del, &QPushButton::clicked, this, &ServerConfigDialog::deleteUser);
+    connect(applyButton, &QPushButton::clicked, this, &ServerConfigDialog::apply);
+    connect(saveButton, &QPushButton::clicked, this, &ServerConfigDialog::save);
+    connect(cancelButton, &QPushButton::clicked, this, &QDialog::reject);
+    connect(this, &ServerConfigDialog::saveFailed, this, [this](const QString &error) {
+        auto *box = new QMessageBox(QMessageBox::Critical, QStringLiteral("Server"), error, QMessageBox::Ok, this);
+        box->setAttribute(Qt::WA_DeleteOnClose);
+        box->open();
+    });
+}
+
+void ServerConfigDialog::activate(RelayServer *server)
+{
+    m_server = server;
+    if (!server)
+        return;
+    const ServerSettings &s = server->settings();
+    m_connection->setCurrentIndex(s.source >= 0 && s.source <= 9 ? s.source : 0);
+    m_port->setText(QString::number(s.listenPort));
+    m_startup->setChecked(s.enableOnStartup);
+    m_auth->setChecked(s.requireAuth);
+    m_users->clear();
+    for (const UserAccount &u : server->users())
+        new QTreeWidgetItem(m_users, {u.name, u.password, u.authorization});
+    m_name->clear();
+    m_password->clear();
+}
+
+QTreeWidgetItem *ServerConfigDialog::selectedRow() const
+{
+    const QList<QTreeWidgetItem *> selected = m_users->selectedItems();
+    return selected.isEmpty() ? nullptr : selected.first();
+}
+
+void ServerConfigDialog::rowSelected()
+{
+    QTreeWidgetItem *row = selectedRow();
+    if (!row)
+        return;
+    m_name->setText(row->text(0));
+    m_password->setText(row->text(1));
+    const int index = m_authorization->findText(row->text(2), Qt::MatchExactly | Qt::MatchCaseSensitive);
+    if (index >= 0)
+        m_authorization->setCurrentIndex(index);
+}
+
+void ServerConfigDialog::addUser()
+{
+    QTreeWidgetItem *row = nullptr;
+    for (int i = 0; i < m_users->topLevelItemCount() && !row; ++i) {
+        QTreeWidgetItem *item = m_users->topLevelItem(i);
+        if (item->text(0).compare(kNewUser, Qt::CaseInsensitive) == 0)
+            row = item;
+    }
+    if (!row)
+        row = new QTreeWidgetItem(m_users, {kNewUser, QStringLiteral("<temp key>"), QStringLiteral("<none>")});
+    m_users->clearSelection();
+    m_users->setCurrentItem(row);
+    row->setSelected(true);
+    m_pages->setCurrentIndex(1);
+    m_name->setFocus();
+}
+
+void ServerConfigDialog::deleteUser()
+{
+    if (QTreeWidgetItem *row = selectedRow())
+        delete row;
+    m_users->clearSelection();
+    m_users->setCurrentItem(nullptr);
+    m_name->clear();
+    m_password->clear();
+    m_authorization->setCurrentIndex(1); // "Observer"
+}
+
+UserTable ServerConfigDialog::dialogUsers() const
+{
+    UserTable out;
+    for (int i = 0; i < m_users->topLevelItemCount(); ++i) {
+        const QTreeWidgetItem *item = m_users->topLevelItem(i);
+        out.append({item->text(0), item->text(1), item->text(2)});
+    }
+    return out;
+}
+
+void ServerConfigDialog::takeOver()
+{
+    ServerSettings s = m_server->settings();
+    s.source = m_connection->currentIndex();
+    s.enableOnStartup = m_startup->isChecked();
+    s.requireAuth = m_auth->isChecked();
+    bool ok = false;
+    const int port = m_port->text().toInt(&ok);
+    s.listenPort = ok ? port : 0;
+    m_server->takeOver(s, dialogUsers());
+}
+
+void ServerConfigDialog::apply()
+{
+    accept();
+    if (!m_server)
+        return;
+    takeOver();
+    m_server->enable();
+}
+
+void ServerConfigDialog::save()
+{
+    accept();
+    if (!m_server)
+        return;
+    takeOver();
+    QString error;
+    if (!m_server->save(error))
+        emit saveFailed(error);
+    m_server->enable();
+}

@@ -1,0 +1,27 @@
+#include "ui/serverlogwindow.h"
+
+#include <QHeaderView>
+#include <QTreeWidget>
+#include <QVBoxLayout>
+
+ServerLogWindow::ServerLogWindow(QWidget *parent) : QDialog(parent)
+{
+    setObjectName(QStringLiteral("ServerLog"));
+    setWindowTitle(QStringLiteral("Server Connections Log"));
+    setModal(true);
+    auto *layout = new QVBoxLayout(this);
+    m_list = new QTreeWidget(this);
+    m_list->setObjectName(QStringLiteral("ListView1"));
+    m_list->setRootIsDecorated(false);
+    m_list->setHeaderLabels({QStringLiteral("Host"), QStringLiteral("Address"), QStringLiteral("Port"),
+                             QStringLiteral("Date"), QStringLiteral("Time")});
+    m_list->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    m_list->header()->setStretchLastSection(false);
+    m_list->setColumnWidth(0, 170);
+    m_list->header()->setMinimumSectionSize(40);
+    m_list->setColumnWidth(1, 120);
+    for (int i = 2; i < 5; ++i)
+        m_list->setColumnWidth(i, 65);
+    layout->addWidget(m_list);
+    resize(520, 300);
+}
