@@ -24,6 +24,7 @@ QTreeWidget *serverList(const QString &name, QWidget *parent)
     list->setEditTriggers(QAbstractItemView::NoEditTriggers);
     list->header()->setStretchLastSection(false);
     list->header()->setSectionsMovable(false);
+    list->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     const int widths[] = {110, 100, 80, 59};
     for (int i = 0; i < 4; ++i)
         list->setColumnWidth(i, widths[i]);
@@ -44,7 +45,7 @@ ServerPageView::ServerPageView(RelayServer *server, QWidget *parent) : QWidget(p
 {
     setObjectName(server->objectName());
     auto *layout = new QVBoxLayout(this);
-    layout->setContentsMargins(6, 4, 6, 4);
+    layout->setContentsMargins(2, 4, 2, 4);
     layout->setSpacing(4);
 
     auto *title = new QLabel(QStringLiteral("Server  #%1").arg(server->number()), this);
@@ -57,7 +58,7 @@ ServerPageView::ServerPageView(RelayServer *server, QWidget *parent) : QWidget(p
     m_status = serverList(QStringLiteral("ListView1"), this);
     m_status->setSelectionMode(QAbstractItemView::NoSelection);
     m_status->setFocusPolicy(Qt::NoFocus);
-    m_status->setFixedHeight(48);
+    m_status->setFixedHeight(44);
     m_status->addTopLevelItem(new QTreeWidgetItem(m_status));
     layout->addWidget(m_status);
 
