@@ -1,0 +1,332 @@
+// Arxon information messages: identities, configurations, option module
+// texts and labels, and the presence of modules they lead to.
+#include "protocols/arx/arxdecoder.h"
+
+#include <gtest/gtest.h>
+
+#include <initializer_list>
+
+namespace {
+
+QByteArray frame(quint8 descriptor)
+{
+    QByteArray f(100, '\0');
+    f[0] = char(0xFF);
+    f[1] = char(0xFE);
+    f[2] = char(0xFD);
+    f[3] = char(descriptor);
+    return f;
+}
+
+void put(QByteArray &f, int slot, std::initializer_list<int> bytes)
+{
+    for (int b : bytes)
+        f[slot++] = char(b);
+}
+
+void putText(QByteArray &f, int slot, const char *text)
+{
+    while (*text)
+        f[slot++] = *text++;
+}
+
+// Message byte `checksumByte` = sum of message bytes first..last modulo 256.
+void sealMessage(QByteArray &f, int start, int first, int last, int checksumByte)
+{
+    int sum = 0;
+    for (int i = first; i <= last; ++i)
+        sum += quint8(f[start + i]);
+    f[start + checksumByte] = char(sum & 0xFF);
+}
+
+constexpr int fmInfo = 75;
+constexpr int tvInfo = 76;
+constexpr int ka71Info = 28;
+constexpr int ka72Info = 70;
+
+QByteArray km71Identity()
+{
+    QByteArray f = frame(0xFC);
+    put(f, fmInfo, {0x00, 0, 23, 'B', 12, 34, 7});
+    putText(f, fmInfo + 10, "KM71 FM TX");
+    sealMessage(f, fmInfo, 2, 19, 1);
+    return f;
+}
+
+QByteArray km71Configuration(int byte2 = 0)
+{
+    QByteArray f = frame(0xFC);
+    put(f, fmInfo, {0x01, 0, byte2, 9, 0x10, 0x27, 1, 0, 2, 3, 0, 1, 4, 5, 6, 0xFF, 8, 9, 10});
+    sealMessage(f, fmInfo, 2, 18, 1);
+    return f;
+}
+
+QByteArray kc71Configuration(int nibble, int byte4, int byte16)
+{
+    QByteArray f = frame(0xFC);
+    put(f, fmInfo, {nibble << 4 | 1, 0, 0, 0, byte4, 18, 19, 0xFF, 1, 2, 3, 4, 5, 6, 0xA3, 50, byte16});
+    sealMessage(f, fmInfo, 2, 16, 1);
+    return f;
+}
+
+void feed(ArxDecoder &d, const QByteArray &f, int unitType = arxunit::Km71, int amSubType = 0)
+{
+    d.fileFrame(f, unitType, amSubType);
+    d.decodePending();
+}
+
+} // namespace
+
+TEST(ArxDecoderInfo, Km71IdentityThenConfigurationMakesItPresent)
+{
+    ArxDecoder d;
+    feed(d, km71Identity());
+    const ArxModuleIdentity &km = d.identity(ArxModule::Km71);
+    EXPECT_TRUE(km.identified);
+    EXPECT_FALSE(km.present);
+    EXPECT_DOUBLE_EQ(km.version, 2.3);
+    EXPECT_EQ(km.revision, QChar('B'));
+    EXPECT_EQ(km.serial, QStringLiteral("301234"));
+    EXPECT_EQ(km.name, QStringLiteral("KM71 FM TX"));
+    EXPECT_EQ(km.idText, QStringLiteral("2.3B"));
+    EXPECT_EQ(km.extra, 7);
+    EXPECT_EQ(d.unitsChanged(), 0u);
+
+    feed(d, km71Configuration());
+    EXPECT_TRUE(km.present);
+    EXPECT_EQ(d.unitsChanged(), 0x01u);
+    const ArxConfig &c = d.configuration(ArxModule::Km71);
+    EXPECT_EQ(c.values, (QList<int>{9, 10000, 1, 2, 3, 256, 4, 5, 6, 255, 8, 9, 10}));
+    EXPECT_EQ(c.flags, 0x3F);
+    EXPECT_EQ(d.mirror(ArxModule::Km71).config, c);
+}
+
+TEST(ArxDecoderInfo, Km71NeedsItsIdentityFirstAndSoundMessages)
+{
+    ArxDecoder d;
+    feed(d, km71Configuration());
+    EXPECT_TRUE(d.configuration(ArxModule::Km71).received);
+    EXPECT_FALSE(d.isPresent(ArxModule::Km71));
+
+    // A wrong checksum or a non-zero byte 2 leaves everything as it was.
+    QByteArray badId = km71Identity();
+    badId[fmInfo + 1] = char(badId[fmInfo + 1] + 1);
+    feed(d, badId);
+    EXPECT_FALSE(d.identity(ArxModule::Km71).identified);
+
+    feed(d, km71Identity());
+    EXPECT_FALSE(d.isPresent(ArxModule::Km71));
+    ArxDecoder fresh;
+    feed(fresh, km71Identity());
+    feed(fresh, km71Configuration(5));
+    EXPECT_FALSE(fresh.configuration(ArxModule::Km71).received);
+    EXPECT_FALSE(fresh.isPresent(ArxModule::Km71));
+
+    feed(d, km71Configuration());
+    EXPECT_TRUE(d.isPresent(ArxModule::Km71));
+
+    // Serial digits are zero-padded to four.
+    QByteArray small = km71Identity();
+    put(small, fmInfo + 4, {0, 5});
+    sealMessage(small, fmInfo, 2, 19, 1);
+    feed(d, small);
+    EXPECT_EQ(d.identity(ArxModule::Km71).serial, QStringLiteral("300005"));
+}
+
+TEST(ArxDecoderInfo, OptionModuleIdentityTextAndLabels)
+{
+    ArxDecoder d;
+    QByteArray text = frame(0xFC);
+    put(text, fmInfo, {0x10});
+    putText(text, fmInfo + 1, "OPTION TEXT1");
+    text[fmInfo + 13] = 5;
+    sealMessage(text, fmInfo, 1, 13, 14);
+    feed(d, text);
+    EXPECT_FALSE(d.isPresent(ArxModule::Option));
+    EXPECT_EQ(d.optionModule().text, QStringLiteral("OPTION TEXT1"));
+
+    QByteArray id = frame(0xFC);
+    put(id, fmInfo, {0x11});
+    putText(id, fmInfo + 1, "STEREO");
+    put(id, fmInfo + 7, {100 + 0x12, 100 + 0x34});
+    putText(id, fmInfo + 9, "ABCD");
+    putText(id, fmInfo + 13, "V2.1 RDS  ");
+    sealMessage(id, fmInfo, 1, 22, 23);
+    feed(d, id);
+    const ArxModuleIdentity &opt = d.identity(ArxModule::Option);
+    EXPECT_EQ(opt.name, QStringLiteral("STEREO"));
+    EXPECT_EQ(opt.serial, QStringLiteral("311234"));
+    EXPECT_EQ(opt.idText, QStringLiteral("V2.1 RDS  "));
+    EXPECT_EQ(d.optionModule().shortText, QStringLiteral("ABCD"));
+    EXPECT_FALSE(opt.present);
+
+    feed(d, text);
+    EXPECT_TRUE(opt.present);
+    EXPECT_EQ(d.unitsChanged(), 0x80u);
+    EXPECT_EQ(d.optionModule().value, 5);
+
+    QByteArray label = frame(0xFC);
+    put(label, fmInfo, {0x12, '3'});
+    putText(label, fmInfo + 2, "LABEL THREE ");
+    sealMessage(label, fmInfo, 2, 13, 14);
+    feed(d, label);
+    EXPECT_EQ(d.optionModule().labels[3], QStringLiteral("LABEL THREE "));
+    label[fmInfo + 1] = 'X';
+    putText(label, fmInfo + 2, "LABEL OTHER ");
+    sealMessage(label, fmInfo, 2, 13, 14);
+    feed(d, label);
+    for (int i = 0; i < 10; ++i)
+        EXPECT_EQ(d.optionModule().labels[i], i == 3 ? QStringLiteral("LABEL THREE ") : QString());
+}
+
+TEST(ArxDecoderInfo, Ks71AndKr71ArePresentOnTheirFirstMessage)
+{
+    ArxDecoder d;
+    QByteArray ks = frame(0xFC);
+    put(ks, fmInfo, {0x20, 0, 0, 44, 0xFF, 15, 'A', 1, 2});
+    putText(ks, fmInfo + 9, "KS71 STERE");
+    sealMessage(ks, fmInfo, 2, 18, 1);
+    feed(d, ks);
+    const ArxModuleIdentity &id = d.identity(ArxModule::Ks71);
+    EXPECT_TRUE(id.present);
+    EXPECT_DOUBLE_EQ(id.version, 1.5);
+    EXPECT_EQ(id.serial, QStringLiteral("350102"));
+    EXPECT_EQ(id.name, QStringLiteral("KS71 STERE"));
+    EXPECT_EQ(d.configuration(ArxModule::Ks71).values, (QList<int>{44}));
+    EXPECT_EQ(d.configuration(ArxModule::Ks71).flags, 0x3F);
+    EXPECT_EQ(d.unitsChanged(), 0x02u);
+
+    QByteArray kr = ks;
+    kr[fmInfo] = 0x30;
+    feed(d, kr);
+    EXPECT_TRUE(d.isPresent(ArxModule::Kr71));
+    EXPECT_EQ(d.identity(ArxModule::Kr71).serial, QStringLiteral("360102"));
+    EXPECT_EQ(d.configuration(ArxModule::Kr71).flags, 0x0F);
+    EXPECT_EQ(d.unitsChanged(), 0x06u);
+}
+
+TEST(ArxDecoderInfo, Kc71ChannelPresentAfterTwoAgreeingConfigurations)
+{
+    ArxDecoder d;
+    feed(d, kc71Configuration(4, 17, 0xB4));
+    EXPECT_FALSE(d.isPresent(ArxModule::Kc71Ch0));
+    const ArxConfig &c = d.configuration(ArxModule::Kc71Ch0);
+    EXPECT_EQ(c.values, (QList<int>{17, 18, 19, 1, 2, 3, 4, 5, 6, 163, 50}));
+    EXPECT_EQ(c.flags, 0x0F);
+    EXPECT_EQ(c.fields, (QList<int>{5, 3, 1, 1, 1, 1, 1}));
+    EXPECT_EQ(d.mirror(ArxModule::Kc71Ch0).config, c);
+
+    feed(d, kc71Configuration(4, 17, 0xB4));
+    EXPECT_TRUE(d.isPresent(ArxModule::Kc71Ch0));
+    EXPECT_EQ(d.unitsChanged(), 0x08u);
+
+    // Channel 1: byte 4 and bit 7 of byte 16 must both repeat.
+    feed(d, kc71Configuration(5, 17, 0x80));
+    feed(d, kc71Configuration(5, 18, 0x80));
+    feed(d, kc71Configuration(5, 18, 0x00));
+    EXPECT_FALSE(d.isPresent(ArxModule::Kc71Ch1));
+    feed(d, kc71Configuration(5, 18, 0x0C));
+    EXPECT_TRUE(d.isPresent(ArxModule::Kc71Ch1));
+    EXPECT_EQ(d.unitsChanged(), 0x18u);
+    EXPECT_EQ(d.configuration(ArxModule::Kc71Ch1).fields.last(), 2);
+
+    QByteArray id = frame(0xFC);
+    put(id, fmInfo, {0x50, 0, 0, 12, 'C', 0, 99});
+    putText(id, fmInfo + 7, "KC71 CH 1 ");
+    sealMessage(id, fmInfo, 2, 16, 1);
+    feed(d, id);
+    EXPECT_EQ(d.identity(ArxModule::Kc71Ch1).serial, QStringLiteral("290099"));
+    EXPECT_DOUBLE_EQ(d.identity(ArxModule::Kc71Ch1).version, 1.2);
+    EXPECT_EQ(d.identity(ArxModule::Kc71Ch1).name, QStringLiteral("KC71 CH 1 "));
+}
+
+TEST(ArxDecoderInfo, TvModules)
+{
+    ArxDecoder d;
+    QByteArray id = frame(0xEC);
+    put(id, tvInfo, {0x20, 0, 31, 'D', 5, 6});
+    putText(id, tvInfo + 6, "KV73 VIDEO");
+    sealMessage(id, tvInfo, 2, 15, 1);
+    feed(d, id, arxunit::Kv73);
+    EXPECT_EQ(d.identity(ArxModule::Kv73).serial, QStringLiteral("230506"));
+
+    QByteArray cfg = frame(0xEC);
+    put(cfg, tvInfo, {0x21, 0, 0, 1, 0xA5, 3, 10, 11, 12, 13, 14, 15, 16, 17});
+    sealMessage(cfg, tvInfo, 2, 13, 1);
+    feed(d, cfg, arxunit::Kv73);
+    EXPECT_TRUE(d.isPresent(ArxModule::Kv73));
+    EXPECT_EQ(d.unitsChanged(), 0x02u);
+    EXPECT_EQ(d.configuration(ArxModule::Kv73).values, (QList<int>{1, 10, 11, 12, 13, 14, 15, 16, 17}));
+    EXPECT_EQ(d.configuration(ArxModule::Kv73).flags, 0xA5);
+    EXPECT_EQ(d.configuration(ArxModule::Kv73).fields, (QList<int>{1}));
+
+    auto kv75 = [&](int mode, int last) {
+        QByteArray f = frame(0xEC);
+        put(f, tvInfo, {0x31, 0, 0, 2, 0xFF, 20, 21, 22, mode, 23, 24, 25, last});
+        sealMessage(f, tvInfo, 2, 12, 1);
+        feed(d, f, arxunit::Kv75);
+        return d.configuration(ArxModule::Kv75);
+    };
+    ArxConfig c = kv75(0x1E, 0x02);
+    EXPECT_EQ(c.values, (QList<int>{2, 20, 21, 22, 23, 24, 25}));
+    EXPECT_EQ(c.flags, 0x3F);
+    EXPECT_EQ(c.fields, (QList<int>{1, 2, 1, 1, 1, 1}));
+    EXPECT_EQ(kv75(0x3B, 0x04).fields, (QList<int>{3, 0, 0, 1, 2, 0}));
+    EXPECT_EQ(kv75(0x10, 0x01).fields, (QList<int>{1, 0, 0, 1, 0, 1}));
+    EXPECT_EQ(kv75(0x23, 0x00).fields, (QList<int>{2, 3, 0, 0, 0, 0}));
+    // No identity yet: configuration alone does not list the KV-75.
+    EXPECT_FALSE(d.isPresent(ArxModule::Kv75));
+}
+
+TEST(ArxDecoderInfo, AmModulesOnlyTakeModuleNibbleZero)
+{
+    ArxDecoder d;
+    QByteArray id = frame(0xC0);
+    put(id, ka71Info, {0x00, 0, 40, 'E', 99, 99});
+    putText(id, ka71Info + 10, "KA71 AM RX");
+    sealMessage(id, ka71Info, 2, 19, 1);
+    feed(d, id, arxunit::Ka71, 1);
+    EXPECT_EQ(d.identity(ArxModule::Ka71).serial, QStringLiteral("359999"));
+    EXPECT_DOUBLE_EQ(d.identity(ArxModule::Ka71).version, 4.0);
+
+    // A KS-71 message shape in an AM frame is not taken.
+    QByteArray foreign = frame(0xC0);
+    put(foreign, ka71Info, {0x20, 0, 0, 44, 0xFF, 15, 'A', 1, 2});
+    sealMessage(foreign, ka71Info, 2, 18, 1);
+    feed(d, foreign, arxunit::Ka71, 1);
+    EXPECT_FALSE(d.isPresent(ArxModule::Ks71));
+    EXPECT_EQ(d.unitsChanged(), 0u);
+
+    QByteArray cfg = frame(0xC0);
+    put(cfg, ka71Info, {0x01, 0, 0});
+    for (int i = 3; i <= 21; ++i)
+        cfg[ka71Info + i] = char(i - 2);
+    sealMessage(cfg, ka71Info, 2, 21, 1);
+    feed(d, cfg, arxunit::Ka71, 1);
+    EXPECT_TRUE(d.isPresent(ArxModule::Ka71));
+    EXPECT_FALSE(d.isPresent(ArxModule::Ka72));
+    EXPECT_EQ(d.unitsChanged(), 0x01u);
+    EXPECT_EQ(d.configuration(ArxModule::Ka71).values.size(), 19);
+    EXPECT_EQ(d.configuration(ArxModule::Ka71).values.last(), 19);
+    EXPECT_EQ(d.configuration(ArxModule::Ka71).flags, 19);
+
+    // KA-72: the message sits at slot 70.
+    ArxDecoder d2;
+    QByteArray id2 = frame(0xC0);
+    put(id2, ka72Info, {0x00, 0, 12, 'F', 1, 0});
+    putText(id2, ka72Info + 10, "KA72 AM RX");
+    sealMessage(id2, ka72Info, 2, 19, 1);
+    feed(d2, id2, arxunit::Ka72, 2);
+    QByteArray cfg2 = frame(0xC0);
+    put(cfg2, ka72Info, {0x01, 0, 0});
+    for (int i = 3; i <= 26; ++i)
+        cfg2[ka72Info + i] = char(100 + i);
+    sealMessage(cfg2, ka72Info, 2, 26, 1);
+    feed(d2, cfg2, arxunit::Ka72, 2);
+    EXPECT_TRUE(d2.isPresent(ArxModule::Ka72));
+    EXPECT_EQ(d2.identity(ArxModule::Ka72).serial, QStringLiteral("350100"));
+    EXPECT_EQ(d2.configuration(ArxModule::Ka72).values.size(), 24);
+    EXPECT_EQ(d2.configuration(ArxModule::Ka72).values.first(), 103);
+    EXPECT_EQ(d2.configuration(ArxModule::Ka72).values.last(), 126);
+    EXPECT_EQ(d2.unitsChanged(), 0x01u);
+}
