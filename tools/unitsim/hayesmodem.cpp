@@ -113,6 +113,15 @@ void HayesModem::commandByte(char c)
         line_.chop(1);
         return;
     }
+    // A command starts at "AT"; whatever came before it is line noise.
+    if (line_.isEmpty() && c != 'A' && c != 'a')
+        return;
+    if (line_.size() == 1 && c != 'T' && c != 't') {
+        line_.clear();
+        if (c == 'A' || c == 'a')
+            line_.append(c);
+        return;
+    }
     if (line_.size() < maxLine)
         line_.append(c);
 }
@@ -129,11 +138,8 @@ void HayesModem::result(const QByteArray &word)
 void HayesModem::runLine(const QByteArray &line)
 {
     const QByteArray up = line.toUpper();
-    if (!up.startsWith("AT")) {
-        if (Trace *t = globalTrace())
-            t->received(line, QStringLiteral("modem ignores"));
-        return; // not a command: a real modem says nothing
-    }
+    if (!up.startsWith("AT"))
+        return;
     if (Trace *t = globalTrace())
         t->received(line + '\r', QStringLiteral("modem ") + QString::fromLatin1(line));
     bool ok = true;

@@ -47,14 +47,14 @@ quint16 TcpTransport::port() const { return server_->serverPort(); }
 
 void TcpTransport::accept()
 {
-    while (QTcpSocket *socket = server_->nextPendingConnection()) {
-        if (client_) {
-            // The line is busy: one caller at a time.
-            socket->abort();
-            socket->deleteLater();
-            continue;
-        }
+    // One caller at a time: while one is served, later ones wait in the
+    // listen backlog, so a caller that reconnects before we saw it leave is
+    // served as soon as we do.
+    if (client_)
+        return;
+    if (QTcpSocket *socket = server_->nextPendingConnection()) {
         client_ = socket;
+        server_->pauseAccepting();
         socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
         if (Trace *t = globalTrace())
             t->note(QStringLiteral("tcp caller %1:%2").arg(socket->peerAddress().toString()).arg(socket->peerPort()));
@@ -70,8 +70,14 @@ void TcpTransport::accept()
             if (Trace *t = globalTrace())
                 t->note(QStringLiteral("tcp caller gone"));
             unit_->linkDown();
+            server_->resumeAccepting();
+            if (server_->hasPendingConnections())
+                QTimer::singleShot(0, this, &TcpTransport::accept);
         });
         unit_->linkUp();
+        // A caller that waited may have sent before we took it on.
+        if (socket->bytesAvailable() > 0)
+            unit_->receive(socket->readAll());
     }
 }
 
