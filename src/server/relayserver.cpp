@@ -42,6 +42,8 @@ RelayServer::RelayServer(int number, const QString &baseDir, MessageLog &log, co
     m_settings.source = number;
     m_settings.listenPort = 80 + number;
     connect(m_listener, &QTcpServer::newConnection, this, &RelayServer::onNewConnection);
+    // A coarse timer may stretch the tick by 5%; the relay latency is bounded by it.
+    m_timer->setTimerType(Qt::PreciseTimer);
     m_timer->setInterval(kTickMs);
     connect(m_timer, &QTimer::timeout, this, &RelayServer::relayTick);
     m_timer->start();
