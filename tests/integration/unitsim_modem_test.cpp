@@ -109,6 +109,20 @@ TEST_F(UnitsimPty, SilentEchoOnlyAndBusyModems)
     EXPECT_EQ(busyLine.exchange("AT\r", "OK\r\n"), QByteArray("AT\rOK\r\n"));
 }
 
+TEST_F(UnitsimPty, EscapeToCommandModeAndBack)
+{
+    startPty({"--modem", "--modem-connect-delay", "0"});
+    EXPECT_EQ(line.exchange("ATDT7\r", "CONNECT 2400\r\n"), QByteArray("ATDT7\rCONNECT 2400\r\n"));
+    EXPECT_EQ(line.exchange(QByteArray("\x07\xFE", 2), marker), QByteArray("KM71\xF0\xF1"));
+    // Guard time, "+++", guard time: the modem speaks again.
+    ::usleep(1100 * 1000);
+    line.send("+++");
+    EXPECT_EQ(line.readEnding("OK\r\n", 2500), QByteArray("OK\r\n"));
+    EXPECT_EQ(line.exchange("ATO\r", "CONNECT 2400\r\n"), QByteArray("ATO\rCONNECT 2400\r\n"));
+    // The pluses reached the unit as well; an abort clears them.
+    EXPECT_EQ(line.exchange(QByteArray("\xFE\x07\xFE", 3), marker), QByteArray("KM71\xF0\xF1"));
+}
+
 TEST(UnitsimModemTcp, ModemInFrontOfTheUnitOverTcp)
 {
     if (simulatorPath().isEmpty())

@@ -98,6 +98,7 @@ ArxUnit::ArxUnit(const ArxOptions &options, QObject *parent)
 
 void ArxUnit::resetSession()
 {
+    ++generation_; // answers still on their way belong to the caller that left
     buffer_.clear();
     fixedArgs_ = -1;
     skipping_ = false;
@@ -440,7 +441,9 @@ void ArxUnit::reply(const QByteArray &bytes, const QString &name, bool isFrame)
 {
     if (opt_.silent)
         return;
-    auto send = [this, bytes, name, isFrame]() {
+    auto send = [this, bytes, name, isFrame, generation = generation_]() {
+        if (generation != generation_)
+            return;
         if (Trace *t = globalTrace()) {
             if (isFrame)
                 t->frame(bytes);

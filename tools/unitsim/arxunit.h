@@ -77,6 +77,7 @@ private:
     QByteArray lastLine_;
     bool lastLineValid_ = false;
     int badLeft_ = 0;
+    int generation_ = 0;
 };
 
 } // namespace arxsim

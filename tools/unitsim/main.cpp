@@ -45,6 +45,8 @@ LINE (choose one)
                       0.0.0.0 to let other computers connect).
 
 UNIT
+  --unit KIND         The kind of unit on the line: arx (default), the Arxon
+                      system with its modules.
   --model ID          KM71 (default), KS71, KR71, KC71, KV71, KV73, KV75,
                       KA71 or KA72. Chooses the frame layout: FM (KM/KS/KR/
                       KC), TV (KV), AM (KA71, KA72).
@@ -153,6 +155,7 @@ int main(int argc, char **argv)
     QString linkPath, tracePath, bind = QStringLiteral("127.0.0.1");
     int defaultLevel = arxsim::LevelSupervisor;
     QStringList passwordTexts;
+    QString unitKind = QStringLiteral("arx");
 
     for (int i = 1; i < args.size(); ++i) {
         const QString a = args[i];
@@ -172,6 +175,10 @@ int main(int argc, char **argv)
             tcpPort = intValue(value(), "--tcp", 0, 65535);
         } else if (a == QLatin1String("--bind")) {
             bind = value();
+        } else if (a == QLatin1String("--unit")) {
+            unitKind = value().toLower();
+            if (unitKind != QLatin1String("arx"))
+                usageError(QStringLiteral("unknown unit kind \"%1\"; known: arx").arg(unitKind));
         } else if (a == QLatin1String("--model")) {
             arx.model = value().toUpper().remove(QLatin1Char('-')).toLatin1();
             arxsim::ModelInfo info;
@@ -251,7 +258,9 @@ int main(int argc, char **argv)
         setGlobalTrace(trace.get());
     }
 
-    Unit *unit = new arxsim::ArxUnit(arx, &app);
+    Unit *unit = nullptr;
+    if (unitKind == QLatin1String("arx"))
+        unit = new arxsim::ArxUnit(arx, &app);
     if (useModem)
         unit = new HayesModem(unit, modem, &app);
 
