@@ -51,6 +51,13 @@ void feed(ArxDecoder &d, const QByteArray &f, int unitType, int amSubType = 0)
     d.decodePending();
 }
 
+// {row, value} pairs of one history column.
+void expectColumn(const ArxDecoder &d, int column, std::initializer_list<std::pair<int, int>> rows)
+{
+    for (const auto &[row, value] : rows)
+        EXPECT_EQ(d.history(row, column), value) << "row " << row << " column " << column;
+}
+
 } // namespace
 
 TEST(ArxDecoder, RecognisesTheThreeSignatures)
@@ -108,26 +115,9 @@ TEST(ArxDecoder, HistoryLayout1ValueForms)
     feed(d, f, arxunit::Km71);
 
     ASSERT_EQ(d.historyBatchSize(), 1);
-    EXPECT_EQ(d.history(0, 1), 4660);
-    EXPECT_EQ(d.history(1, 1), 1);
-    EXPECT_EQ(d.history(2, 1), 256);
-    EXPECT_EQ(d.history(3, 1), 65535);
-    EXPECT_EQ(d.history(4, 1), 1000);
-    EXPECT_EQ(d.history(5, 1), 5);
-    EXPECT_EQ(d.history(6, 1), 10);
-    EXPECT_EQ(d.history(7, 1), 9);
-    EXPECT_EQ(d.history(8, 1), 8);
-    EXPECT_EQ(d.history(9, 1), 170);
-    EXPECT_EQ(d.history(10, 1), 805);
-    EXPECT_EQ(d.history(11, 1), 15);
-    EXPECT_EQ(d.history(12, 1), 257);
-    EXPECT_EQ(d.history(25, 1), 70);
-    EXPECT_EQ(d.history(26, 1), 250);
-    EXPECT_EQ(d.history(40, 1), 9);
-    EXPECT_EQ(d.history(41, 1), 40);
-    EXPECT_EQ(d.history(42, 1), 11);
-    EXPECT_EQ(d.history(43, 1), 12);
-    EXPECT_EQ(d.history(44, 1), 6);
+    expectColumn(d, 1, {{0, 4660}, {1, 1}, {2, 256}, {3, 65535}, {4, 1000}, {5, 5}, {6, 10}, {7, 9}, {8, 8},
+                        {9, 170}, {10, 805}, {11, 15}, {12, 257}, {25, 70}, {26, 250}, {40, 9}, {41, 40},
+                        {42, 11}, {43, 12}, {44, 6}});
     EXPECT_EQ(d.queuedHistory(), 0);
 }
 
@@ -155,16 +145,10 @@ TEST(ArxDecoder, HistoryChecksumDecidesBetweenValuesAndZeros)
 
     ASSERT_EQ(d.historyBatchSize(), 3);
     // An all-zero block with checksum 0 is valid: half-scale rows read 170.
-    EXPECT_EQ(d.history(0, 1), 0);
-    EXPECT_EQ(d.history(9, 1), 170);
-    EXPECT_EQ(d.history(10, 1), 170);
-    EXPECT_EQ(d.history(0, 2), 25800);
-    EXPECT_EQ(d.history(9, 2), 170);
+    expectColumn(d, 1, {{0, 0}, {9, 170}, {10, 170}});
+    expectColumn(d, 2, {{0, 25800}, {9, 170}});
     // A failed block reads zero everywhere, while its neighbours still decode.
-    EXPECT_EQ(d.history(0, 3), 0);
-    EXPECT_EQ(d.history(9, 3), 0);
-    EXPECT_EQ(d.history(10, 3), 0);
-    EXPECT_EQ(d.history(25, 3), 30);
+    expectColumn(d, 3, {{0, 0}, {9, 0}, {10, 0}, {25, 30}});
     EXPECT_EQ(d.history(25, 1), 30);
     // Columns past the batch and column 0 stay empty.
     EXPECT_EQ(d.history(9, 4), 0);
@@ -191,11 +175,7 @@ TEST(ArxDecoder, SignedStatusOfBlockC)
         seal(f, 53, 59, 60);
         feed(d, f, arxunit::Kr71);
         ASSERT_EQ(d.historyBatchSize(), 1);
-        EXPECT_EQ(d.history(75, 1), 120);
-        EXPECT_EQ(d.history(76, 1), 3);
-        EXPECT_EQ(d.history(77, 1), c.expected);
-        EXPECT_EQ(d.history(78, 1), 4);
-        EXPECT_EQ(d.history(79, 1), 272);
+        expectColumn(d, 1, {{75, 120}, {76, 3}, {77, c.expected}, {78, 4}, {79, 272}});
         EXPECT_EQ(d.readingValid(), c.valid);
     }
 }
@@ -247,13 +227,7 @@ TEST(ArxDecoder, HistoryOtherLayouts)
     tv[41] = 1;
     feed(d, tv, arxunit::Kv73);
     ASSERT_EQ(d.historyBatchSize(), 1);
-    EXPECT_EQ(d.history(25, 1), 10);
-    EXPECT_EQ(d.history(26, 1), 20);
-    EXPECT_EQ(d.history(43, 1), 5);
-    EXPECT_EQ(d.history(46, 1), 8);
-    EXPECT_EQ(d.history(47, 1), 512);
-    EXPECT_EQ(d.history(48, 1), 16);
-    EXPECT_EQ(d.history(50, 1), 0);
+    expectColumn(d, 1, {{25, 10}, {26, 20}, {43, 5}, {46, 8}, {47, 512}, {48, 16}, {50, 0}});
 
     QByteArray am = frame(0xC0);
     am[70] = char(0xFF);
@@ -263,15 +237,8 @@ TEST(ArxDecoder, HistoryOtherLayouts)
     seal(am, 4, 27, 28);
     feed(d, am, arxunit::Ka72, 2);
     ASSERT_EQ(d.historyBatchSize(), 1);
-    EXPECT_EQ(d.history(0, 1), 10);
-    EXPECT_EQ(d.history(3, 1), 4);
-    EXPECT_EQ(d.history(7, 1), 8);
-    EXPECT_EQ(d.history(11, 1), 120);
-    EXPECT_EQ(d.history(12, 1), 13);
-    EXPECT_EQ(d.history(13, 1), 14);
-    EXPECT_EQ(d.history(14, 1), 0x1122);
-    EXPECT_EQ(d.history(15, 1), 1);
-    EXPECT_EQ(d.history(16, 1), 256);
+    expectColumn(d, 1, {{0, 10}, {3, 4}, {7, 8}, {11, 120}, {12, 13}, {13, 14}, {14, 0x1122}, {15, 1},
+                        {16, 256}});
 }
 
 TEST(ArxDecoder, SettingEchoesOfKm71)
@@ -443,9 +410,7 @@ TEST(ArxDecoder, Kc71ChannelValues)
     EXPECT_EQ(d.mirror(ArxModule::Kc71Ch0).slot[12], 44);
     EXPECT_EQ(d.mirror(ArxModule::Kc71Ch1).slot[12], 0);
     ASSERT_EQ(d.historyBatchSize(), 1);
-    EXPECT_EQ(d.history(100, 1), 10);
-    EXPECT_EQ(d.history(104, 1), 5);
-    EXPECT_EQ(d.history(125, 1), 0);
+    expectColumn(d, 1, {{100, 10}, {104, 5}, {125, 0}});
 }
 
 TEST(ArxDecoder, InterleavedRecordIsDecodedOnceAfterItsSecondHalf)

@@ -181,7 +181,7 @@ void ArxDecoder::decodeCurrent()
 {
     const Record &r = currentRecord();
     for (int i = 0; i < int(std::size(blocks)); ++i) {
-        const BlockSpec &b = blocks[i];
+        const Block &b = blocks[i];
         if (b.layout == m_currentLayout && (b.amSubType == 0 || b.amSubType == m_currentAmSubType))
             decodeBlock(i, r);
     }
@@ -192,7 +192,7 @@ void ArxDecoder::decodeCurrent()
 
 void ArxDecoder::decodeBlock(int blockIndex, const Record &r)
 {
-    const BlockSpec &b = blocks[blockIndex];
+    const Block &b = blocks[blockIndex];
     // A block that fails its checksum tells nothing about the module.
     if (!blockValid(r, b))
         return;
@@ -227,8 +227,8 @@ void ArxDecoder::decodeBlock(int blockIndex, const Record &r)
 
 void ArxDecoder::decodeChannelBlock(const Record &r)
 {
-    const BlockSpec *kc = nullptr;
-    for (const BlockSpec &b : blocks)
+    const Block *kc = nullptr;
+    for (const Block &b : blocks)
         if (b.perChannel)
             kc = &b;
     if (!kc)

@@ -43,29 +43,29 @@ void ArxDecoder::decodeHistoryColumn(const Queued &q, int column)
     for (const HistoryBlock &h : historyBlocks) {
         if (h.layout != q.layout || (h.amSubType != 0 && h.amSubType != q.amSubType))
             continue;
-        const BlockSpec &b = blocks[h.block];
+        const Block &b = blocks[h.block];
         if (!blockValid(r, b)) {
             for (int row = h.clearFirst; row <= h.clearLast; ++row)
                 m_history[row][column] = 0;
             continue;
         }
-        for (const Row &spec : h.rows) {
-            const int v = r[b.first + spec.byte];
+        for (const Row &item : h.rows) {
+            const int v = r[b.first + item.byte];
             qint32 value = 0;
-            switch (spec.form) {
+            switch (item.form) {
             case Form::Byte: value = v; break;
             case Form::Times5: value = v * 5; break;
             case Form::Times10: value = v * 10; break;
-            case Form::Word: value = v + 256 * r[b.first + spec.byte + 1]; break;
+            case Form::Word: value = v + 256 * r[b.first + item.byte + 1]; break;
             case Form::HalfScale: value = (v / 2) * 5 + 170; break;
             case Form::SignedStatus: {
                 bool plain = false;
-                m_history[spec.row][column] = signedStatus(v, &plain);
+                m_history[item.row][column] = signedStatus(v, &plain);
                 m_readingValid = plain;
                 continue;
             }
             }
-            m_history[spec.row][column] = std::abs(value);
+            m_history[item.row][column] = std::abs(value);
         }
     }
     if (q.layout == 1) {

@@ -21,12 +21,12 @@ public:
         return slot >= 0 && slot < ArxDecoder::recordSlots ? m_r[slot] : 0;
     }
 
-    bool checksumOk(const InfoSpec &spec) const
+    bool checksumOk(const InfoMessage &def) const
     {
         unsigned sum = 0;
-        for (int i = spec.checkFirst; i <= spec.checkLast; ++i)
+        for (int i = def.checkFirst; i <= def.checkLast; ++i)
             sum += unsigned(byte(i));
-        return (sum & 0xFF) == unsigned(byte(spec.checksumByte));
+        return (sum & 0xFF) == unsigned(byte(def.checksumByte));
     }
 
     QString text(int first, int length) const
@@ -57,12 +57,12 @@ QString versionText(double version, QChar revision)
     return s;
 }
 
-void fillIdentity(ArxModuleIdentity &id, const InfoSpec &spec, const Message &m)
+void fillIdentity(ArxModuleIdentity &id, const InfoMessage &def, const Message &m)
 {
-    const IdentityBytes &b = spec.identity;
+    const IdentityBytes &b = def.identity;
     id.version = m.byte(b.version) / 10.0;
     id.revision = QChar::fromLatin1(char(m.byte(b.letter)));
-    id.serial = m.serial(spec.serialPrefix, b.serialHigh, b.serialLow);
+    id.serial = m.serial(def.serialPrefix, b.serialHigh, b.serialLow);
     id.name = m.text(b.textFirst, b.textLength);
     id.idText = versionText(id.version, id.revision);
     if (b.extra >= 0)
@@ -75,19 +75,19 @@ int bit(int byte, int n)
     return (byte >> n) & 1;
 }
 
-ArxConfig buildConfig(const InfoSpec &spec, const Message &m)
+ArxConfig buildConfig(const InfoMessage &def, const Message &m)
 {
     ArxConfig c;
     c.received = true;
-    if (spec.config < 0)
+    if (def.config < 0)
         return c;
-    const ConfigSpec &cs = configSpecs[spec.config];
+    const ConfigLayout &cs = configLayouts[def.config];
     for (const ConfigValue &v : cs.values)
         c.values.append(v.high >= 0 ? m.byte(v.low) + 256 * m.byte(v.high) : m.byte(v.low));
     if (cs.flagByte >= 0)
         c.flags = m.byte(cs.flagByte) & cs.flagMask;
 
-    switch (spec.handler) {
+    switch (def.handler) {
     case Info::KcConfig: {
         const int mode = m.byte(kcModeByte);
         const int flags2 = m.byte(kcFlagByte2);
@@ -144,25 +144,25 @@ void ArxDecoder::decodeInformation(const Record &r, int layout, int amSubType)
     const int nibble = msg.byte(0) >> 4;
     const int kind = msg.byte(0) & 0x0F;
 
-    const InfoSpec *spec = nullptr;
-    for (const InfoSpec &s : infoSpecs) {
+    const InfoMessage *def = nullptr;
+    for (const InfoMessage &s : infoMessages) {
         if (s.layout == layout && (s.amSubType == 0 || s.amSubType == amSubType) && s.moduleNibble == nibble
             && s.kind == kind) {
-            spec = &s;
+            def = &s;
             break;
         }
     }
-    if (!spec || !msg.checksumOk(*spec) || (spec->byte2Zero && msg.byte(2) != 0))
+    if (!def || !msg.checksumOk(*def) || (def->byte2Zero && msg.byte(2) != 0))
         return;
 
-    const int mi = index(spec->module);
+    const int mi = index(def->module);
     ArxModuleIdentity &id = m_identity[mi];
-    switch (spec->handler) {
+    switch (def->handler) {
     case Info::KmIdentity:
     case Info::KvIdentity:
     case Info::KaIdentity:
     case Info::KcIdentity:
-        fillIdentity(id, *spec, msg);
+        fillIdentity(id, *def, msg);
         break;
 
     case Info::KmConfig:
@@ -170,23 +170,23 @@ void ArxDecoder::decodeInformation(const Record &r, int layout, int amSubType)
     case Info::Kv75Config:
     case Info::Ka71Config:
     case Info::Ka72Config:
-        m_config[mi] = buildConfig(*spec, msg);
+        m_config[mi] = buildConfig(*def, msg);
         // These modules are listed only once their identity is known.
         if (id.identified && !id.present)
-            makePresent(spec->module, spec->unitBit);
+            makePresent(def->module, def->unitBit);
         break;
 
     case Info::FmModule:
-        fillIdentity(id, *spec, msg);
-        m_config[mi] = buildConfig(*spec, msg);
+        fillIdentity(id, *def, msg);
+        m_config[mi] = buildConfig(*def, msg);
         if (!id.present)
-            makePresent(spec->module, spec->unitBit);
+            makePresent(def->module, def->unitBit);
         break;
 
     case Info::KcConfig: {
-        m_config[mi] = buildConfig(*spec, msg);
+        m_config[mi] = buildConfig(*def, msg);
         // A channel is believed only when two configurations in a row agree.
-        KcPrevious &prev = m_kcPrevious[spec->module == ArxModule::Kc71Ch0 ? 0 : 1];
+        KcPrevious &prev = m_kcPrevious[def->module == ArxModule::Kc71Ch0 ? 0 : 1];
         const int byte4 = msg.byte(kcPresenceByte);
         const bool bit7 = msg.byte(kcFlagByte2) & 0x80;
         const bool same = prev.seen && prev.byte4 == byte4 && prev.bit7 == bit7;
@@ -194,7 +194,7 @@ void ArxDecoder::decodeInformation(const Record &r, int layout, int amSubType)
         if (!same)
             m_mirror[mi].config = m_config[mi];
         else if (!id.present)
-            makePresent(spec->module, spec->unitBit);
+            makePresent(def->module, def->unitBit);
         break;
     }
 
@@ -202,7 +202,7 @@ void ArxDecoder::decodeInformation(const Record &r, int layout, int amSubType)
         id.name = msg.text(optionNameFirst, optionNameLength);
         const int high = (msg.byte(optionIdHigh) - optionIdBias) & 0xFF;
         const int low = (msg.byte(optionIdLow) - optionIdBias) & 0xFF;
-        id.serial = QString::fromLatin1(spec->serialPrefix) + hexDigit(high >> 4) + hexDigit(high) + hexDigit(low >> 4)
+        id.serial = QString::fromLatin1(def->serialPrefix) + hexDigit(high >> 4) + hexDigit(high) + hexDigit(low >> 4)
             + hexDigit(low);
         m_option.shortText = msg.text(optionShortFirst, optionShortLength);
         id.idText = msg.text(optionVersionFirst, optionVersionLength);
@@ -214,7 +214,7 @@ void ArxDecoder::decodeInformation(const Record &r, int layout, int amSubType)
         m_option.text = msg.text(optionTextFirst, optionTextLength);
         m_option.value = msg.byte(optionValueByte);
         if (id.identified && !id.present)
-            makePresent(spec->module, spec->unitBit);
+            makePresent(def->module, def->unitBit);
         break;
 
     case Info::OptionLabel: {

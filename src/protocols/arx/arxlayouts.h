@@ -97,7 +97,7 @@ inline constexpr int noValueByte = 0xFF;
 // ---------------------------------------------------------------- measurement blocks
 
 // Status bits a module reports, and the optional fields around the status byte.
-struct StatusSpec {
+struct StatusBits {
     quint8 keptBits;
     quint8 fieldShift = 0;
     quint8 fieldMask = 0;
@@ -105,7 +105,7 @@ struct StatusSpec {
     qint8 extraSlot = -1;
 };
 
-struct BlockSpec {
+struct Block {
     int layout;
     int amSubType;            // layout 3 only; 0 elsewhere
     ArxModule module;         // KC-71: channel 0; the channel byte picks the other
@@ -117,10 +117,10 @@ struct BlockSpec {
     quint8 valueSlot;
     bool wideValue;           // 16-bit value, low byte at valueSlot
     std::span<const EchoRule> echo;
-    StatusSpec status;
+    StatusBits status;
 };
 
-inline constexpr BlockSpec blocks[] = {
+inline constexpr Block blocks[] = {
     {1, 0, ArxModule::Km71, false, 4, 21, 25, 26, 27, true, km71Echo, {0x02, 2, 0x03, 22, -1}},
     {1, 0, ArxModule::Ks71, false, 29, 21, 50, 51, 52, false, ks71Echo, {0x02}},
     {1, 0, ArxModule::Kr71, false, 53, 7, 60, 61, 62, false, kr71Echo, {0x40}},
@@ -256,7 +256,7 @@ struct IdentityBytes {
     qint8 extra = -1;
 };
 
-struct InfoSpec {
+struct InfoMessage {
     int layout;
     int amSubType;            // 0: any
     quint8 moduleNibble;
@@ -270,13 +270,13 @@ struct InfoSpec {
     quint32 unitBit;
     const char *serialPrefix;
     IdentityBytes identity;
-    qint8 config = -1;        // index into configSpecs
+    qint8 config = -1;        // index into configLayouts
 };
 
 using I = Info;
 using M = ArxModule;
 
-inline constexpr InfoSpec infoSpecs[] = {
+inline constexpr InfoMessage infoMessages[] = {
     {1, 0, 0, 0, 2, 19, 1, false, I::KmIdentity, M::Km71, arxunitbit::Km71, "30", {2, 3, 4, 5, 10, 10, 6}},
     {1, 0, 0, 1, 2, 18, 1, true, I::KmConfig, M::Km71, arxunitbit::Km71, "", {}, 0},
     {1, 0, 1, 0, 1, 13, 14, false, I::OptionText, M::Option, arxunitbit::Option, "", {}},
@@ -303,7 +303,7 @@ struct ConfigValue {
     quint8 low;
     qint8 high = -1;
 };
-struct ConfigSpec {
+struct ConfigLayout {
     std::span<const ConfigValue> values;
     qint8 flagByte;           // -1: none
     quint8 flagMask;
@@ -329,7 +329,7 @@ inline constexpr ConfigValue ka72ConfigValues[] = {
     {20}, {21}, {22}, {23}, {24}, {25}, {26},
 };
 
-inline constexpr ConfigSpec configSpecs[] = {
+inline constexpr ConfigLayout configLayouts[] = {
     {kmConfigValues, 15, 0x3F},
     {fmConfigValues, 4, 0x3F},   // KS-71
     {fmConfigValues, 4, 0x0F},   // KR-71
@@ -369,7 +369,7 @@ inline bool sumMatches(const ArxDecoder::Record &r, int first, int last, int che
     return (sum & 0xFF) == r[checksumSlot];
 }
 
-inline bool blockValid(const ArxDecoder::Record &r, const BlockSpec &b)
+inline bool blockValid(const ArxDecoder::Record &r, const Block &b)
 {
     return sumMatches(r, b.first, b.first + b.count - 1, b.checksumSlot);
 }
@@ -386,7 +386,7 @@ constexpr bool echoFits(std::span<const EchoRule> rules)
 
 constexpr bool blocksFit()
 {
-    for (const BlockSpec &b : blocks) {
+    for (const Block &b : blocks) {
         const int last = b.wideValue ? b.valueSlot + 1 : b.valueSlot;
         if (b.first + b.count > b.checksumSlot || last >= ArxDecoder::frameSize || !echoFits(b.echo))
             return false;
@@ -407,7 +407,7 @@ constexpr bool blocksFit()
                 return false;
         }
     }
-    for (const InfoSpec &m : infoSpecs) {
+    for (const InfoMessage &m : infoMessages) {
         int start = -1;
         for (const InfoStart &s : infoStarts)
             if (s.layout == m.layout && (s.amSubType == 0 || s.amSubType == m.amSubType))
@@ -417,10 +417,10 @@ constexpr bool blocksFit()
             return false;
         if (m.identity.textFirst >= 0 && m.identity.textFirst + m.identity.textLength - 1 > m.checkLast)
             return false;
-        if (m.config >= int(std::size(configSpecs)))
+        if (m.config >= int(std::size(configLayouts)))
             return false;
         if (m.config >= 0) {
-            const ConfigSpec &c = configSpecs[m.config];
+            const ConfigLayout &c = configLayouts[m.config];
             if (c.flagByte > m.checkLast)
                 return false;
             for (const ConfigValue &v : c.values)
