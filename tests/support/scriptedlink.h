@@ -13,9 +13,10 @@ class ScriptedLink : public ByteLink {
 public:
     struct Rule {
         QByteArray trigger;
-        QByteArray reply;
+        QList<QByteArray> replies; // one per matching send, in turn
         int afterTicks = 1;
-        int times = -1; // -1: every time
+        bool repeatLast = true;    // after the list: the last reply again, or silence
+        int used = 0;
     };
 
     // --- ByteLink ---------------------------------------------------------
@@ -24,11 +25,12 @@ public:
         m_sent.append(bytes);
         m_sends.append(bytes);
         for (Rule &r : m_rules) {
-            if (r.times != 0 && bytes == r.trigger) {
-                if (r.times > 0)
-                    --r.times;
-                queue(r.reply, r.afterTicks);
-            }
+            if (bytes != r.trigger || r.replies.isEmpty())
+                continue;
+            if (r.used < r.replies.size())
+                queue(r.replies[r.used++], r.afterTicks);
+            else if (r.repeatLast)
+                queue(r.replies.last(), r.afterTicks);
         }
     }
 
@@ -60,9 +62,15 @@ public:
             m_pending.push_back({afterTicks, bytes});
     }
 
-    void answer(const QByteArray &trigger, const QByteArray &reply, int afterTicks = 1, int times = -1)
+    // Every send of `trigger` is answered with `reply`.
+    void answer(const QByteArray &trigger, const QByteArray &reply, int afterTicks = 1)
     {
-        m_rules.append(Rule{trigger, reply, afterTicks, times});
+        m_rules.append(Rule{trigger, {reply}, afterTicks, true, 0});
+    }
+    // The sends of `trigger` are answered with the replies in turn; then silence.
+    void answerInTurn(const QByteArray &trigger, const QList<QByteArray> &replies, int afterTicks = 1)
+    {
+        m_rules.append(Rule{trigger, replies, afterTicks, false, 0});
     }
     void clearRules() { m_rules.clear(); }
 
