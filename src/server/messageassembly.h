@@ -20,6 +20,7 @@ public:
     QList<QByteArray> feed(const QByteArray &bytes);
 
     const QByteArray &pending() const { return m_buffer; }
+    char terminator() const { return m_terminator; }
 
 private:
     QByteArray m_buffer;

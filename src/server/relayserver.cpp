@@ -295,6 +295,11 @@ void RelayServer::onClientRead(QTcpSocket *socket)
     const QByteArray bytes = socket->readAll();
     if (bytes.isEmpty())
         return;
+    // The dialect follows the source's hardware type as last refreshed; a
+    // client connected under another one starts its assembly afresh.
+    const bool arx = m_sourceType == 0;
+    if (client->assembler.terminator() != (arx ? char(0xFE) : '\r'))
+        client->assembler = MessageAssembler(arx ? char(0xFE) : '\r', arx);
     switch (m_sourceType) {
     case 0:
         for (const QByteArray &m : client->assembler.feed(bytes))

@@ -134,6 +134,22 @@ TEST_F(LineRelay, ElevenChangesKeepTheNewestTen)
     }
 }
 
+TEST_F(LineRelay, HardwareTypeChangeReachesServerAtShowStatus)
+{
+    source.type = 0;
+    auto server = makeServer();
+    auto c = connectClient(*server);
+    source.type = 2;
+    c->send(QByteArray("\x05\xFE", 2)); // still the ARX dialect
+    ASSERT_TRUE(c->waitFor(14));
+    EXPECT_EQ(c->take(), QByteArray("GOOD CHECKSUM\xFF"));
+    server->showStatus();
+    EXPECT_EQ(server->sourceType(), 2);
+    c->send("SC\r");
+    ASSERT_TRUE(c->waitFor(18));
+    EXPECT_EQ(c->take(), QByteArray("SVALID SUPERVISOR\r"));
+}
+
 TEST_F(LineRelay, KxRequests)
 {
     source.type = 1;
