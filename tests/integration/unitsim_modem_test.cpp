@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <QFile>
+#include <QSerialPort>
 #include <QTemporaryDir>
 
 using namespace unitsim;
@@ -121,6 +122,41 @@ TEST_F(UnitsimPty, EscapeToCommandModeAndBack)
     EXPECT_EQ(line.exchange("ATO\r", "CONNECT 2400\r\n"), QByteArray("ATO\rCONNECT 2400\r\n"));
     // The pluses reached the unit as well; an abort clears them.
     EXPECT_EQ(line.exchange(QByteArray("\xFE\x07\xFE", 3), marker), QByteArray("KM71\xF0\xF1"));
+}
+
+// The station opens COM ports through QSerialPort; the pty must behave for it,
+// including the DTR and RTS calls a pty cannot honour.
+TEST(UnitsimSerialPort, QSerialPortCallerDialsAndLogsIn)
+{
+    if (simulatorPath().isEmpty())
+        GTEST_SKIP() << "TOLVA_UNITSIM not set";
+    Sim sim;
+    ASSERT_TRUE(sim.start({"--pty", "--modem", "--modem-connect-delay", "0"}));
+    QSerialPort port(sim.ptyPath());
+    ASSERT_TRUE(port.open(QIODevice::ReadWrite)) << port.errorString().toStdString();
+    port.setBaudRate(2400);
+    port.setDataBits(QSerialPort::Data8);
+    port.setParity(QSerialPort::NoParity);
+    port.setStopBits(QSerialPort::OneStop);
+    port.setFlowControl(QSerialPort::NoFlowControl);
+    port.setDataTerminalReady(true);
+    port.setRequestToSend(true);
+    auto exchange = [&port](const QByteArray &cmd, const QByteArray &end) {
+        port.write(cmd);
+        port.waitForBytesWritten(500);
+        QByteArray got;
+        QElapsedTimer t;
+        t.start();
+        while (!got.endsWith(end) && t.elapsed() < 2000) {
+            port.waitForReadyRead(20);
+            got += port.readAll();
+        }
+        return got;
+    };
+    EXPECT_EQ(exchange("ATE1\r", "OK\r\n"), QByteArray("ATE1\rOK\r\n"));
+    EXPECT_EQ(exchange("ATDT\r", "CONNECT 2400\r\n"), QByteArray("ATDT\rCONNECT 2400\r\n"));
+    EXPECT_EQ(exchange(QByteArray("\x03\xFE\x01\xFE", 4), marker), QByteArray("PASSWORD\xF0\xF1"));
+    EXPECT_EQ(exchange("KELPO4\xFE", marker), QByteArray("VALID SUPERVISOR\xF0\xF1"));
 }
 
 TEST(UnitsimModemTcp, ModemInFrontOfTheUnitOverTcp)

@@ -30,9 +30,11 @@ LINE (choose one)
   --pty               Open a pseudo-terminal. Prints "PTY <path>", e.g.
                       "PTY /dev/pts/7". To use it as COM1, put the path on
                       line 1 of CONFIG/SerialPorts.CFG in the server's start
-                      directory; that file holds nine lines, line n being the
-                      device path of COMn. Then choose "RS-232 - Serial",
-                      COM1, in the connection's configuration.
+                      directory; that file holds nine lines (CR LF), line n
+                      being the device path of COMn. Then choose "RS-232 -
+                      Serial", COM1, in the connection's configuration.
+                      A pty has no DTR line: closing the port is what hangs
+                      up the caller (and the modem, with --modem).
                         tolva-unitsim --pty --link /tmp/arx1
   --link PATH         With --pty: also make PATH a symbolic link to the
                       device, so SerialPorts.CFG can name a fixed path
