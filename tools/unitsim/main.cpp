@@ -26,6 +26,12 @@ commands, answers each poll with a 100-byte data frame, and keeps running
 until stopped (Ctrl+C). One caller at a time; after a caller hangs up (closes
 the port or the socket) the next one is served.
 
+What the unit keeps: a password changed with "Change Password" holds until
+the simulator exits; a downloaded program stays loaded for later callers.
+Setting commands passed on by a relay server appear in the setting echo of
+the model's own module in the next frame (value commands under the parameter
+named by their first argument, other commands under their own code).
+
 LINE (choose one)
   --pty               Open a pseudo-terminal. Prints "PTY <path>", e.g.
                       "PTY /dev/pts/7". To use it as COM1, put the path on
