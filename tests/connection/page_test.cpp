@@ -1,0 +1,223 @@
+#include "connection/connectionpage.h"
+#include "connection/session.h"
+#include "core/messagelog.h"
+#include "link/comportmap.h"
+#include "link/seriallibrary.h"
+#include "support/fakeclock.h"
+
+#include <QCoreApplication>
+#include <QDeadlineTimer>
+#include <QDir>
+#include <QFile>
+#include <QSignalSpy>
+#include <QTcpServer>
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <pty.h>
+#include <unistd.h>
+
+namespace {
+template <typename F> bool waitFor(F done, int ms = 3000)
+{
+    QDeadlineTimer deadline(ms);
+    while (!done() && !deadline.hasExpired())
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+    return done();
+}
+
+class PageTest : public ::testing::Test {
+protected:
+    QTemporaryDir dir;
+    FakeClock clock;
+    MessageLog log{clock};
+    ComPortMap map;
+    SerialLibrary serial{map};
+    ConnectionPage::Environment env;
+
+    void SetUp() override
+    {
+        log.setEchoToStderr(false);
+        QDir(dir.path()).mkdir("CONFIG");
+        env.baseDirectory = dir.path();
+        env.log = &log;
+        env.clock = &clock;
+        env.serial = &serial;
+    }
+    void writeSettings(int page, const ConnectionSettings &s)
+    {
+        ASSERT_TRUE(connectionsettings::save(dir.path(), page, s, nullptr));
+    }
+};
+} // namespace
+
+TEST_F(PageTest, MissingDeviceGivesNoSuchPortAndWaitsInPhaseOne)
+{
+    map.setDevicePath(0, dir.filePath("absent"));
+    ConnectionSettings s = ConnectionSettings::defaults(1, dir.path());
+    s.autoConnect = true;
+    writeSettings(1, s);
+    ConnectionPage page(1, env);
+    ASSERT_TRUE(page.loadSettings());
+    EXPECT_EQ(log.line(0), QStringLiteral("ERROR (12/6/2026 14:05:09):   <Connect1>   COM Port Error(1): No Such Port"));
+    EXPECT_EQ(page.record().state, int(state::Error));
+    EXPECT_EQ(page.record().phase, 1);
+    EXPECT_FALSE(page.record().portOpen);
+    page.showState();
+    EXPECT_EQ(page.stateText(), QStringLiteral("Error"));
+    EXPECT_EQ(page.connectionRows().at(0).status, QStringLiteral("Error"));
+    page.tick(); // nothing is retried by itself
+    EXPECT_EQ(log.count(), 1);
+}
+
+TEST_F(PageTest, PtyOpensAndASecondPageOnTheSameDeviceIsRefused)
+{
+    int master = -1, slave = -1;
+    char name[128] = {};
+    ASSERT_EQ(::openpty(&master, &slave, name, nullptr, nullptr), 0);
+    ::close(slave);
+    ::fcntl(master, F_SETFL, O_NONBLOCK);
+    map.setDevicePath(2, QString::fromLocal8Bit(name));
+    map.setDevicePath(3, QString::fromLocal8Bit(name));
+
+    ConnectionSettings s1 = ConnectionSettings::defaults(1, dir.path());
+    s1.serialPort = 2;
+    ConnectionSettings s2 = ConnectionSettings::defaults(2, dir.path());
+    s2.serialPort = 3;
+    ConnectionPage first(1, env), second(2, env);
+    first.setSettings(s1);
+    second.setSettings(s2);
+    first.openLink();
+    EXPECT_TRUE(first.record().portOpen);
+    EXPECT_EQ(first.record().phase, 1);
+    EXPECT_EQ(log.count(), 0);
+    EXPECT_EQ(first.connectionRows().at(0).connection, QStringLiteral("RS-232"));
+    EXPECT_EQ(first.connectionRows().at(0).info, QStringLiteral("COM3   2400   8-N-1"));
+
+    second.openLink();
+    EXPECT_FALSE(second.record().portOpen);
+    EXPECT_TRUE(log.line(0).endsWith("<Connect2>   COM Port Error(2): Port already opened."));
+
+    first.sendText(QByteArray("\x03\xFE\x00\xFF", 4));
+    QByteArray atUnit;
+    ASSERT_TRUE(waitFor([&] {
+        char buf[64];
+        const ssize_t n = ::read(master, buf, sizeof buf);
+        if (n > 0)
+            atUnit.append(buf, int(n));
+        return atUnit.size() >= 4;
+    }));
+    EXPECT_EQ(atUnit, QByteArray("\x03\xFE\x00\xFF", 4));
+
+    first.closeLink();
+    EXPECT_EQ(first.record().state, int(state::Disconnected));
+    EXPECT_FALSE(serial.isOpen(2));
+    second.openLink(); // free now
+    EXPECT_TRUE(second.record().portOpen);
+    ::close(master);
+}
+
+TEST_F(PageTest, NetworkPageRowsAndRefusedPort)
+{
+    quint16 port;
+    {
+        QTcpServer probe;
+        ASSERT_TRUE(probe.listen(QHostAddress::LocalHost));
+        port = probe.serverPort();
+    }
+    ConnectionSettings s = ConnectionSettings::defaults(4, dir.path());
+    s.connectionType = 1;
+    s.ipAddress = QStringLiteral("127.0.0.1");
+    s.portNumber = port;
+    ConnectionPage page(4, env);
+    page.setSettings(s);
+    ASSERT_EQ(page.connectionRows().size(), 2);
+    EXPECT_EQ(page.connectionRows().at(0).connection, QStringLiteral("Network Local"));
+    EXPECT_EQ(page.connectionRows().at(1).connection, QStringLiteral("Network Remote"));
+    EXPECT_EQ(page.connectionRows().at(1).info, QStringLiteral("   ")); // single blank, empty address, two blanks
+    page.openLink();
+    ASSERT_TRUE(waitFor([&] { return page.record().state == state::Error; }));
+    EXPECT_EQ(log.line(0), QStringLiteral("ERROR (12/6/2026 14:05:09):   <Connect4>   Socket Error(10061): Connection refused"));
+    EXPECT_EQ(page.record().phase, 0);
+}
+
+TEST_F(PageTest, NetworkPageRecordsItsEndPoints)
+{
+    QTcpServer unit;
+    ASSERT_TRUE(unit.listen(QHostAddress::LocalHost));
+    ConnectionSettings s = ConnectionSettings::defaults(1, dir.path());
+    s.connectionType = 1;
+    s.ipAddress = QStringLiteral("127.0.0.1");
+    s.portNumber = unit.serverPort();
+    ConnectionPage page(1, env);
+    page.setSettings(s);
+    page.openLink();
+    ASSERT_TRUE(waitFor([&] { return page.record().portOpen; }));
+    EXPECT_EQ(page.connectionRows().at(1).info, QStringLiteral(" 127.0.0.1  ") + QString::number(unit.serverPort()));
+    EXPECT_TRUE(page.connectionRows().at(0).info.contains(QStringLiteral(" 127.0.0.1  ")));
+}
+
+TEST_F(PageTest, StateTextsAndTheActivityCounter)
+{
+    ConnectionPage page(1, env);
+    page.showConnection();
+    auto shown = [&](int code, int frames = 0) {
+        page.record().state = code;
+        page.record().framesSinceShown = frames;
+        page.showState();
+        return page.stateText();
+    };
+    EXPECT_EQ(shown(0), QStringLiteral("Disconnected"));
+    EXPECT_EQ(shown(1), QStringLiteral("Connecting"));
+    EXPECT_EQ(shown(2), QStringLiteral("Downloading"));
+    EXPECT_EQ(shown(3, 0), QStringLiteral("InActive"));
+    EXPECT_EQ(shown(3, 4), QStringLiteral(" Active "));
+    EXPECT_EQ(page.record().framesSinceShown, 0);
+    EXPECT_EQ(shown(3, 20), QStringLiteral(" Active ")); // many frames still mean alive
+    EXPECT_EQ(shown(10), QStringLiteral("Initializing"));
+    EXPECT_EQ(shown(11), QStringLiteral("Dialing"));
+    EXPECT_EQ(shown(13), QStringLiteral("Password "));
+    EXPECT_EQ(shown(14), QStringLiteral("Updating "));
+    EXPECT_EQ(shown(99), QStringLiteral("Error"));
+    EXPECT_EQ(shown(42), QString());
+    page.record().state = 1;
+    page.record().framesSinceShown = 3;
+    page.showState();
+    EXPECT_EQ(page.record().framesSinceShown, 3); // only state 3 resets the counter
+}
+
+TEST_F(PageTest, HardwareListShowsTheCaptionWhenNothingIsPresent)
+{
+    ConnectionPage page(1, env);
+    page.record().unitsShown = 0xFFFF;
+    page.showHardware();
+    ASSERT_EQ(page.hardwareRows().size(), 1);
+    EXPECT_EQ(page.hardwareRows().at(0), (HardwareRow{"Arxon System", "N/A", "N/A", "N/A"}));
+    QSignalSpy rebuilt(&page, &ConnectionPage::hardwareRowsChanged);
+    page.showHardware(); // unchanged units: no rebuild
+    EXPECT_EQ(rebuilt.count(), 0);
+    EXPECT_EQ(ConnectionPage::hardwareCaption(1), QStringLiteral(" KX-71  "));
+    EXPECT_EQ(ConnectionPage::hardwareCaption(2), QStringLiteral(" HD System  "));
+    EXPECT_EQ(ConnectionPage::hardwareCaption(3), QStringLiteral(" KF-71 System "));
+}
+
+TEST_F(PageTest, MalformedSettingsLeaveThePageStopped)
+{
+    QFile file(dir.path() + "/CONFIG/Connect6.CFG");
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write(" 0\r\nPW\r\nx\r\n");
+    file.close();
+    ConnectionPage page(6, env);
+    QString error;
+    EXPECT_FALSE(page.loadSettings(&error));
+    EXPECT_EQ(error, QStringLiteral("'x' is not a valid integer value"));
+    EXPECT_FALSE(page.timerActive());
+    EXPECT_FALSE(page.started());
+    EXPECT_EQ(page.settings().password, QStringLiteral("PW"));
+
+    ConnectionPage good(7, env);
+    EXPECT_TRUE(good.loadSettings(&error));
+    EXPECT_TRUE(good.timerActive());
+    EXPECT_EQ(good.interval(), 125);
+}
