@@ -47,6 +47,12 @@ TEST_F(ArxPageTest, PendingCommandWaitsForTheTickAfterAPoll)
     EXPECT_FALSE(record().pendingCommand.pending);
     tick();
     EXPECT_TRUE(link.takeSent().isEmpty());
+
+    // A selection out of range built nothing: nothing goes out for it.
+    page->queueUnitCommand(arx::cmdTvSelect14(50));
+    tick();
+    EXPECT_FALSE(record().pendingCommand.pending);
+    EXPECT_TRUE(link.sends().isEmpty());
 }
 
 TEST_F(ArxPageTest, UnitFrameIsStampedFiledAndCounted)

@@ -106,6 +106,17 @@ TEST_F(ArxDetectTest, SilentUnitIsAskedAgainAtTick25AndGivenUpAt31)
     EXPECT_TRUE(link.sent().isEmpty());
 }
 
+TEST_F(ArxDetectTest, PromptInTheTwentyFifthTickIsTakenWithoutAskingAgain)
+{
+    openToPrompt();
+    link.takeSent();
+    link.queue(marked("PASSWORD"), 25);
+    ticks(25);
+    EXPECT_EQ(link.takeSent(), QByteArray("SECRET\xFE"));
+    EXPECT_EQ(record().detectStep, 3);
+    EXPECT_EQ(page->interval(), 250);
+}
+
 TEST_F(ArxDetectTest, RejectedPasswordLogsOff)
 {
     link.answer(arxBytes({0x01, 0xFE}), marked("PASSWORD"));

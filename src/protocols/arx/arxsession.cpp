@@ -93,6 +93,9 @@ void ArxSession::linkOpening()
 void ArxSession::startPasswordChange()
 {
     m_passwordChange->start();
+    // A change started in the middle of detection ends any download.
+    if (m_page.record().phase == 5)
+        closeDownload();
 }
 
 void ArxSession::setNewPassword(const QByteArray &password)
@@ -111,7 +114,9 @@ void ArxSession::pollStep()
     if (m_pollElapsed < kPollPeriod) {
         if (r.pendingCommand.pending) {
             r.pendingCommand.pending = false;
-            m_page.sendText(r.pendingCommand.text);
+            // A builder given an argument out of range left nothing to send.
+            if (!r.pendingCommand.text.isEmpty())
+                m_page.sendText(r.pendingCommand.text);
         }
     } else {
         m_pollElapsed = 0.0;
