@@ -4,4 +4,4 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/build.sh
 cd build
-QT_QPA_PLATFORM=offscreen ctest --output-on-failure --no-tests=error -j2 "$@"
+ctest --output-on-failure --no-tests=error -j2 "$@"

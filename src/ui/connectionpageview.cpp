@@ -21,7 +21,7 @@ static QTreeWidget *reportList(const QString &name, const QStringList &columns, 
     list->setSelectionMode(QAbstractItemView::NoSelection);
     list->setFocusPolicy(Qt::NoFocus);
     list->setEditTriggers(QAbstractItemView::NoEditTriggers);
-    list->header()->setStretchLastSection(false);
+    list->header()->setStretchLastSection(true);
     list->header()->setSectionsMovable(false);
     for (int i = 0; i < widths.size(); ++i)
         list->setColumnWidth(i, widths[i]);
@@ -43,7 +43,7 @@ ConnectionPageView::ConnectionPageView(ConnectionPage &page, QWidget *parent) : 
 
     m_connections = reportList(QStringLiteral("ListView2"),
                                {QStringLiteral("Connection"), QStringLiteral("Info"), QStringLiteral("Status")},
-                               {82, 200, 80}, this);
+                               {82, 190, 80}, this);
     m_connections->setFixedHeight(68);
     layout->addWidget(m_connections);
 

@@ -6,6 +6,9 @@
 #include "station/station.h"
 #include "ui/connectionpageview.h"
 #include "ui/messageview.h"
+#include "ui/serverconfigdialog.h"
+#include "ui/serverlogwindow.h"
+#include "ui/serverpageview.h"
 #include "ui/smalldialogs.h"
 
 #include <QCloseEvent>
@@ -29,7 +32,13 @@ MainWindow::MainWindow(Station &station, QWidget *parent) : QMainWindow(parent),
 {
     setObjectName(QStringLiteral("Main"));
     setWindowTitle(QStringLiteral(" Tolva Electronics Server"));
-    setStyleSheet(QStringLiteral("QMainWindow { background: white; }"));
+    // Nine captions share the connections area: keep the tabs tight so all show.
+    setStyleSheet(QStringLiteral("QMainWindow { background: white; }"
+                                 "QTabBar::tab { padding: 4px 2px; margin-right: 1px; border: 1px solid #b8b8b8;"
+                                 " border-bottom: none; border-top-left-radius: 3px; border-top-right-radius: 3px;"
+                                 " background: #ececec; }"
+                                 "QTabBar::tab:selected { background: white; font-weight: bold; }"
+                                 "QTabWidget::pane { border: 1px solid #b8b8b8; top: -1px; }"));
 
     auto *central = new QWidget(this);
     auto *layout = new QVBoxLayout(central);
@@ -53,9 +62,11 @@ MainWindow::MainWindow(Station &station, QWidget *parent) : QMainWindow(parent),
 
     m_serverTabs = new QTabWidget(central);
     m_serverTabs->setObjectName(QStringLiteral("ServerTabs"));
+    m_serverConfig = new ServerConfigDialog(this);
+    m_serverLog = new ServerLogWindow(this);
     for (int i = 1; i <= 8; ++i) {
-        auto *view = new QWidget(m_serverTabs);
-        view->setObjectName(QStringLiteral("Server%1").arg(i));
+        auto *view = new ServerPageView(station.servers().server(i), m_serverTabs);
+        view->setDialogs(m_serverConfig, m_serverLog);
         m_serverTabs->addTab(view, i == 1 ? QStringLiteral("Server #1") : QStringLiteral("  #%1").arg(i));
     }
     top->addWidget(m_serverTabs, 48);

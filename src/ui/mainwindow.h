@@ -10,6 +10,8 @@ class ConnectionPageView;
 class ExpandedMessageWindow;
 class MessageView;
 class QTabWidget;
+class ServerConfigDialog;
+class ServerLogWindow;
 class QTimer;
 class Station;
 
@@ -54,6 +56,8 @@ private:
     MessageView *m_messages;
     ExpandedMessageWindow *m_expanded;
     AboutBox *m_about;
+    ServerConfigDialog *m_serverConfig;
+    ServerLogWindow *m_serverLog;
     QTimer *m_timer;
     std::array<ConnectionPageView *, 8> m_pageViews{};
     int m_currentConnection = 1;

@@ -1,0 +1,155 @@
+#include "connection/connectionpage.h"
+#include "core/messagelog.h"
+#include "station/station.h"
+#include "support/fakeclock.h"
+#include "ui/connectionpageview.h"
+#include "ui/mainwindow.h"
+#include "ui/messageview.h"
+#include "ui/smalldialogs.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QHeaderView>
+#include <QMenuBar>
+#include <QTabWidget>
+#include <QTemporaryDir>
+#include <QTreeWidget>
+#include <gtest/gtest.h>
+
+namespace {
+class MainWindowTest : public ::testing::Test {
+protected:
+    QTemporaryDir dir;
+    FakeClock clock;
+    std::unique_ptr<Station> station;
+    std::unique_ptr<MainWindow> window;
+
+    void SetUp() override
+    {
+        QDir(dir.path()).mkdir("CONFIG");
+        station = std::make_unique<Station>(dir.path(), clock);
+        station->messageLog().setEchoToStderr(false);
+        window = std::make_unique<MainWindow>(*station);
+    }
+    void TearDown() override
+    {
+        window.reset();
+        station.reset();
+    }
+};
+
+QStringList headers(QTreeWidget *list)
+{
+    QStringList out;
+    for (int i = 0; i < list->columnCount(); ++i)
+        out << list->headerItem()->text(i);
+    return out;
+}
+} // namespace
+
+TEST_F(MainWindowTest, LayoutCaptionsAndColumns)
+{
+    EXPECT_EQ(window->windowTitle(), QStringLiteral(" Tolva Electronics Server"));
+    EXPECT_EQ(window->size(), QSize(918, 603));
+    QTabWidget *connections = window->connectionTabs();
+    ASSERT_EQ(connections->count(), 9);
+    EXPECT_EQ(connections->tabText(0), QStringLiteral("Connect #1"));
+    EXPECT_EQ(connections->tabText(1), QStringLiteral("     #2     "));
+    EXPECT_EQ(connections->tabText(7), QStringLiteral("     #8   "));
+    EXPECT_EQ(connections->tabText(8), QStringLiteral("    Log  "));
+    QTabWidget *servers = window->serverTabs();
+    ASSERT_EQ(servers->count(), 8);
+    EXPECT_EQ(servers->tabText(0), QStringLiteral("Server #1"));
+    EXPECT_EQ(servers->tabText(2), QStringLiteral("  #3"));
+    EXPECT_EQ(servers->widget(4)->objectName(), QStringLiteral("Server5"));
+    EXPECT_EQ(connections->widget(2)->objectName(), QStringLiteral("Connect3"));
+    EXPECT_EQ(connections->widget(8)->objectName(), QStringLiteral("Log1"));
+
+    ConnectionPageView *view = window->pageView(1);
+    EXPECT_EQ(headers(view->connectionList()), (QStringList{"Connection", "Info", "Status"}));
+    EXPECT_EQ(headers(view->hardwareList()), (QStringList{"Hardware", "Unit", "ID", "Serial #"}));
+    EXPECT_TRUE(view->findChild<QWidget *>("ButtonC1"));
+    EXPECT_FALSE(view->findChild<QWidget *>("ButtonC3")->isEnabled());
+
+    const QList<QAction *> menus = window->menuBar()->actions();
+    ASSERT_EQ(menus.size(), 2);
+    EXPECT_EQ(menus[0]->text(), QStringLiteral("&File"));
+    EXPECT_EQ(menus[1]->text(), QStringLiteral("Help"));
+}
+
+TEST_F(MainWindowTest, StartUpNamesTheTabsAndRefreshesStates)
+{
+    ConnectionSettings s = ConnectionSettings::defaults(2, dir.path());
+    s.connectionName = QStringLiteral("Studio A");
+    ASSERT_TRUE(connectionsettings::save(dir.path(), 2, s, nullptr));
+    window->startUp();
+    EXPECT_FALSE(window->startPending());
+    EXPECT_EQ(window->connectionTabs()->tabText(1), QStringLiteral("Studio A"));
+    EXPECT_EQ(window->connectionTabs()->tabText(0), QStringLiteral("Connect #1"));
+    EXPECT_TRUE(QFile::exists(dir.path() + "/CONFIG/Connect8.CFG"));
+
+    window->mainTimerTick();
+    EXPECT_EQ(window->mainTicks(), 1);
+    QTreeWidgetItem *row = window->pageView(1)->connectionList()->topLevelItem(0);
+    ASSERT_TRUE(row);
+    EXPECT_EQ(row->text(0), QStringLiteral("RS-232"));
+    EXPECT_EQ(row->text(2), QStringLiteral("Disconnected"));
+
+    window->connectionTabs()->setCurrentIndex(8);
+    EXPECT_EQ(window->currentConnection(), 9);
+    EXPECT_EQ(station->page(window->currentConnection()), nullptr); // the Log tab has no connection page
+}
+
+TEST_F(MainWindowTest, MissingConfigDirectoryIsReportedOnce)
+{
+    window.reset();
+    station.reset();
+    QTemporaryDir empty;
+    station = std::make_unique<Station>(empty.path(), clock);
+    station->messageLog().setEchoToStderr(false);
+    window = std::make_unique<MainWindow>(*station);
+    window->startUp();
+    EXPECT_EQ(station->messageLog().count(), 1);
+    EXPECT_TRUE(station->messageLog().line(0).contains("CONFIG directory not found"));
+    window->startUp(); // start-up runs once
+    EXPECT_EQ(station->messageLog().count(), 1);
+}
+
+TEST_F(MainWindowTest, MessageWindowAppendsNewestFirstAndClears)
+{
+    MessageLog &log = station->messageLog();
+    log.log("Connect1", "A", LogLevel::Status);
+    log.log("Connect1", "B went ERROR", LogLevel::Status);
+    QStringList shown = window->messageView()->toPlainText().split('\n');
+    ASSERT_EQ(shown.size(), 2);
+    EXPECT_TRUE(shown[0].endsWith("B went ERROR"));
+    EXPECT_TRUE(shown[1].endsWith("A"));
+    EXPECT_EQ(MessageView::colourFor(shown[0]), QColor(Qt::red));
+
+    window->expandedWindow()->show();
+    EXPECT_EQ(window->expandedWindow()->view()->toPlainText(), window->messageView()->toPlainText());
+    log.clear();
+    EXPECT_TRUE(window->messageView()->toPlainText().isEmpty());
+    EXPECT_TRUE(window->expandedWindow()->view()->toPlainText().isEmpty());
+    log.log("Connect1", "C", LogLevel::Status);
+    EXPECT_EQ(window->messageView()->document()->blockCount(), 1);
+    window->expandedWindow()->hide();
+}
+
+TEST_F(MainWindowTest, Screenshot)
+{
+    ConnectionSettings s = ConnectionSettings::defaults(1, dir.path());
+    s.connectionName = QStringLiteral("Studio A");
+    ASSERT_TRUE(connectionsettings::save(dir.path(), 1, s, nullptr));
+    window->show();
+    window->startUp();
+    MessageLog &log = station->messageLog();
+    log.log("Connect1", " ARX Succesful Connection", LogLevel::Status);
+    log.log("Connect2", "COM Port Error(1): No Such Port", LogLevel::Error);
+    window->mainTimerTick();
+    QApplication::processEvents();
+    const QString out = qEnvironmentVariable("TOLVA_SCREENSHOT_DIR", QDir::currentPath());
+    const QPixmap shot = window->grab();
+    EXPECT_EQ(shot.size(), QSize(918, 603));
+    EXPECT_TRUE(shot.save(out + "/main-window.png"));
+}
