@@ -1,13 +1,14 @@
 #pragma once
-// A connection page of the ARX type on a scripted link and a fake clock,
-// ticked by hand: each tick moves the clock by the page's interval, lets the
-// link deliver what is due, and runs one session step.
+// An ARX connection page on a scripted link and a fake clock, ticked by hand:
+// each tick moves the clock by the page's interval, lets the link deliver
+// what is due, and runs one session step.
 #include "connection/connectionpage.h"
 #include "core/messagelog.h"
 #include "protocols/arx/arxsession.h"
 #include "support/fakeclock.h"
 #include "support/scriptedlink.h"
 
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
@@ -22,20 +23,14 @@ inline QByteArray arxBytes(std::initializer_list<int> values)
     return out;
 }
 
-// A reply as the unit ends it before log-in: text, F0 F1.
-inline QByteArray marked(const char *text)
-{
-    return QByteArray(text) + "\xF0\xF1";
-}
+// A reply as the unit ends it: text, F0 F1.
+inline QByteArray marked(const char *text) { return QByteArray(text) + "\xF0\xF1"; }
 
-// A data frame the receive step accepts: sync, descriptor, filler.
-inline QByteArray arxFrame(quint8 descriptor = 0xFC, char fill = 0x11, int size = 100)
+// A frame the receive step accepts: sync, descriptor, filler.
+inline QByteArray arxFrame(quint8 descriptor = 0xFC, char fill = 0x11)
 {
-    QByteArray f(size, fill);
-    f[0] = char(0xFF);
-    f[1] = char(0xFE);
-    f[2] = char(0xFD);
-    f[3] = char(descriptor);
+    QByteArray f(100, fill);
+    f.replace(0, 4, arxBytes({0xFF, 0xFE, 0xFD, descriptor}));
     return f;
 }
 
@@ -43,13 +38,8 @@ class ArxPageTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        ASSERT_TRUE(base.isValid());
         log.setEchoToStderr(false);
-        ConnectionPage::Environment env;
-        env.baseDirectory = base.path();
-        env.log = &log;
-        env.clock = &clock;
-        page = std::make_unique<ConnectionPage>(1, env);
+        page = std::make_unique<ConnectionPage>(1, ConnectionPage::Environment{base.path(), &log, &clock, nullptr});
         ConnectionSettings s = page->settings();
         s.hardwareType = hardware::Arx;
         s.password = QStringLiteral("SECRET");
@@ -57,10 +47,8 @@ protected:
         s.phoneNumber = QStringLiteral("5551234");
         page->setSettings(s);
         page->setTestLink(&link);
-        if (connectionType() == connection::Network)
-            link.setSocketLike(true);
+        link.setSocketLike(connectionType() == connection::Network);
     }
-
     virtual int connectionType() const { return connection::Serial; }
 
     void tick()
@@ -74,21 +62,17 @@ protected:
         for (int i = 0; i < n; ++i)
             tick();
     }
-    // Ticks until the phase is reached; false when it was not within the limit.
-    bool tickUntilPhase(int phase, int limit = 400)
+    // Ticks while the page stays in `phase`, at most `limit` times.
+    void tickWhile(int phase, int limit = 400)
     {
-        for (int i = 0; i < limit; ++i) {
-            if (record().phase == phase)
-                return true;
+        for (int i = 0; i < limit && record().phase == phase; ++i)
             tick();
-        }
-        return record().phase == phase;
     }
 
     ConnectionRecord &record() { return page->record(); }
     ArxSession &session() { return *static_cast<ArxSession *>(page->session()); }
 
-    // Is there a message line of the level ending in exactly this text?
+    // A message line of the level ending in exactly this text.
     bool logged(const QString &text, LogLevel level = LogLevel::Error) const
     {
         const QString prefix = level == LogLevel::Error ? QStringLiteral("ERROR (") : QStringLiteral("STATUS(");
@@ -97,34 +81,29 @@ protected:
                 return true;
         return false;
     }
-    int errorCount() const
-    {
-        int n = 0;
-        for (const QString &line : log.lines())
-            n += line.startsWith(QStringLiteral("ERROR ("));
-        return n;
-    }
+    int errorCount() const { return int(log.lines().filter(QRegularExpression(QStringLiteral("^ERROR \\("))).size()); }
 
-    // A unit that logs in and reports `model` with no download.
-    void scriptLogin(const char *model = "KS71", const char *prompt = "PASSWORD", const char *level = "SUPERVISOR")
+    // A far end that logs in and reports `model`.
+    void scriptLogin(const char *model = "KS71", const char *prompt = "PASSWORD")
     {
+        const bool relay = prompt[0] == 'S';
         link.answer(arxBytes({0x01, 0xFE}), marked(prompt));
-        const QByteArray password = QByteArray(prompt).startsWith('S') ? QByteArray(1, '\0') + "SECRET\xFE"
-                                                                        : QByteArray("SECRET\xFE");
-        link.answer(password, marked(level));
+        link.answer((relay ? QByteArray(1, '\0') : QByteArray()) + "SECRET\xFE", marked("SUPERVISOR"));
         link.answer(arxBytes({0x07, 0xFE}), marked(model));
     }
-    // Opens the link and runs detection to polling.
+    // Opens the link and runs detection to polling; the log-in rules are dropped.
     void connectUnit(const char *model = "KS71", const char *prompt = "PASSWORD")
     {
         scriptLogin(model, prompt);
         page->openLink();
-        ASSERT_TRUE(tickUntilPhase(4));
+        for (int i = 0; i < 100 && record().phase != 4; ++i)
+            tick();
+        ASSERT_EQ(record().phase, 4);
         link.clearRules();
         link.takeSent();
     }
 
-    FakeClock clock{QDateTime(QDate(2026, 12, 6), QTime(14, 5, 9))};
+    FakeClock clock;
     MessageLog log{clock};
     QTemporaryDir base;
     ScriptedLink link;
