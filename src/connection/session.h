@@ -36,7 +36,9 @@ public:
     virtual bool queueUnitCommand(const QByteArray &text);
     virtual QByteArray kxStoredFrame(char selector) const;
 
-    // The password-change machine (ARX only).
+    // The password-change machine (ARX only): the new password from the
+    // change-password dialog, then the start.
+    virtual void setNewPassword(const QByteArray &password) { Q_UNUSED(password); }
     virtual void startPasswordChange() {}
 
 protected:

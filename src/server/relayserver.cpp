@@ -216,6 +216,10 @@ void RelayServer::startLookup(RelayClient &client)
             if (c->id == id)
                 c->hostName = name;
         }
+        for (ConnectionLogEntry &entry : m_connectionLog) {
+            if (entry.clientId == id)
+                entry.host = name;
+        }
         bool shown = false;
         for (size_t i = 0; i < m_rowClients.size() && int(i) < m_clientRows.size(); ++i) {
             if (m_rowClients[i] == id) {
@@ -236,6 +240,9 @@ void RelayServer::onNewConnection()
         client->clientPort = qint32(socket->peerPort());
         client->address = dottedAddress(socket->peerAddress());
         client->id = m_nextClientId++;
+        m_connectionLog.push_back({client->id, QString(), client->address, quint16(client->clientPort), m_clock.now()});
+        if (m_connectionLog.size() > size_t(kConnectionLogSize))
+            m_connectionLog.pop_front();
         m_clients.push_back(std::move(client));
         connect(socket, &QTcpSocket::readyRead, this, [this, socket] { onClientRead(socket); });
         connect(socket, &QTcpSocket::disconnected, this, [this, socket] { onClientDisconnected(socket); });

@@ -5,9 +5,11 @@
 // the clients on to the source's unit.
 #include "server/serversettings.h"
 
+#include <QDateTime>
 #include <QObject>
 #include <QString>
 #include <QStringList>
+#include <deque>
 #include <functional>
 #include <memory>
 #include <vector>
@@ -26,6 +28,15 @@ struct ServerRow {
     QString address;
     QString port;
     QString status;
+};
+
+// One client connection as the "Server Connections Log" shows it.
+struct ConnectionLogEntry {
+    quint64 clientId = 0;
+    QString host; // filled in when the reverse look-up answers
+    QString address;
+    quint16 port = 0;
+    QDateTime when;
 };
 
 class RelayServer : public QObject {
@@ -82,6 +93,10 @@ public:
     void setTimerRunning(bool on);
     const RelayClient *client(int index) const;
 
+    // The newest client connections, oldest first; bounded.
+    static constexpr int kConnectionLogSize = 500;
+    const std::deque<ConnectionLogEntry> &connectionLog() const { return m_connectionLog; }
+
 signals:
     void statusChanged();
     void clientsChanged();
@@ -114,6 +129,7 @@ private:
     QString m_baseDir;
     MessageLog &m_log;
     const Clock &m_clock;
+    std::deque<ConnectionLogEntry> m_connectionLog;
     SourceResolver m_resolver;
 
     ServerSettings m_settings;

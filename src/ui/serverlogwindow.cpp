@@ -1,5 +1,7 @@
 #include "ui/serverlogwindow.h"
 
+#include "server/relayserver.h"
+
 #include <QHeaderView>
 #include <QTreeWidget>
 #include <QVBoxLayout>
@@ -24,4 +26,15 @@ ServerLogWindow::ServerLogWindow(QWidget *parent) : QDialog(parent)
         m_list->setColumnWidth(i, 65);
     layout->addWidget(m_list);
     resize(520, 300);
+}
+
+void ServerLogWindow::showLog(const RelayServer &server)
+{
+    setWindowTitle(QStringLiteral("Server Connections Log"));
+    m_list->clear();
+    const auto &log = server.connectionLog();
+    for (auto it = log.rbegin(); it != log.rend(); ++it)
+        new QTreeWidgetItem(m_list, {it->host, it->address, QString::number(it->port),
+                                     it->when.toString(QStringLiteral("M/d/yyyy")),
+                                     it->when.toString(QStringLiteral("HH:mm:ss"))});
 }

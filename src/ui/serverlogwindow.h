@@ -4,6 +4,7 @@
 #include <QDialog>
 
 class QTreeWidget;
+class RelayServer;
 
 class ServerLogWindow : public QDialog {
     Q_OBJECT
@@ -11,6 +12,8 @@ public:
     explicit ServerLogWindow(QWidget *parent = nullptr);
 
     QTreeWidget *list() const { return m_list; }
+    // Shows the server's client connections, newest first.
+    void showLog(const RelayServer &server);
 
 private:
     QTreeWidget *m_list;

@@ -144,6 +144,8 @@ void ServerPageView::onConfigure()
 void ServerPageView::onViewLog()
 {
     emit viewLogRequested(m_server->number());
-    if (m_logWindow)
+    if (m_logWindow) {
+        m_logWindow->showLog(*m_server);
         m_logWindow->exec();
+    }
 }

@@ -182,3 +182,26 @@ TEST_F(RecordRelay, LoadingStopsWhenConfigDirectoryIsMissing)
 }
 
 } // namespace
+
+TEST_F(RecordRelay, ConnectionsAreKeptForTheConnectionsLog)
+{
+    auto server = makeServer();
+    clock.set(QDateTime(QDate(2026, 12, 7), QTime(9, 30, 0)));
+    auto a = connectClient(*server);
+    clock.advanceMs(5000);
+    auto b = connectClient(*server);
+    const auto &entries = server->connectionLog();
+    ASSERT_EQ(entries.size(), 2u);
+    EXPECT_EQ(entries[0].address, QStringLiteral("127.0.0.1"));
+    EXPECT_EQ(entries[0].port, a->socket.localPort());
+    EXPECT_EQ(entries[0].when, QDateTime(QDate(2026, 12, 7), QTime(9, 30, 0)));
+    EXPECT_EQ(entries[1].port, b->socket.localPort());
+    EXPECT_EQ(entries[1].when, QDateTime(QDate(2026, 12, 7), QTime(9, 30, 5)));
+    // Bounded: a busy server keeps only the newest connections.
+    for (int i = 0; i < RelayServer::kConnectionLogSize + 3; ++i) {
+        auto c = connectClient(*server);
+        c->socket.abort();
+        pumpUntil([&] { return server->clientCount() == 2; });
+    }
+    EXPECT_EQ(server->connectionLog().size(), size_t(RelayServer::kConnectionLogSize));
+}

@@ -40,7 +40,7 @@ public:
     void startPasswordChange() override;
 
     // The new password confirmed in the change-password dialog.
-    void setNewPassword(const QByteArray &password);
+    void setNewPassword(const QByteArray &password) override;
 
     // Where a model's program lies: <base>/DLD/<id>.DLD.
     static QString downloadPath(const QString &baseDirectory, const QByteArray &modelId);
