@@ -1,0 +1,75 @@
+// The built program as an operator starts it: a station directory, message
+// lines on standard error, a clean stop on SIGTERM.
+#include "connection/connectionsettings.h"
+
+#include <QCoreApplication>
+#include <QDeadlineTimer>
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+
+#include <csignal>
+
+namespace {
+bool waitFor(const std::function<bool()> &done, int ms = 10000)
+{
+    QDeadlineTimer deadline(ms);
+    while (!done() && !deadline.hasExpired())
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    return done();
+}
+
+QString serverPath()
+{
+    return qEnvironmentVariable("TOLVA_SERVER");
+}
+} // namespace
+
+TEST(ServerProcess, FirstStartWritesDefaultsReportsErrorsOnStderrAndStopsOnSigterm)
+{
+    ASSERT_FALSE(serverPath().isEmpty());
+    QTemporaryDir dir;
+    ASSERT_TRUE(QDir(dir.path()).mkdir("CONFIG"));
+    // Page 3 connects at start-up to a COM port whose device does not exist.
+    {
+        QFile map(dir.path() + "/CONFIG/SerialPorts.CFG");
+        ASSERT_TRUE(map.open(QIODevice::WriteOnly));
+        map.write("/dev/ttyS0\r\n/dev/ttyS1\r\n" + QFile::encodeName(dir.path()) + "/no-such-tty\r\n");
+    }
+    ConnectionSettings s = ConnectionSettings::defaults(3, dir.path());
+    s.autoConnect = true;
+    s.serialPort = 2;
+    ASSERT_TRUE(connectionsettings::save(dir.path(), 3, s, nullptr));
+
+    QProcess server;
+    server.setWorkingDirectory(dir.path());
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("QT_QPA_PLATFORM", "offscreen");
+    server.setProcessEnvironment(env);
+    server.start(serverPath(), {});
+    ASSERT_TRUE(server.waitForStarted(5000));
+
+    QByteArray errors;
+    ASSERT_TRUE(waitFor([&] {
+        errors += server.readAllStandardError();
+        return errors.contains("No Such Port");
+    })) << errors.constData();
+    EXPECT_TRUE(errors.contains("<Connect3>   COM Port Error(1): No Such Port\n"));
+    // The relay servers' files are written last in start-up.
+    ASSERT_TRUE(waitFor([&] { return QFile::exists(dir.path() + "/CONFIG/Server8.USR"); }));
+
+    for (int page = 1; page <= 8; ++page) {
+        if (page == 3)
+            continue;
+        QFile file(connectionsettings::filePath(dir.path(), page));
+        ASSERT_TRUE(file.open(QIODevice::ReadOnly)) << page;
+        EXPECT_EQ(file.readAll(), connectionsettings::serialize(ConnectionSettings::defaults(page, dir.path())));
+    }
+
+    ::kill(pid_t(server.processId()), SIGTERM);
+    ASSERT_TRUE(waitFor([&] { return server.state() == QProcess::NotRunning; }, 5000));
+    EXPECT_EQ(server.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(server.exitCode(), 0);
+}
