@@ -1,6 +1,7 @@
 #include "ui/connectionpageview.h"
 
 #include "connection/connectionpage.h"
+#include "ui/reportlist.h"
 
 #include <QHeaderView>
 #include <QHBoxLayout>
@@ -9,22 +10,13 @@
 #include <QTreeWidget>
 #include <QVBoxLayout>
 
-// A read-only report list whose rows cannot stay selected.
+// The page's lists: rows cannot stay selected.
 static QTreeWidget *reportList(const QString &name, const QStringList &columns, const QList<int> &widths,
                                QWidget *parent)
 {
-    auto *list = new QTreeWidget(parent);
-    list->setObjectName(name);
-    list->setColumnCount(columns.size());
-    list->setHeaderLabels(columns);
-    list->setRootIsDecorated(false);
+    QTreeWidget *list = makeReportList(name, columns, widths, parent);
     list->setSelectionMode(QAbstractItemView::NoSelection);
     list->setFocusPolicy(Qt::NoFocus);
-    list->setEditTriggers(QAbstractItemView::NoEditTriggers);
-    list->header()->setStretchLastSection(true);
-    list->header()->setSectionsMovable(false);
-    for (int i = 0; i < widths.size(); ++i)
-        list->setColumnWidth(i, widths[i]);
     return list;
 }
 

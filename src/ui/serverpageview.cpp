@@ -1,6 +1,7 @@
 #include "ui/serverpageview.h"
 
 #include "server/relayserver.h"
+#include "ui/reportlist.h"
 #include "ui/serverconfigdialog.h"
 #include "ui/serverlogwindow.h"
 
@@ -15,19 +16,11 @@ namespace {
 
 QTreeWidget *serverList(const QString &name, QWidget *parent)
 {
-    auto *list = new QTreeWidget(parent);
-    list->setObjectName(name);
-    list->setColumnCount(4);
-    list->setHeaderLabels({QStringLiteral("Host"), QStringLiteral("Address"), QStringLiteral("Port"),
-                           QStringLiteral("Status")});
-    list->setRootIsDecorated(false);
-    list->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    QTreeWidget *list = makeReportList(name, {QStringLiteral("Host"), QStringLiteral("Address"), QStringLiteral("Port"),
+                                              QStringLiteral("Status")},
+                                       {110, 100, 80, 59}, parent);
     list->header()->setStretchLastSection(false);
-    list->header()->setSectionsMovable(false);
     list->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-    const int widths[] = {110, 100, 80, 59};
-    for (int i = 0; i < 4; ++i)
-        list->setColumnWidth(i, widths[i]);
     return list;
 }
 

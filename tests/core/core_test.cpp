@@ -1,3 +1,4 @@
+#include "support/bytes.h"
 #include "core/datetime.h"
 #include "core/hextext.h"
 #include "core/messagelog.h"
@@ -7,13 +8,6 @@
 #include <QSignalSpy>
 #include <gtest/gtest.h>
 
-static QByteArray bytes(std::initializer_list<int> values)
-{
-    QByteArray out;
-    for (int v : values)
-        out.append(char(v));
-    return out;
-}
 
 TEST(DateTime, DaysSince1899AndTheStoredEightBytes)
 {

@@ -11,7 +11,7 @@ protected:
     {
         page->openLink();
         ticks(2);
-        EXPECT_EQ(link.takeSent(), arxBytes({0x02, 0xFE}));
+        EXPECT_EQ(link.takeSent(), bytes({0x02, 0xFE}));
         EXPECT_EQ(record().state, state::Initializing);
         tick();
         EXPECT_EQ(page->interval(), 1000);

@@ -2,8 +2,8 @@
 
 namespace {
 
-const QByteArray kChange = arxBytes({0x06, 0xFE});
-const QByteArray kLevel = arxBytes({'3', 0xFE});
+const QByteArray kChange = bytes({0x06, 0xFE});
+const QByteArray kLevel = bytes({'3', 0xFE});
 const QByteArray kNew("NEWPASS\xFE");
 
 class ArxPasswordTest : public ArxPageTest {
@@ -30,7 +30,7 @@ TEST_F(ArxPasswordTest, ChangeRunsTheWholeDialogue)
     EXPECT_EQ(record().savedInterval, 50);
     tickWhile(5);
     ASSERT_EQ(record().phase, 4);
-    const QList<QByteArray> expected = {arxBytes({0x03, 0xFE}), kChange, kLevel, kNew, kNew, arxBytes({0x04, 0xFE})};
+    const QList<QByteArray> expected = {bytes({0x03, 0xFE}), kChange, kLevel, kNew, kNew, bytes({0x04, 0xFE})};
     EXPECT_EQ(link.sends(), expected);
     EXPECT_TRUE(logged(QStringLiteral(" ARX Succesful Password Change"), LogLevel::Status));
     EXPECT_EQ(page->interval(), 50);
@@ -44,23 +44,23 @@ TEST_F(ArxPasswordTest, OperatorIsRefusedAndPollingResumes)
     tickWhile(5);
     EXPECT_EQ(record().phase, 4);
     EXPECT_TRUE(logged(QStringLiteral(" Must be VAILD SUPERVISOR to change password")));
-    EXPECT_EQ(link.sends().last(), arxBytes({0x04, 0xFE}));
+    EXPECT_EQ(link.sends().last(), bytes({0x04, 0xFE}));
 }
 
 TEST_F(ArxPasswordTest, SilentUnitIsAskedAgainAtFiveAndFailsAtEleven)
 {
     startChange();
     ticks(2);
-    EXPECT_EQ(link.takeSent(), arxBytes({0x03, 0xFE, 0x06, 0xFE}));
+    EXPECT_EQ(link.takeSent(), bytes({0x03, 0xFE, 0x06, 0xFE}));
     ticks(4);
     EXPECT_TRUE(link.sent().isEmpty());
     ticks(2); // 5: FE, then 06 FE again
-    EXPECT_EQ(link.takeSent(), arxBytes({0xFE, 0x06, 0xFE}));
+    EXPECT_EQ(link.takeSent(), bytes({0xFE, 0x06, 0xFE}));
     ticks(5);
     EXPECT_EQ(record().phase, 5);
     tick(); // 11
     EXPECT_EQ(record().phase, 0);
-    EXPECT_EQ(link.takeSent(), arxBytes({0xFE, 0x02, 0xFE}));
+    EXPECT_EQ(link.takeSent(), bytes({0xFE, 0x02, 0xFE}));
     EXPECT_TRUE(logged(QStringLiteral(" ARX Hardware not responding check settings ")));
 }
 

@@ -112,7 +112,7 @@ TEST_F(ArxPageTest, PresentModuleIsListed)
     tick();
     EXPECT_EQ(page->hardwareRows(), (QList<HardwareRow>{{QStringLiteral("Arxon System"), QStringLiteral("N/A"),
                                                          QStringLiteral("N/A"), QStringLiteral("N/A")}}));
-    QByteArray msg = arxBytes({0x20, 0, 0, 1, 0, 12, 'B', 12, 34}) + QByteArray(10, 'K');
+    QByteArray msg = bytes({0x20, 0, 0, 1, 0, 12, 'B', 12, 34}) + QByteArray(10, 'K');
     int sum = 0;
     for (int i = 2; i <= 18; ++i)
         sum += quint8(msg[i]);
@@ -129,7 +129,7 @@ TEST_F(ArxPageTest, DisconnectLogsOffAndCloses)
 {
     connectUnit();
     page->disconnectButton();
-    EXPECT_EQ(link.takeSent(), arxBytes({0x02, 0xFE}));
+    EXPECT_EQ(link.takeSent(), bytes({0x02, 0xFE}));
     EXPECT_EQ(record().phase, 0);
     EXPECT_EQ(record().state, state::Disconnected);
     EXPECT_FALSE(record().portOpen);

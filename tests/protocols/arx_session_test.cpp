@@ -28,8 +28,8 @@ TEST_F(ArxDetectTest, UnitLogsInIdentifiesAndStarts)
     EXPECT_EQ(record().state, state::Connecting);
     tickWhile(3);
     ASSERT_EQ(record().phase, 4);
-    const QList<QByteArray> expected = {arxBytes({0x03, 0xFE}), arxBytes({0x01, 0xFE}), "SECRET\xFE",
-                                        arxBytes({0x07, 0xFE}), arxBytes({0x04, 0xFE})};
+    const QList<QByteArray> expected = {bytes({0x03, 0xFE}), bytes({0x01, 0xFE}), "SECRET\xFE",
+                                        bytes({0x07, 0xFE}), bytes({0x04, 0xFE})};
     EXPECT_EQ(link.sends(), expected);
     EXPECT_FALSE(record().viaRelay);
     EXPECT_EQ(record().modelId, QByteArray("KS71"));
@@ -44,14 +44,14 @@ TEST_F(ArxDetectTest, RelayWordsComeBeforeTheUnitWords)
     EXPECT_TRUE(record().viaRelay);
     EXPECT_EQ(record().modelId, QByteArray("KM71"));
 
-    link.answer(arxBytes({0x01, 0xFE}), marked("VALID"));
+    link.answer(bytes({0x01, 0xFE}), marked("VALID"));
     page->reconnect();
     ticks(4);
     EXPECT_EQ(record().detectStep, 4);
     EXPECT_FALSE(record().viaRelay);
 
     link.clearRules();
-    link.answer(arxBytes({0x01, 0xFE}), marked("SVALID"));
+    link.answer(bytes({0x01, 0xFE}), marked("SVALID"));
     page->reconnect();
     ticks(4);
     EXPECT_EQ(record().detectStep, 4);
@@ -65,14 +65,14 @@ TEST_F(ArxDetectTest, SilentUnitIsAskedAgainAtTick25AndGivenUpAt31)
     ticks(24);
     EXPECT_TRUE(link.sent().isEmpty());
     tick();
-    EXPECT_EQ(link.takeSent(), arxBytes({0xFE, 0x01, 0xFE}));
+    EXPECT_EQ(link.takeSent(), bytes({0xFE, 0x01, 0xFE}));
     EXPECT_EQ(page->interval(), 1000);
     ticks(5);
     EXPECT_EQ(record().phase, 3);
     tick();
     EXPECT_EQ(record().phase, 0);
     EXPECT_EQ(record().state, state::Error);
-    EXPECT_EQ(link.takeSent(), arxBytes({0xFE, 0x02, 0xFE}));
+    EXPECT_EQ(link.takeSent(), bytes({0xFE, 0x02, 0xFE}));
     EXPECT_TRUE(logged(QStringLiteral(" ARX Hardware not responding check settings ")));
     ticks(5);
     EXPECT_EQ(errorCount(), 1);
@@ -89,12 +89,12 @@ TEST_F(ArxDetectTest, PromptInTheTwentyFifthTickIsTakenWithoutAskingAgain)
 
 TEST_F(ArxDetectTest, RejectedPasswordLogsOff)
 {
-    link.answer(arxBytes({0x01, 0xFE}), marked("PASSWORD"));
+    link.answer(bytes({0x01, 0xFE}), marked("PASSWORD"));
     link.answer("SECRET\xFE", marked("INVAILD PASSWORD"));
     openToPrompt();
     ticks(3);
     EXPECT_EQ(record().phase, 0);
-    EXPECT_TRUE(link.sent().endsWith(arxBytes({0xFE, 0x02, 0xFE})));
+    EXPECT_TRUE(link.sent().endsWith(bytes({0xFE, 0x02, 0xFE})));
     EXPECT_TRUE(logged(QStringLiteral(" ARX INVAILD PASSWORD             ")));
     EXPECT_EQ(errorCount(), 1);
 }
@@ -122,9 +122,9 @@ protected:
     }
     static QByteArray line(const char *text) { return '\t' + QByteArray(text) + '\xFE'; }
     int count(const QByteArray &send) const { return int(link.sends().count(send)); }
-    bool loggedOff() const { return link.sent().endsWith(arxBytes({0xFE, 0x02, 0xFE})); }
+    bool loggedOff() const { return link.sent().endsWith(bytes({0xFE, 0x02, 0xFE})); }
 
-    const QByteArray check = arxBytes({0x05, '1', 'A', '2', 'B', 0xFE}); // 6699
+    const QByteArray check = bytes({0x05, '1', 'A', '2', 'B', 0xFE}); // 6699
 };
 
 TEST_F(ArxDownloadTest, GoodChecksumSkipsTheDownload)
@@ -151,7 +151,7 @@ TEST_F(ArxDownloadTest, BadAnswersBelowFourSendTheLineAgain)
     const QList<QByteArray> &s = link.sends();
     EXPECT_LT(s.lastIndexOf(line("S1AAA")), s.indexOf(line("S1BBB")));
     EXPECT_LT(s.lastIndexOf(line("S1BBB")), s.lastIndexOf(check));
-    EXPECT_EQ(s.last(), arxBytes({0x04, 0xFE}));
+    EXPECT_EQ(s.last(), bytes({0x04, 0xFE}));
     EXPECT_EQ(errorCount(), 0);
 }
 
@@ -172,7 +172,7 @@ TEST_F(ArxDownloadTest, MissingFileEndsWithoutLogOffAndIdsStayInTheDirectory)
     run();
     EXPECT_EQ(record().state, state::Error);
     EXPECT_TRUE(logged(QStringLiteral(" ARX download file not found KM71.dld")));
-    EXPECT_FALSE(link.sends().contains(arxBytes({0x02, 0xFE})));
+    EXPECT_FALSE(link.sends().contains(bytes({0x02, 0xFE})));
 
     QStringList opened;
     session().setDownloadOpener([&](const QString &path) -> std::unique_ptr<QIODevice> {
@@ -219,7 +219,7 @@ TEST_F(ArxDownloadTest, BrokenFilesFailWithoutHanging)
     writeDownload("checksum\r\nS1AAA\r\n");
     run();
     EXPECT_TRUE(logged(QStringLiteral(" ARX download file invalid KM71.dld")));
-    EXPECT_EQ(count(arxBytes({0x05, '0', '0', '0', '0', 0xFE})), 0);
+    EXPECT_EQ(count(bytes({0x05, '0', '0', '0', '0', 0xFE})), 0);
     EXPECT_TRUE(loggedOff());
 
     // A line far longer than any program record.

@@ -2,6 +2,7 @@
 // An ARX connection page on a scripted link and a fake clock, ticked by hand:
 // each tick moves the clock by the page's interval, lets the link deliver
 // what is due, and runs one session step.
+#include "support/bytes.h"
 #include "connection/connectionpage.h"
 #include "core/messagelog.h"
 #include "protocols/arx/arxsession.h"
@@ -15,13 +16,6 @@
 #include <initializer_list>
 #include <memory>
 
-inline QByteArray arxBytes(std::initializer_list<int> values)
-{
-    QByteArray out;
-    for (int v : values)
-        out.append(char(v));
-    return out;
-}
 
 // A reply as the unit ends it: text, F0 F1.
 inline QByteArray marked(const char *text) { return QByteArray(text) + "\xF0\xF1"; }
@@ -30,7 +24,7 @@ inline QByteArray marked(const char *text) { return QByteArray(text) + "\xF0\xF1
 inline QByteArray arxFrame(quint8 descriptor = 0xFC, char fill = 0x11)
 {
     QByteArray f(100, fill);
-    f.replace(0, 4, arxBytes({0xFF, 0xFE, 0xFD, descriptor}));
+    f.replace(0, 4, bytes({0xFF, 0xFE, 0xFD, descriptor}));
     return f;
 }
 
@@ -87,9 +81,9 @@ protected:
     void scriptLogin(const char *model = "KS71", const char *prompt = "PASSWORD")
     {
         const bool relay = prompt[0] == 'S';
-        link.answer(arxBytes({0x01, 0xFE}), marked(prompt));
+        link.answer(bytes({0x01, 0xFE}), marked(prompt));
         link.answer((relay ? QByteArray(1, '\0') : QByteArray()) + "SECRET\xFE", marked("SUPERVISOR"));
-        link.answer(arxBytes({0x07, 0xFE}), marked(model));
+        link.answer(bytes({0x07, 0xFE}), marked(model));
     }
     // Opens the link and runs detection to polling; the log-in rules are dropped.
     void connectUnit(const char *model = "KS71", const char *prompt = "PASSWORD")

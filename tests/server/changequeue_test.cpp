@@ -1,18 +1,12 @@
 // The per-client queue of control changes and the two code tables that size
 // a change's value.
+#include "support/bytes.h"
 #include "server/changequeue.h"
 
 #include <gtest/gtest.h>
 
 namespace {
 
-QByteArray bytes(std::initializer_list<int> values)
-{
-    QByteArray out;
-    for (int v : values)
-        out.append(char(v));
-    return out;
-}
 
 TEST(ChangeQueue, KeepsNewestTenWhenFull)
 {

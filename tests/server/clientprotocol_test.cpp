@@ -1,4 +1,5 @@
 // Message assembly, the log-in check and the ARX translation tables.
+#include "support/bytes.h"
 #include "server/arxtranslation.h"
 #include "server/messageassembly.h"
 #include "server/useraccounts.h"
@@ -7,13 +8,6 @@
 
 namespace {
 
-QByteArray bytes(std::initializer_list<int> values)
-{
-    QByteArray out;
-    for (int v : values)
-        out.append(char(v));
-    return out;
-}
 
 TEST(MessageAssembly, KeepsSplitMessageUntilTerminatorArrives)
 {

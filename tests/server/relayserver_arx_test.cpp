@@ -1,16 +1,10 @@
 // The ARX dialect over real sockets: replies, levels, forwarded commands,
 // per-client assembly and the authentication gate.
+#include "support/bytes.h"
 #include "server/relayfixture.h"
 
 namespace {
 
-QByteArray bytes(std::initializer_list<int> values)
-{
-    QByteArray out;
-    for (int v : values)
-        out.append(char(v));
-    return out;
-}
 
 QByteArray arxRecord(char fill)
 {

@@ -1,0 +1,12 @@
+#pragma once
+// Bytes written out in a test: bytes({0x03, 0xFE}).
+#include <QByteArray>
+#include <initializer_list>
+
+inline QByteArray bytes(std::initializer_list<int> values)
+{
+    QByteArray out;
+    for (int v : values)
+        out.append(char(v));
+    return out;
+}
