@@ -1,0 +1,151 @@
+// A station's ARX page against the simulated unit on a pseudo-terminal, on
+// TCP and behind the simulated modem: log-in, the module program download
+// with refused lines, and the poll rate.
+#include "station_support.h"
+#include "unitsim_support.h"
+
+#include <gtest/gtest.h>
+
+using namespace stationtest;
+
+namespace {
+
+const QString kConnected = QStringLiteral(" ARX Succesful Connection");
+const QStringList kProgram{QStringLiteral(":10000100C2A5E1F01"), QStringLiteral(":10000200C2A5E1F02"),
+                           QStringLiteral(":10000300C2A5E1F03")};
+
+class ArxConnect : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        if (unitsim::simulatorPath().isEmpty())
+            GTEST_SKIP() << "TOLVA_UNITSIM not set";
+        ASSERT_TRUE(dir.ok());
+        trace = dir.filePath(QStringLiteral("unit.trace"));
+        ASSERT_TRUE(dir.writeDownload(QStringLiteral("KM71"), 4660, kProgram));
+    }
+    // The simulator on a pty reached as COM1 through a fixed link.
+    void startPtyUnit(QStringList extra)
+    {
+        const QString link = dir.filePath(QStringLiteral("com1"));
+        ASSERT_TRUE(sim.start(QStringList{"--pty", "--link", link, "--trace", trace} + extra)) << "no simulator";
+        ASSERT_FALSE(sim.ptyPath().isEmpty()) << sim.line().toStdString();
+        ASSERT_TRUE(dir.writeSerialPorts({link}));
+    }
+    void startStation()
+    {
+        run = std::make_unique<StationRun>(dir.path());
+        const QStringList errors = run->start();
+        ASSERT_TRUE(errors.isEmpty()) << errors.join('\n').toStdString();
+    }
+    void expectConnected(int ms)
+    {
+        ASSERT_TRUE(run->waitForLine(kConnected, ms)) << run->messages();
+        EXPECT_TRUE(run->line(kConnected).startsWith(QLatin1String("STATUS(")));
+        EXPECT_TRUE(waitFor([&] { return run->page(1).record().state == state::Data; }, 3000)) << run->messages();
+        EXPECT_FALSE(run->page(1).record().viaRelay);
+    }
+    // Every program line went out three times (two refusals, then the
+    // acceptance), lines in file order, and nothing else was sent as a line.
+    void expectDownloadWithRefusals()
+    {
+        const QList<TraceLine> t = readTrace(trace);
+        QList<QByteArray> sentLines;
+        QStringList answers;
+        for (qsizetype i = 0; i < t.size(); ++i) {
+            if (t[i].kind != QLatin1String("RX") || !t[i].bytes.startsWith('\t'))
+                continue;
+            sentLines << t[i].bytes;
+            for (qsizetype j = i + 1; j < t.size(); ++j)
+                if (t[j].kind == QLatin1String("TX")) {
+                    answers << QString::fromLatin1(t[j].bytes.left(t[j].bytes.size() - 2));
+                    break;
+                }
+        }
+        QList<QByteArray> expected;
+        QStringList expectedAnswers;
+        for (const QString &line : kProgram)
+            for (int k = 0; k < 3; ++k) {
+                expected << '\t' + line.toLatin1() + '\xFE';
+                expectedAnswers << (k < 2 ? QStringLiteral("BAD CHECKSUM") : QStringLiteral("GOOD CHECKSUM"));
+            }
+        EXPECT_EQ(sentLines, expected);
+        EXPECT_EQ(answers, expectedAnswers);
+        // The check before and after the download carries the file's value (4660 = 0x1234).
+        int checks = 0;
+        for (const TraceLine &l : traceOf(t, QStringLiteral("RX")))
+            checks += l.bytes == QByteArray("\x05" "1234\xFE");
+        EXPECT_EQ(checks, 2);
+    }
+    // Poll bytes the unit got in two seconds of data.
+    int pollsInTwoSeconds()
+    {
+        const QTime from = QTime::currentTime();
+        QTest::qWait(2000); // a rate is measured over a span, there is no condition to wait for
+        const QTime to = QTime::currentTime();
+        int polls = 0;
+        for (const TraceLine &l : traceOf(readTrace(trace), QStringLiteral("RX")))
+            polls += l.bytes == QByteArray(1, '\xFF') && l.time >= from && l.time < to;
+        return polls;
+    }
+
+    StationDir dir;
+    QString trace;
+    unitsim::Sim sim;
+    std::unique_ptr<StationRun> run;
+};
+
+TEST_F(ArxConnect, SerialPtyDownloadsProgramAndPollsTwiceASecond)
+{
+    startPtyUnit({"--bad-checksums", "2"});
+    ASSERT_TRUE(dir.writePage(1, PageFile{}));
+    startStation();
+    expectConnected(15000);
+    expectDownloadWithRefusals();
+    const int polls = pollsInTwoSeconds();
+    EXPECT_GE(polls, 3);
+    EXPECT_LE(polls, 5);
+    EXPECT_GT(run->page(1).store().sequence(), 0u);
+}
+
+TEST_F(ArxConnect, NetworkUnitDownloadsProgramAndPolls)
+{
+    ASSERT_TRUE(sim.start({"--tcp", "0", "--trace", trace, "--bad-checksums", "2"})) << "no simulator";
+    ASSERT_NE(sim.tcpPort(), 0) << sim.line().toStdString();
+    PageFile p;
+    p.connectionType = connection::Network;
+    p.ipAddress = QStringLiteral("127.0.0.1");
+    p.portNumber = sim.tcpPort();
+    ASSERT_TRUE(dir.writePage(1, p));
+    startStation();
+    expectConnected(15000);
+    expectDownloadWithRefusals();
+    const int polls = pollsInTwoSeconds();
+    EXPECT_GE(polls, 3);
+    EXPECT_LE(polls, 5);
+}
+
+TEST_F(ArxConnect, ModemDialsThenLogsIn)
+{
+    startPtyUnit({"--modem", "--loaded"});
+    PageFile p;
+    p.connectionType = connection::Modem;
+    p.modemPort = 0;
+    p.phoneNumber = QStringLiteral("5551234");
+    ASSERT_TRUE(dir.writePage(1, p));
+    startStation();
+    expectConnected(20000);
+
+    // The modem saw the reset first and the dial with the page's number later.
+    QStringList modemLines;
+    for (const TraceLine &l : traceOf(readTrace(trace), QStringLiteral("RX")))
+        if (l.name.startsWith(QLatin1String("modem ")))
+            modemLines << l.name.mid(6);
+    ASSERT_FALSE(modemLines.isEmpty());
+    EXPECT_EQ(modemLines.first(), QStringLiteral("ATZ"));
+    const qsizetype dial = modemLines.indexOf(QStringLiteral("ATDT5551234"));
+    EXPECT_GT(dial, 0) << modemLines.join(' ').toStdString();
+    EXPECT_EQ(dial, modemLines.size() - 1) << "nothing reaches the modem as a command once on line";
+}
+
+} // namespace
