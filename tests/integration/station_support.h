@@ -6,6 +6,7 @@
 #pragma once
 
 #include "connection/connectionpage.h"
+#include "connection/measurementlog.h"
 #include "core/clock.h"
 #include "core/messagelog.h"
 #include "station/station.h"
@@ -69,6 +70,17 @@ struct PageFile {
     bool logEnabled = false;
     QString name = QStringLiteral("Test");
 };
+
+// A page on a unit's (or a relay server's) TCP port on this computer.
+inline PageFile networkPage(quint16 port, const QString &password = QStringLiteral("KELPO4"))
+{
+    PageFile p;
+    p.connectionType = 1;
+    p.ipAddress = QStringLiteral("127.0.0.1");
+    p.portNumber = port;
+    p.password = password;
+    return p;
+}
 
 inline double stampDays(const QByteArray &eightBytes)
 {
