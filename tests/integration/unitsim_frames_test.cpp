@@ -45,8 +45,9 @@ void expectValidMessage(const QByteArray &frame, int infoAt, const MessageRule (
             continue;
         seen->insert(r.descriptor);
         EXPECT_EQ(sum(m, r.from, r.to), at(m, r.checksumAt)) << "message " << int(r.descriptor);
-        if (r.byte2Zero)
+        if (r.byte2Zero) {
             EXPECT_EQ(at(m, 2), 0) << "message " << int(r.descriptor);
+        }
         return;
     }
     ADD_FAILURE() << "unexpected message descriptor " << int(at(m, 0));
