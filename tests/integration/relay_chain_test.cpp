@@ -1,0 +1,103 @@
+// Two stations in one process: A talks to the simulated unit and serves its
+// page on a relay server; B's page connects to that server as if it were a
+// unit and logs the records it gets, with A's time stamps.
+#include "station_support.h"
+#include "unitsim_support.h"
+
+#include "server/relayclient.h"
+#include "server/relayservers.h"
+
+#include <gtest/gtest.h>
+
+using namespace stationtest;
+
+namespace {
+
+const QString kConnected = QStringLiteral(" ARX Succesful Connection");
+
+class RelayChain : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        if (unitsim::simulatorPath().isEmpty())
+            GTEST_SKIP() << "TOLVA_UNITSIM not set";
+        ASSERT_TRUE(dirA.ok() && dirB.ok());
+        ASSERT_TRUE(sim.start({"--tcp", "0", "--loaded"})) << "no simulator";
+        ASSERT_NE(sim.tcpPort(), 0) << sim.line().toStdString();
+        ASSERT_TRUE(dirA.writeDownload(QStringLiteral("KM71"), 4660, {QStringLiteral(":10000100C2A5E1F01")}));
+        PageFile unitPage = networkPage(sim.tcpPort());
+        unitPage.logEnabled = true;
+        ASSERT_TRUE(dirA.writePage(1, unitPage));
+        relayPort = freePort();
+        ASSERT_NE(relayPort, 0);
+    }
+    void startA(bool requireAuth)
+    {
+        ASSERT_TRUE(dirA.writeServer(1, 1, relayPort, requireAuth));
+        ASSERT_TRUE(dirA.writeUsers(1, {{"remote", "secret", "Observer"}}));
+        a = std::make_unique<StationRun>(dirA.path());
+        ASSERT_TRUE(a->start().isEmpty()) << a->messages();
+        ASSERT_TRUE(a->waitForLine(kConnected, 10000)) << a->messages();
+    }
+    void startB(const QString &password)
+    {
+        PageFile relayPage = networkPage(relayPort, password);
+        relayPage.logEnabled = true;
+        ASSERT_TRUE(dirB.writePage(1, relayPage));
+        b = std::make_unique<StationRun>(dirB.path());
+        ASSERT_TRUE(b->start().isEmpty()) << b->messages();
+    }
+    // B logs what A logged: the same 108-byte frame texts, A's stamps included.
+    void expectBLogsAsRecords()
+    {
+        ASSERT_TRUE(b->waitForLine(kConnected, 10000)) << b->messages();
+        EXPECT_TRUE(b->page(1).record().viaRelay);
+        ASSERT_TRUE(waitFor([&] { return dirB.arxLogRecords(1).size() >= 4; }, 8000)) << b->messages();
+        const QList<QByteArray> inA = dirA.arxLogRecords(1);
+        const QList<QByteArray> inB = dirB.arxLogRecords(1);
+        const qsizetype first = inA.indexOf(inB.first());
+        ASSERT_GE(first, 0) << "B's first record is not one of A's";
+        ASSERT_LE(first + inB.size(), inA.size());
+        EXPECT_EQ(inA.mid(first, inB.size()), inB) << "B skipped or changed records";
+        for (const QByteArray &r : inB)
+            EXPECT_EQ(quint8(r[0]), 0x6C);
+        // B's own relay store keeps them as received.
+        EXPECT_EQ(b->page(1).store().newest(RecordKind::Arx).size(), 108);
+    }
+
+    StationDir dirA, dirB;
+    unitsim::Sim sim;
+    quint16 relayPort = 0;
+    std::unique_ptr<StationRun> a, b;
+};
+
+TEST_F(RelayChain, SecondStationTakesRecordsWithTheFirstStationsStamps)
+{
+    startA(false);
+    startB(QStringLiteral("KELPO4"));
+    expectBLogsAsRecords();
+}
+
+TEST_F(RelayChain, SecondStationLogsInWhenTheServerAsksForIt)
+{
+    startA(true);
+    startB(QStringLiteral("remote:secret"));
+    expectBLogsAsRecords();
+    // A's server saw one client log in, at Observer level.
+    RelayServer *server = a->station().servers().server(1);
+    ASSERT_EQ(server->clientCount(), 1);
+    EXPECT_EQ(server->client(0)->level, 1);
+}
+
+TEST_F(RelayChain, RefusedLogInAtTheServerFailsTheSecondStation)
+{
+    startA(true);
+    startB(QStringLiteral("remote:wrong"));
+    // The server's refusal is not the unit's spelling: B does not take it as
+    // a level and gives up after its verification ticks.
+    ASSERT_TRUE(b->waitForLine(QStringLiteral(" ARX password verification failed "), 8000)) << b->messages();
+    EXPECT_EQ(b->page(1).record().state, state::Error);
+    EXPECT_TRUE(dirB.arxLogRecords(1).isEmpty());
+}
+
+} // namespace
