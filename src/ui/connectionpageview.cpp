@@ -35,7 +35,7 @@ ConnectionPageView::ConnectionPageView(ConnectionPage &page, QWidget *parent) : 
 
     m_connections = reportList(QStringLiteral("ListView2"),
                                {QStringLiteral("Connection"), QStringLiteral("Info"), QStringLiteral("Status")},
-                               {82, 190, 80}, this);
+                               {114, 165, 80}, this);
     m_connections->setFixedHeight(68);
     layout->addWidget(m_connections);
 
