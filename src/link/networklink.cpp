@@ -43,6 +43,10 @@ void NetworkLink::open(const QString &address, quint16 port, const QString &host
 
 void NetworkLink::close()
 {
+    // Bytes sent just before closing (the log-off) are still in Qt's buffer:
+    // hand them to the system, which delivers them after the close.
+    if (m_socket->state() == QAbstractSocket::ConnectedState)
+        m_socket->flush();
     m_socket->abort();
 }
 

@@ -254,6 +254,9 @@ int SerialLibrary::sioDone(int port)
     m_ports[size_t(port)] = nullptr;
     m_devices[size_t(port)].clear();
     serial->disconnect(this);
+    // What was written just before (the log-off) is still in Qt's buffer; the
+    // driver sends it out before the close completes.
+    serial->flush();
     serial->close();
     delete serial;
     return 0;

@@ -125,6 +125,46 @@ TEST_F(ArxConnect, NetworkUnitDownloadsProgramAndPolls)
     EXPECT_LE(polls, 5);
 }
 
+// Disconnect logs off before the link closes; Connect logs in again, and the
+// unit, which kept its program, needs no second download.
+TEST_F(ArxConnect, DisconnectLogsOffAndConnectStartsAgain)
+{
+    for (const bool serial : {true, false}) {
+        SCOPED_TRACE(serial ? "pty" : "tcp");
+        sim.stop();
+        run.reset();
+        QFile::remove(trace);
+        PageFile p;
+        if (serial) {
+            startPtyUnit({});
+        } else {
+            ASSERT_TRUE(sim.start({"--tcp", "0", "--trace", trace})) << "no simulator";
+            p = networkPage(sim.tcpPort());
+        }
+        ASSERT_TRUE(dir.writePage(1, p));
+        startStation();
+        expectConnected(10000);
+
+        run->page(1).disconnectButton();
+        EXPECT_TRUE(waitFor([&] { return traceReceived(trace, QByteArray("\x02\xFE", 2)); }, 3000))
+            << "the log-off reached the unit before the link closed";
+        EXPECT_FALSE(run->page(1).record().portOpen);
+        const int polls = int(traceOf(readTrace(trace), QStringLiteral("FRAME")).size());
+
+        run->page(1).connectButton();
+        ASSERT_TRUE(waitFor([&] { return traceOf(readTrace(trace), QStringLiteral("FRAME")).size() > polls + 2; }, 10000))
+            << run->messages();
+        int checks = 0, lines = 0;
+        for (const TraceLine &l : traceOf(readTrace(trace), QStringLiteral("RX"))) {
+            checks += l.bytes.startsWith('\x05');
+            lines += l.bytes.startsWith('\t');
+        }
+        EXPECT_EQ(checks, 3) << "check, final check, then one check that finds the program";
+        EXPECT_EQ(lines, int(kProgram.size()));
+        EXPECT_EQ(run->page(1).record().state, state::Data);
+    }
+}
+
 TEST_F(ArxConnect, ModemDialsThenLogsIn)
 {
     startPtyUnit({"--modem", "--loaded"});

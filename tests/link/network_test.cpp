@@ -74,3 +74,24 @@ TEST(NetworkLink, RefusedPortReportsTheWindowsSocketsNumber)
     EXPECT_EQ(failed.at(0).at(0).toInt(), 10061);
     EXPECT_EQ(failed.at(0).at(1).toString(), QStringLiteral("Socket Error(10061): Connection refused"));
 }
+
+TEST(NetworkLink, BytesSentJustBeforeClosingReachThePeer)
+{
+    QTcpServer server;
+    ASSERT_TRUE(server.listen(QHostAddress::LocalHost));
+    NetworkLink link;
+    QSignalSpy connected(&link, &NetworkLink::connected);
+    link.open(QStringLiteral("127.0.0.1"), server.serverPort(), QString());
+    ASSERT_TRUE(waitFor([&] { return connected.count() == 1 && server.hasPendingConnections(); }));
+    QTcpSocket *unit = server.nextPendingConnection();
+    // A log-off followed at once by the close, with no event loop in between.
+    link.send(QByteArray("\x02\xFE", 2));
+    link.close();
+    EXPECT_FALSE(link.isActive());
+    QByteArray atUnit;
+    EXPECT_TRUE(waitFor([&] {
+        atUnit += unit->readAll();
+        return atUnit.size() >= 2;
+    }));
+    EXPECT_EQ(atUnit, QByteArray("\x02\xFE", 2));
+}

@@ -113,6 +113,25 @@ TEST(SerialLibrary, OpensAPseudoTerminalAndPassesEveryByteValue)
     EXPECT_EQ(lib.sioGets(0, 10), QByteArray());
 }
 
+TEST(SerialLibrary, BytesWrittenJustBeforeClosingReachTheFarEnd)
+{
+    Pty pty;
+    ASSERT_FALSE(pty.slavePath.isEmpty());
+    ComPortMap map;
+    map.setDevicePath(0, pty.slavePath);
+    SerialLibrary lib(map);
+    ASSERT_EQ(lib.sioReset(0, 2048, 512), 0);
+    // A log-off followed at once by the close, with no event loop in between.
+    EXPECT_EQ(lib.sioPuts(0, QByteArray("\x02\xFE", 2)), 2);
+    EXPECT_EQ(lib.sioDone(0), 0);
+    QByteArray atUnit;
+    EXPECT_TRUE(waitFor([&] {
+        atUnit += pty.read();
+        return atUnit.size() >= 2;
+    }));
+    EXPECT_EQ(atUnit, QByteArray("\x02\xFE", 2));
+}
+
 TEST(SerialLibrary, MissingDeviceAndDoubleOpens)
 {
     Pty pty;
