@@ -19,6 +19,11 @@
 
 namespace {
 
+QString shotPath(const QString &name)
+{
+    return qEnvironmentVariable("TOLVA_SCREENSHOT_DIR", QStringLiteral(".")) + QLatin1Char('/') + name;
+}
+
 QStringList headers(const QTreeWidget *list)
 {
     QStringList out;
@@ -67,7 +72,7 @@ TEST_F(ServerWindows, PageViewShowsStatusAndClients)
     EXPECT_EQ(view.statusList()->topLevelItem(0)->text(2), QString("0"));
     view.findChild<QPushButton *>("ButtonS4")->click();
     EXPECT_EQ(view.statusList()->topLevelItem(0)->text(3), QString("Disabled"));
-    view.grab().save("server-page.png"); // for people to look at
+    view.grab().save(shotPath("server-page.png")); // for people to look at
 }
 
 TEST_F(ServerWindows, DialogCaptionsAndActivation)
@@ -93,6 +98,10 @@ TEST_F(ServerWindows, DialogCaptionsAndActivation)
     EXPECT_EQ(dialog.nameEdit()->text(), QString("bob"));
     EXPECT_EQ(dialog.passwordEdit()->text(), QString("b"));
     EXPECT_EQ(dialog.authorizationBox()->currentText(), QString("Operator"));
+    dialog.pages()->setCurrentIndex(1);
+    dialog.grab().save(shotPath("server-config-users.png"));
+    dialog.pages()->setCurrentIndex(0);
+    dialog.grab().save(shotPath("server-config-settings.png"));
     ServerLogWindow logWindow;
     EXPECT_EQ(logWindow.windowTitle(), QString("Server Connections Log"));
     EXPECT_EQ(headers(logWindow.list()), (QStringList{"Host", "Address", "Port", "Date", "Time"}));
