@@ -22,7 +22,8 @@ protected:
         if (unitsim::simulatorPath().isEmpty())
             GTEST_SKIP() << "TOLVA_UNITSIM not set";
         ASSERT_TRUE(dirA.ok() && dirB.ok());
-        ASSERT_TRUE(sim.start({"--tcp", "0", "--loaded"})) << "no simulator";
+        trace = dirA.filePath(QStringLiteral("unit.trace"));
+        ASSERT_TRUE(sim.start({"--tcp", "0", "--loaded", "--trace", trace})) << "no simulator";
         ASSERT_NE(sim.tcpPort(), 0) << sim.line().toStdString();
         ASSERT_TRUE(dirA.writeDownload(QStringLiteral("KM71"), 4660, {QStringLiteral(":10000100C2A5E1F01")}));
         PageFile unitPage = networkPage(sim.tcpPort());
@@ -66,6 +67,7 @@ protected:
     }
 
     StationDir dirA, dirB;
+    QString trace;
     unitsim::Sim sim;
     quint16 relayPort = 0;
     std::unique_ptr<StationRun> a, b;
@@ -76,6 +78,33 @@ TEST_F(RelayChain, SecondStationTakesRecordsWithTheFirstStationsStamps)
     startA(false);
     startB(QStringLiteral("KELPO4"));
     expectBLogsAsRecords();
+}
+
+// A viewer of B's own relay server gets A's records unchanged, and its
+// command goes through both stations to the unit.
+TEST_F(RelayChain, ViewerOfTheSecondStationReachesTheUnit)
+{
+    startA(false);
+    const quint16 portB = freePort();
+    ASSERT_TRUE(dirB.writeServer(1, 1, portB, false));
+    ASSERT_TRUE(dirB.writeUsers(1, {}));
+    startB(QStringLiteral("KELPO4"));
+    ASSERT_TRUE(b->waitForLine(kConnected, 10000)) << b->messages();
+
+    Client viewer;
+    ASSERT_TRUE(viewer.connectTo(portB));
+    viewer.send(QByteArray("\x01\xFE\x07\xFE\x04\xFE", 6));
+    ASSERT_TRUE(viewer.waitForBytes(26 + 3 * 108, 5000));
+    const QByteArray replies("SVALID SUPERVISOR\xFF" "KM71\xFF");
+    ASSERT_TRUE(viewer.received().startsWith(replies));
+    ASSERT_TRUE(waitFor([&] { return (viewer.received().size() - replies.size()) % 108 == 0; }, 2000));
+    const QList<QByteArray> records = cut(viewer.received().mid(replies.size()), 108);
+    const QList<QByteArray> inA = dirA.arxLogRecords(1);
+    for (const QByteArray &r : records)
+        EXPECT_TRUE(inA.contains(char(0x6C) + r)) << "a record that A never logged";
+
+    viewer.send(QByteArray("\x08\x09\xFE", 3));
+    EXPECT_TRUE(waitFor([&] { return traceReceived(trace, QByteArray("\x08\x09\xFE", 3)); }, 4000));
 }
 
 TEST_F(RelayChain, SecondStationLogsInWhenTheServerAsksForIt)
