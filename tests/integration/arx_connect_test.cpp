@@ -189,3 +189,25 @@ TEST_F(ArxConnect, ModemDialsThenLogsIn)
 }
 
 } // namespace
+
+namespace {
+
+// The unit on the serial line goes away (its pty with it): the page reports
+// it once, stops, and polls no more.
+TEST_F(ArxConnect, SerialUnitGoneIsReportedOnce)
+{
+    startPtyUnit({"--loaded"});
+    ASSERT_TRUE(dir.writePage(1, PageFile{}));
+    startStation();
+    expectConnected(10000);
+    const int linesBefore = run->station().messageLog().count();
+    sim.stop();
+    ASSERT_TRUE(waitFor([&] { return run->station().messageLog().count() > linesBefore; }, 3000));
+    QTest::qWait(1000); // two poll periods on a port that is gone
+    EXPECT_EQ(run->station().messageLog().count(), linesBefore + 1) << run->messages();
+    EXPECT_TRUE(run->station().messageLog().line(0).startsWith(QLatin1String("ERROR ("))) << run->messages();
+    EXPECT_EQ(run->page(1).record().state, state::Error);
+    EXPECT_FALSE(run->page(1).record().portOpen);
+}
+
+} // namespace
