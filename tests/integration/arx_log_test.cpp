@@ -56,12 +56,14 @@ protected:
     std::unique_ptr<StationRun> run;
 };
 
-TEST_F(ArxUnitOnTcp, LogRecordsAreTheFramesTheUnitSentWithTheirReceptionTimes)
+class ArxLogged : public ArxUnitOnTcp, public ::testing::WithParamInterface<QStringList> {};
+
+TEST_P(ArxLogged, LogRecordsAreTheFramesTheUnitSentWithTheirReceptionTimes)
 {
     PageFile page;
     page.logEnabled = true;
     ASSERT_TRUE(dir.writeDownload(QStringLiteral("KM71"), 4660, {QStringLiteral(":10000100C2A5E1F01")}));
-    start({"--loaded"}, page);
+    start(QStringList{"--loaded"} + GetParam(), page);
     ASSERT_TRUE(waitFor([&] { return dir.arxLogRecords(1).size() >= 5; }, 10000)) << run->messages();
 
     const QString file = run->page(1).measurementLog().fileName();
@@ -85,6 +87,10 @@ TEST_F(ArxUnitOnTcp, LogRecordsAreTheFramesTheUnitSentWithTheirReceptionTimes)
     ASSERT_TRUE(waitFor([&] { return run->page(1).store().newest(RecordKind::Arx) == dir.arxLogRecords(1).last().mid(1); },
                         2000));
 }
+
+// A plain KM-71, and one with more modules that sends two frames per poll.
+INSTANTIATE_TEST_SUITE_P(ArxUnits, ArxLogged,
+                         ::testing::Values(QStringList{}, QStringList{"--interleave", "--modules", "ks71,kc71,option"}));
 
 TEST_F(ArxUnitOnTcp, WrongPasswordFailsAndLogsOff)
 {
