@@ -92,6 +92,24 @@ TEST_P(ArxLogged, LogRecordsAreTheFramesTheUnitSentWithTheirReceptionTimes)
 INSTANTIATE_TEST_SUITE_P(ArxUnits, ArxLogged,
                          ::testing::Values(QStringList{}, QStringList{"--interleave", "--modules", "ks71,kc71,option"}));
 
+// A log directory that is not there: one report, and the page goes on
+// taking frames for the relay servers.
+TEST_F(ArxUnitOnTcp, LogThatCannotBeCreatedIsReportedOnce)
+{
+    PageFile page;
+    page.logEnabled = true;
+    page.logDirectory = dir.filePath(QStringLiteral("missing")) + QLatin1Char('/');
+    ASSERT_TRUE(dir.writeDownload(QStringLiteral("KM71"), 4660, {QStringLiteral(":10000100C2A5E1F01")}));
+    start({"--loaded"}, page);
+    const quint64 first = run->page(1).store().sequence();
+    ASSERT_TRUE(waitFor([&] { return run->page(1).store().sequence() >= first + 3; }, 5000)) << run->messages();
+    int reports = 0;
+    for (const QString &l : run->station().messageLog().lines())
+        reports += l.contains(QLatin1String("Log file error"));
+    EXPECT_EQ(reports, 1) << run->messages();
+    EXPECT_FALSE(QFileInfo::exists(page.logDirectory));
+}
+
 TEST_F(ArxUnitOnTcp, WrongPasswordFailsAndLogsOff)
 {
     PageFile page;

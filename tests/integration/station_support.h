@@ -68,6 +68,7 @@ struct PageFile {
     QString ipAddress = QStringLiteral("000.000.000.000");
     int portNumber = 0;
     bool logEnabled = false;
+    QString logDirectory; // empty: LOG/ in the station directory
     QString name = QStringLiteral("Test");
 };
 
@@ -127,7 +128,7 @@ public:
         return writeConfig(QStringLiteral("Connect%1.CFG").arg(n),
                            {width(p.hardwareType, 2), p.password, width(p.connectionType, 2), flag(p.autoConnect),
                             width(p.serialPort, 2), width(p.baudIndex, 2), width(p.modemPort, 2), p.phoneNumber,
-                            p.ipAddress, width(p.portNumber, 6), logDirectory(), QStringLiteral("Connect%1-").arg(n),
+                            p.ipAddress, width(p.portNumber, 6), p.logDirectory.isEmpty() ? logDirectory() : p.logDirectory, QStringLiteral("Connect%1-").arg(n),
                             flag(p.logEnabled), p.name, QStringLiteral("Rack%1").arg(n), QString(), QStringLiteral("0")});
     }
     bool writeServer(int n, int source, int port, bool requireAuth) const
