@@ -4,6 +4,8 @@
 #include "station_support.h"
 #include "unitsim_support.h"
 
+#include "protocols/arx/arxsession.h"
+
 #include <gtest/gtest.h>
 
 using namespace stationtest;
@@ -210,6 +212,45 @@ TEST_F(ArxConnect, SerialUnitGoneIsReportedOnce)
     EXPECT_TRUE(run->station().messageLog().line(0).startsWith(QLatin1String("ERROR ("))) << run->messages();
     EXPECT_EQ(run->page(1).record().state, state::Error);
     EXPECT_FALSE(run->page(1).record().portOpen);
+}
+
+} // namespace
+
+namespace {
+
+// The supervisor password changed through the page holds at the unit: the
+// next log-in with the new password succeeds, with the old one it is refused.
+TEST_F(ArxConnect, PasswordChangeHoldsForTheNextLogIn)
+{
+    ASSERT_TRUE(sim.start({"--tcp", "0", "--loaded", "--trace", trace})) << "no simulator";
+    ASSERT_TRUE(dir.writePage(1, networkPage(sim.tcpPort())));
+    startStation();
+    expectConnected(10000);
+
+    ConnectionPage &page = run->page(1);
+    auto *session = dynamic_cast<ArxSession *>(page.session());
+    ASSERT_NE(session, nullptr);
+    session->setNewPassword("fresh7");
+    page.startPasswordChange();
+    ASSERT_TRUE(run->waitForLine(QStringLiteral(" ARX Succesful Password Change"), 20000)) << run->messages();
+    EXPECT_TRUE(traceReceived(trace, "FRESH7\xFE"));
+    // Polling resumes.
+    const qsizetype frames = traceFrames(trace).size();
+    EXPECT_TRUE(waitFor([&] { return traceFrames(trace).size() >= frames + 2; }, 3000));
+
+    page.disconnectButton();
+    ConnectionSettings s = page.settings();
+    s.password = QStringLiteral("FRESH7");
+    page.setSettings(s);
+    run->station().messageLog().clear();
+    page.connectButton();
+    expectConnected(10000);
+
+    page.disconnectButton();
+    s.password = QStringLiteral("KELPO4");
+    page.setSettings(s);
+    page.connectButton();
+    EXPECT_TRUE(run->waitForLine(QStringLiteral(" ARX INVAILD PASSWORD"), 10000)) << run->messages();
 }
 
 } // namespace
