@@ -254,3 +254,38 @@ TEST_F(ArxConnect, PasswordChangeHoldsForTheNextLogIn)
 }
 
 } // namespace
+
+namespace {
+
+// The modules' identities come in with the frames; Connect on a page that
+// is connected closes the port, opens it again and logs in afresh.
+TEST_F(ArxConnect, ConnectWhileConnectedStartsOver)
+{
+    startPtyUnit({"--loaded", "--modules", "ks71"});
+    ASSERT_TRUE(dir.writePage(1, PageFile{}));
+    startStation();
+    expectConnected(10000);
+    const auto shown = [&](const QString &unit) {
+        for (const HardwareRow &r : run->page(1).hardwareRows())
+            if (r.unit == unit && r.hardware == QLatin1String("Arxon System") && !r.id.isEmpty() && !r.serial.isEmpty())
+                return true;
+        return false;
+    };
+    EXPECT_TRUE(waitFor([&] { return shown(QStringLiteral(" KM-71")) && shown(QStringLiteral(" KS-71")); }, 10000));
+
+    run->station().messageLog().clear();
+    const int wakes = [&] {
+        int n = 0;
+        for (const TraceLine &l : traceOf(readTrace(trace), QStringLiteral("RX")))
+            n += l.bytes == QByteArray("\x03\xFE", 2);
+        return n;
+    }();
+    run->page(1).connectButton();
+    expectConnected(10000);
+    int wakesAfter = 0;
+    for (const TraceLine &l : traceOf(readTrace(trace), QStringLiteral("RX")))
+        wakesAfter += l.bytes == QByteArray("\x03\xFE", 2);
+    EXPECT_EQ(wakesAfter, wakes + 1) << "detection starts again from the wake-up";
+}
+
+} // namespace
