@@ -192,10 +192,6 @@ TEST_F(ArxConnect, ModemDialsThenLogsIn)
     EXPECT_EQ(dial, modemLines.size() - 1) << "nothing reaches the modem as a command once on line";
 }
 
-} // namespace
-
-namespace {
-
 // The unit on the serial line goes away (its pty with it): the page reports
 // it once, stops, and polls no more.
 TEST_F(ArxConnect, SerialUnitGoneIsReportedOnce)
@@ -213,10 +209,6 @@ TEST_F(ArxConnect, SerialUnitGoneIsReportedOnce)
     EXPECT_EQ(run->page(1).record().state, state::Error);
     EXPECT_FALSE(run->page(1).record().portOpen);
 }
-
-} // namespace
-
-namespace {
 
 // The supervisor password changed through the page holds at the unit: the
 // next log-in with the new password succeeds, with the old one it is refused.
@@ -252,10 +244,6 @@ TEST_F(ArxConnect, PasswordChangeHoldsForTheNextLogIn)
     page.connectButton();
     EXPECT_TRUE(run->waitForLine(QStringLiteral(" ARX INVAILD PASSWORD"), 10000)) << run->messages();
 }
-
-} // namespace
-
-namespace {
 
 // The modules' identities come in with the frames; Connect on a page that
 // is connected closes the port, opens it again and logs in afresh.
