@@ -78,6 +78,15 @@ TEST_F(RelayChain, SecondStationTakesRecordsWithTheFirstStationsStamps)
     startA(false);
     startB(QStringLiteral("KELPO4"));
     expectBLogsAsRecords();
+
+    // B's Disconnect leaves A's server with no client and A's page polling on.
+    RelayServer *server = a->station().servers().server(1);
+    ASSERT_EQ(server->clientCount(), 1);
+    b->page(1).disconnectButton();
+    EXPECT_TRUE(waitFor([&] { return server->clientCount() == 0; }, 3000));
+    const quint64 seq = a->page(1).store().sequence();
+    EXPECT_TRUE(waitFor([&] { return a->page(1).store().sequence() >= seq + 2; }, 3000));
+    EXPECT_TRUE(a->line(QStringLiteral("ERROR")).isEmpty()) << a->messages();
 }
 
 // A viewer of B's own relay server gets A's records unchanged, and its
@@ -116,6 +125,14 @@ TEST_F(RelayChain, SecondStationLogsInWhenTheServerAsksForIt)
     RelayServer *server = a->station().servers().server(1);
     ASSERT_EQ(server->clientCount(), 1);
     EXPECT_EQ(server->client(0)->level, 1);
+
+    // A's server is switched off: B reports the lost link once and stops.
+    const int linesBefore = b->station().messageLog().count();
+    server->disable();
+    ASSERT_TRUE(waitFor([&] { return b->page(1).record().state == state::Error; }, 3000)) << b->messages();
+    QTest::qWait(600); // a poll period on the lost link
+    EXPECT_EQ(b->station().messageLog().count(), linesBefore + 1) << b->messages();
+    EXPECT_FALSE(b->page(1).record().portOpen);
 }
 
 TEST_F(RelayChain, RefusedLogInAtTheServerFailsTheSecondStation)
