@@ -73,8 +73,8 @@ TEST_P(ArxLogged, LogRecordsAreTheFramesTheUnitSentWithTheirReceptionTimes)
     const QList<QByteArray> records = dir.arxLogRecords(1);
     const QList<TraceLine> frames = traceOf(readTrace(trace), QStringLiteral("FRAME"));
     ASSERT_GE(frames.size(), records.size());
-    // The page may be one frame behind the trace, never more than that.
-    EXPECT_LE(frames.size() - records.size(), 1);
+    // The page may be one poll's answer (two frames when interleaved) behind the trace.
+    EXPECT_LE(frames.size() - records.size(), 2);
     for (qsizetype i = 0; i < records.size(); ++i) {
         SCOPED_TRACE(i);
         const QByteArray &r = records[i];

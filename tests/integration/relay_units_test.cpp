@@ -26,9 +26,14 @@ protected:
         ASSERT_TRUE(dir.ok());
         trace = dir.filePath(QStringLiteral("unit.trace"));
     }
-    void start(const QString &model)
+    void startUnit(const QString &model, quint16 unitPort = 0)
     {
-        ASSERT_TRUE(sim.start({"--tcp", "0", "--loaded", "--model", model, "--trace", trace})) << "no simulator";
+        ASSERT_TRUE(sim.start({"--tcp", QString::number(unitPort), "--loaded", "--model", model, "--trace", trace}))
+            << "no simulator";
+    }
+    void start(const QString &model, quint16 unitPort = 0)
+    {
+        startUnit(model, unitPort);
         ASSERT_NE(sim.tcpPort(), 0) << sim.line().toStdString();
         ASSERT_TRUE(dir.writeDownload(model, 4660, {QStringLiteral(":10000100C2A5E1F01")}));
         ASSERT_TRUE(dir.writePage(1, networkPage(sim.tcpPort())));
@@ -94,7 +99,8 @@ TEST_F(RelayUnits, Ka72UnitGetsTwoHexBytesForP)
 // the clients stay connected, get no stale records and still get answers.
 TEST_F(RelayUnits, UnitGoneStopsTheRecordsButNotTheServer)
 {
-    start(QStringLiteral("KM71"));
+    const quint16 unitPort = freePort();
+    start(QStringLiteral("KM71"), unitPort);
     Client c;
     connectViewer(c);
     c.send(kStart);
@@ -111,6 +117,15 @@ TEST_F(RelayUnits, UnitGoneStopsTheRecordsButNotTheServer)
     c.send(kIdentify);
     EXPECT_TRUE(c.waitForEnding(QByteArray("KM71\xFF")));
     EXPECT_EQ(c.socket().state(), QAbstractSocket::ConnectedState);
+
+    // The unit is back: Connect, and the same client gets records again.
+    startUnit(QStringLiteral("KM71"), unitPort);
+    ASSERT_EQ(sim.tcpPort(), unitPort);
+    run->station().messageLog().clear();
+    run->page(1).connectButton();
+    ASSERT_TRUE(run->waitForLine(QStringLiteral(" ARX Succesful Connection"), 10000)) << run->messages();
+    c.take();
+    EXPECT_TRUE(c.waitForBytes(2 * 108));
 }
 
 // Noise and an abrupt hang-up from one client leave the others served.
