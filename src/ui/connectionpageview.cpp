@@ -1,7 +1,7 @@
 #include "ui/connectionpageview.h"
 
 #include "connection/connectionpage.h"
-#include "ui/reportlist.h"
+#include "ui/pagewidgets.h"
 
 #include <QHeaderView>
 #include <QHBoxLayout>
@@ -47,12 +47,7 @@ ConnectionPageView::ConnectionPageView(ConnectionPage &page, QWidget *parent) : 
     layout->addWidget(m_hardware, 1);
 
     auto *buttons = new QHBoxLayout;
-    auto makeButton = [&](const QString &name, const QString &text) {
-        auto *button = new QPushButton(text, this);
-        button->setObjectName(name);
-        buttons->addWidget(button);
-        return button;
-    };
+    auto makeButton = [&](const QString &name, const QString &text) { return addButton(buttons, name, text, this); };
     QPushButton *connectButton = makeButton(QStringLiteral("ButtonC1"), QStringLiteral("Connect"));
     QPushButton *configure = makeButton(QStringLiteral("ButtonC2"), QStringLiteral("Configure"));
     m_update = makeButton(QStringLiteral("ButtonC3"), QStringLiteral("Update"));

@@ -1,7 +1,7 @@
 #include "ui/serverpageview.h"
 
 #include "server/relayserver.h"
-#include "ui/reportlist.h"
+#include "ui/pagewidgets.h"
 #include "ui/serverconfigdialog.h"
 #include "ui/serverlogwindow.h"
 
@@ -69,12 +69,7 @@ ServerPageView::ServerPageView(RelayServer *server, QWidget *parent) : QWidget(p
     layout->addWidget(m_clients, 1);
 
     auto *buttons = new QHBoxLayout;
-    auto makeButton = [&](const QString &name, const QString &text) {
-        auto *button = new QPushButton(text, this);
-        button->setObjectName(name);
-        buttons->addWidget(button);
-        return button;
-    };
+    auto makeButton = [&](const QString &name, const QString &text) { return addButton(buttons, name, text, this); };
     QPushButton *enable = makeButton(QStringLiteral("ButtonS1"), QStringLiteral("Enable"));
     QPushButton *configure = makeButton(QStringLiteral("ButtonS2"), QStringLiteral("Configure"));
     QPushButton *viewLog = makeButton(QStringLiteral("ButtonS3"), QStringLiteral("View Log"));

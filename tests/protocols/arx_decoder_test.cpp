@@ -1,6 +1,7 @@
 // Arxon frame decoding: recognition, setting echoes, status bytes, KC-71
 // channel values, interleaved frames, the history table and hostile input.
 #include "protocols/arx/arxdecoder.h"
+#include "protocols/arx_frame_builder.h"
 
 #include <gtest/gtest.h>
 
@@ -14,18 +15,7 @@ namespace {
 
 QByteArray frame(quint8 descriptor)
 {
-    QByteArray f(100, '\0');
-    f[0] = char(0xFF);
-    f[1] = char(0xFE);
-    f[2] = char(0xFD);
-    f[3] = char(descriptor);
-    return f;
-}
-
-void put(QByteArray &f, int slot, std::initializer_list<int> bytes)
-{
-    for (int b : bytes)
-        f[slot++] = char(b);
+    return arxFrame(descriptor);
 }
 
 // Checksum slot = sum of slots first..last modulo 256.

@@ -1,6 +1,8 @@
-#include "ui/reportlist.h"
+#include "ui/pagewidgets.h"
 
+#include <QHBoxLayout>
 #include <QHeaderView>
+#include <QPushButton>
 #include <QTreeWidget>
 
 QTreeWidget *makeReportList(const QString &objectName, const QStringList &columns, const QList<int> &widths,
@@ -16,4 +18,12 @@ QTreeWidget *makeReportList(const QString &objectName, const QStringList &column
     for (int i = 0; i < widths.size(); ++i)
         list->setColumnWidth(i, widths[i]);
     return list;
+}
+
+QPushButton *addButton(QHBoxLayout *row, const QString &objectName, const QString &text, QWidget *parent)
+{
+    auto *button = new QPushButton(text, parent);
+    button->setObjectName(objectName);
+    row->addWidget(button);
+    return button;
 }
