@@ -8,13 +8,27 @@
 #include "protocols/arx/modemdialler.h"
 #include "protocols/arx/passwordchange.h"
 
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <cmath>
 
-static std::unique_ptr<QIODevice> openDownloadFile(const QString &path)
+// Download files often come from Windows machines as "km71.dld": the name
+// is matched without regard to case, as the unit's own software did.
+static QString existingFile(const QString &path)
 {
-    if (!QFileInfo(path).isFile())
+    const QFileInfo info(path);
+    if (info.isFile())
+        return path;
+    const QDir dir = info.dir();
+    const QStringList matches = dir.entryList({info.fileName()}, QDir::Files);
+    return matches.isEmpty() ? QString() : dir.filePath(matches.first());
+}
+
+static std::unique_ptr<QIODevice> openDownloadFile(const QString &wanted)
+{
+    const QString path = existingFile(wanted);
+    if (path.isEmpty())
         return nullptr;
     auto file = std::make_unique<QFile>(path);
     if (!file->open(QIODevice::ReadOnly))
