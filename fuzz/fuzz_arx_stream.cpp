@@ -1,0 +1,74 @@
+// What a unit (or a hostile far end) sends to an ARX page: the detect
+// machine's replies and the frame cutter, fed in arbitrary pieces.
+#include "connection/connectionpage.h"
+#include "core/clock.h"
+#include "core/messagelog.h"
+#include "link/bytelink.h"
+
+#include <QCoreApplication>
+#include <QTemporaryDir>
+#include <cstddef>
+#include <cstdint>
+
+namespace {
+class FeedLink : public ByteLink {
+public:
+    QByteArray waiting;
+    void send(const QByteArray &) override {}
+    QByteArray readSome(int max) override
+    {
+        const QByteArray out = waiting.left(max);
+        waiting.remove(0, out.size());
+        return out;
+    }
+    int bytesWaiting() const override { return int(waiting.size()); }
+    void clearReceive() override {}
+};
+
+class StepClock : public Clock {
+public:
+    QDateTime now() const override { return t; }
+    QDateTime t{QDate(2026, 12, 7), QTime(3, 59, 0)};
+};
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
+{
+    static int argc = 1;
+    static char name[] = "fuzz";
+    static char *argv[] = {name, nullptr};
+    static QCoreApplication app(argc, argv);
+    static QTemporaryDir dir;
+    static StepClock clock;
+    static MessageLog log(clock);
+    log.setEchoToStderr(false);
+
+    ConnectionPage::Environment env;
+    env.baseDirectory = dir.path();
+    env.log = &log;
+    env.clock = &clock;
+    ConnectionPage page(1, env);
+    FeedLink link;
+    page.setTestLink(&link);
+    ConnectionSettings s = ConnectionSettings::defaults(1, dir.path());
+    s.connectionType = size > 0 && (data[0] & 1) ? 1 : 0;
+    page.setSettings(s);
+    page.openLink();
+
+    const QByteArray input(reinterpret_cast<const char *>(data), qsizetype(size));
+    for (qsizetype at = 0; at < input.size(); at += 37) {
+        link.waiting += input.mid(at, 37);
+        page.tick();
+        clock.t = clock.t.addMSecs(260);
+        // Once connected the relayed frame length applies too.
+        if (page.record().phase == 0 && at % 3 == 0)
+            page.openLink();
+    }
+    for (int i = 0; i < 50; ++i) {
+        page.tick();
+        clock.t = clock.t.addMSecs(260);
+    }
+    if (page.record().frameText.size() > 64 * 1024 || page.receiveText().size() > 64 * 1024)
+        __builtin_trap(); // what waits to be cut stays bounded
+    return 0;
+}
