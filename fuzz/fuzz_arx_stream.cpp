@@ -8,6 +8,7 @@
 #include <QCoreApplication>
 #include <QTemporaryDir>
 #include <cstddef>
+#include <cstdio>
 #include <cstdint>
 
 namespace {
@@ -51,20 +52,31 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     FeedLink link;
     page.setTestLink(&link);
     ConnectionSettings s = ConnectionSettings::defaults(1, dir.path());
-    s.connectionType = size > 0 && (data[0] & 1) ? 1 : 0;
     page.setSettings(s);
     page.openLink();
 
-    const QByteArray input(reinterpret_cast<const char *>(data), qsizetype(size));
-    for (qsizetype at = 0; at < input.size(); at += 37) {
-        link.waiting += input.mid(at, 37);
-        page.tick();
-        clock.t = clock.t.addMSecs(260);
-        // Once connected the relayed frame length applies too.
-        if (page.record().phase == 0 && at % 3 == 0)
+    // The input is a list of answers: a length byte, then that many bytes,
+    // delivered after the page's next few ticks.
+    int maxPhase = 0;
+    for (size_t at = 0; at < size;) {
+        const size_t n = data[at++];
+        const size_t take = n < size - at ? n : size - at;
+        link.waiting += QByteArray(reinterpret_cast<const char *>(data + at), qsizetype(take));
+        at += take;
+        for (int i = 0; i < 4; ++i) {
+            page.tick();
+            clock.t = clock.t.addMSecs(260);
+            maxPhase = qMax(maxPhase, page.record().phase);
+        }
+        // A failed detection starts again, so later answers still reach the machine.
+        if (page.record().phase == 0)
             page.openLink();
     }
-    for (int i = 0; i < 50; ++i) {
+    // FUZZ_VERBOSE=1 shows how far an input (a seed, say) gets the session.
+    if (qEnvironmentVariableIsSet("FUZZ_VERBOSE"))
+        fprintf(stderr, "highest phase %d, frames filed %llu\n", maxPhase,
+                static_cast<unsigned long long>(page.relayStore().sequence()));
+    for (int i = 0; i < 20; ++i) {
         page.tick();
         clock.t = clock.t.addMSecs(260);
     }

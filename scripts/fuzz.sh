@@ -22,7 +22,8 @@ for t in "${targets[@]}"; do
   case "$t" in fuzz_arx_*) dict=(-dict=fuzz/arx.dict) ;; esac
   echo "== $t for ${seconds}s"
   if ! ASAN_OPTIONS=detect_leaks=0 "build-fuzz/$t" "${dict[@]}" -max_total_time="$seconds" -max_len=4096 \
-      -artifact_prefix=build-fuzz/ "build-fuzz/corpus/$t" > "build-fuzz/$t.log" 2>&1; then
+      -artifact_prefix=build-fuzz/ "build-fuzz/corpus/$t" $( [ -d "fuzz/seeds/$t" ] && echo "fuzz/seeds/$t") \
+      > "build-fuzz/$t.log" 2>&1; then
     grep -E 'ERROR|SUMMARY|Test unit written' "build-fuzz/$t.log" || tail -20 "build-fuzz/$t.log"
     exit 1
   fi
