@@ -135,4 +135,22 @@ TEST_F(ArxPageTest, DisconnectLogsOffAndCloses)
     EXPECT_FALSE(record().portOpen);
 }
 
+TEST_F(ArxPageTest, SilentUnitIsReportedOnceAndItsReturnToo)
+{
+    connectUnit();
+    const QString silent = QStringLiteral(" ARX no data from the unit for 30 seconds");
+    while (clock.now() < QDateTime(QDate(2026, 12, 6), QTime(14, 5, 9)).addSecs(40) && !logged(silent))
+        tick();
+    EXPECT_TRUE(logged(silent));
+    const int errors = errorCount();
+    for (int i = 0; i < 1000; ++i) // polling goes on; no line per tick
+        tick();
+    EXPECT_EQ(errorCount(), errors);
+    EXPECT_EQ(record().phase, 4);
+
+    link.queue(arxFrame(0xFC, 0x11));
+    tick();
+    EXPECT_TRUE(logged(QStringLiteral(" ARX data received again"), LogLevel::Status));
+}
+
 } // namespace

@@ -3,6 +3,7 @@
 #include "connection/connectionpage.h"
 #include "core/clock.h"
 #include "core/datetime.h"
+#include "core/messagelog.h"
 #include "protocols/arx/arxcommands.h"
 #include "protocols/arx/arxdecoder.h"
 #include "protocols/arx/modemdialler.h"
@@ -51,6 +52,8 @@ QString ArxSession::downloadPath(const QString &baseDirectory, const QByteArray 
 
 void ArxSession::tick()
 {
+    if (m_page.record().phase != 4)
+        m_lastFrameAt = QDateTime(); // the silence watch counts from the return to polling
     switch (m_page.record().phase) {
     case 1:
         waitForLink();
@@ -66,12 +69,28 @@ void ArxSession::tick()
         receiveStep();
         if (m_page.record().newData)
             decode();
+        watchSilence();
         break;
     case 5:
         m_passwordChange->step();
         break;
     default:
         break;
+    }
+}
+
+// Polling goes on however long a unit stays silent (a cable pulled, a unit
+// switched off, a far end gone without closing): say so once, and again when
+// data comes back, so the operator does not have to watch the state column.
+void ArxSession::watchSilence()
+{
+    const QDateTime now = m_page.clock().now();
+    if (!m_lastFrameAt.isValid())
+        m_lastFrameAt = now;
+    if (!m_silenceReported && m_lastFrameAt.msecsTo(now) >= kSilenceAlarmMs) {
+        m_silenceReported = true;
+        m_page.logMessage(QStringLiteral(" ARX no data from the unit for %1 seconds").arg(kSilenceAlarmMs / 1000),
+                          int(LogLevel::Error));
     }
 }
 
@@ -102,6 +121,8 @@ void ArxSession::linkOpening()
     closeDownload();
     m_pollLast = 0.0;
     m_pollElapsed = 0.0;
+    m_lastFrameAt = QDateTime();
+    m_silenceReported = false;
 }
 
 void ArxSession::startPasswordChange()
@@ -183,6 +204,11 @@ void ArxSession::frameStep(const QByteArray &frame)
     ++r.framesSinceShown;
 
     const QDateTime now = m_page.clock().now();
+    m_lastFrameAt = now;
+    if (m_silenceReported) {
+        m_silenceReported = false;
+        m_page.logMessage(QStringLiteral(" ARX data received again"), int(LogLevel::Status));
+    }
     QByteArray record;
     QDateTime stamp = now;
     if (r.viaRelay) {

@@ -6,6 +6,8 @@
 // The password change runs in between as phase 5.
 #include "connection/session.h"
 
+#include <QDateTime>
+
 #include <QByteArray>
 #include <QString>
 #include <functional>
@@ -27,6 +29,8 @@ public:
     static constexpr int kSerialFrameRead = 1024;
     // Half a second in days, the poll period.
     static constexpr double kPollPeriod = 5.787037e-6;
+    // A polled unit that sends no frame for this long is reported once.
+    static constexpr qint64 kSilenceAlarmMs = 30000;
 
     using DownloadOpener = std::function<std::unique_ptr<QIODevice>(const QString &path)>;
 
@@ -58,6 +62,7 @@ private:
     // arxsession.cpp
     void waitForLink();
     void pollStep();
+    void watchSilence();
     void receiveStep();
     void frameStep(const QByteArray &frame);
     void decode();
@@ -88,6 +93,8 @@ private:
     bool m_nextLine = true;
 
     double m_pollLast = 0.0;    // time of day of the last poll step, in days
+    QDateTime m_lastFrameAt;    // last frame while polling; invalid outside phase 4
+    bool m_silenceReported = false;
     double m_pollElapsed = 0.0; // days since the last poll byte
     int m_amSubType = 0;
 };
