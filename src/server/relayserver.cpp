@@ -235,6 +235,18 @@ void RelayServer::startLookup(RelayClient &client)
 void RelayServer::onNewConnection()
 {
     while (QTcpSocket *socket = m_listener->nextPendingConnection()) {
+        if (m_clients.size() >= size_t(kMaxClients)) {
+            if (!m_refusing)
+                m_log.log(pageName(),
+                          QStringLiteral(" Connection from ") + dottedAddress(socket->peerAddress())
+                              + QStringLiteral(" refused: %1 clients already connected").arg(kMaxClients),
+                          LogLevel::Status);
+            m_refusing = true;
+            socket->abort();
+            socket->deleteLater();
+            continue;
+        }
+        m_refusing = false;
         const bool arx = m_sourceType == 0;
         auto client = std::make_unique<RelayClient>(socket, arx ? char(0xFE) : '\r', arx);
         client->clientPort = qint32(socket->peerPort());

@@ -47,6 +47,9 @@ public:
     static constexpr int kTickMs = 50;
     static constexpr qint64 kSendCap = 64 * 1024;
     static constexpr qint64 kStallLimitMs = 30000;
+    // Clients one server takes at most: a flood of connections must not use
+    // up the program's file descriptors (serial ports, logs, other servers).
+    static constexpr int kMaxClients = 100;
 
     // number 1..8; the page is named "Server1".."Server8".
     RelayServer(int number, const QString &baseDir, MessageLog &log, const Clock &clock, SourceResolver resolver,
@@ -130,6 +133,7 @@ private:
     MessageLog &m_log;
     const Clock &m_clock;
     std::deque<ConnectionLogEntry> m_connectionLog;
+    bool m_refusing = false; // over kMaxClients: refusals reported once
     SourceResolver m_resolver;
 
     ServerSettings m_settings;

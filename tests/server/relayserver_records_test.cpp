@@ -205,3 +205,19 @@ TEST_F(RecordRelay, ConnectionsAreKeptForTheConnectionsLog)
     }
     EXPECT_EQ(server->connectionLog().size(), size_t(RelayServer::kConnectionLogSize));
 }
+
+TEST_F(RecordRelay, ConnectionsBeyondTheLimitAreRefusedAndReportedOnce)
+{
+    auto server = makeServer();
+    std::vector<std::unique_ptr<TestClient>> clients;
+    for (int i = 0; i < RelayServer::kMaxClients; ++i)
+        clients.push_back(connectClient(*server));
+    const int linesBefore = log.count();
+    for (int i = 0; i < 3; ++i) {
+        TestClient extra(server->serverPort());
+        ASSERT_TRUE(pumpUntil([&] { return extra.socket.state() == QAbstractSocket::UnconnectedState; }));
+    }
+    EXPECT_EQ(server->clientCount(), RelayServer::kMaxClients);
+    ASSERT_EQ(log.count(), linesBefore + 1);
+    EXPECT_TRUE(log.line(0).endsWith("<Server1>    Connection from 127.0.0.1 refused: 100 clients already connected"));
+}
