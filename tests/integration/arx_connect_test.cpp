@@ -16,14 +16,13 @@ const QString kConnected = QStringLiteral(" ARX Succesful Connection");
 const QStringList kProgram{QStringLiteral(":10000100C2A5E1F01"), QStringLiteral(":10000200C2A5E1F02"),
                            QStringLiteral(":10000300C2A5E1F03")};
 
-class ArxConnect : public ::testing::Test {
+class ArxConnect : public UnitFixture {
 protected:
     void SetUp() override
     {
-        if (unitsim::simulatorPath().isEmpty())
-            GTEST_SKIP() << "TOLVA_UNITSIM not set";
-        ASSERT_TRUE(dir.ok());
-        trace = dir.filePath(QStringLiteral("unit.trace"));
+        UnitFixture::SetUp();
+        if (IsSkipped() || HasFatalFailure())
+            return;
         ASSERT_TRUE(dir.writeDownload(QStringLiteral("KM71"), 4660, kProgram));
     }
     // The simulator on a pty reached as COM1 through a fixed link.
@@ -92,9 +91,6 @@ protected:
         return polls;
     }
 
-    StationDir dir;
-    QString trace;
-    unitsim::Sim sim;
     std::unique_ptr<StationRun> run;
 };
 

@@ -11,15 +11,8 @@ namespace {
 
 constexpr double kSecond = 1.0 / 86400.0;
 
-class ArxUnitOnTcp : public ::testing::Test {
+class ArxUnitOnTcp : public UnitFixture {
 protected:
-    void SetUp() override
-    {
-        if (unitsim::simulatorPath().isEmpty())
-            GTEST_SKIP() << "TOLVA_UNITSIM not set";
-        ASSERT_TRUE(dir.ok());
-        trace = dir.filePath(QStringLiteral("unit.trace"));
-    }
     void start(const QStringList &simArgs, PageFile page)
     {
         ASSERT_TRUE(sim.start(QStringList{"--tcp", "0", "--trace", trace} + simArgs)) << "no simulator";
@@ -50,9 +43,6 @@ protected:
         EXPECT_TRUE(run->line(QStringLiteral(" ARX Succesful Connection")).isEmpty());
     }
 
-    StationDir dir;
-    QString trace;
-    unitsim::Sim sim;
     std::unique_ptr<StationRun> run;
 };
 

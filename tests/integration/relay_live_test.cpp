@@ -19,15 +19,8 @@ const QByteArray kModel("KM71\xFF");
 
 QByteArray login(const char *text) { return QByteArray(1, '\0') + text + '\xFE'; }
 
-class RelayLive : public ::testing::Test {
+class RelayLive : public UnitFixture {
 protected:
-    void SetUp() override
-    {
-        if (unitsim::simulatorPath().isEmpty())
-            GTEST_SKIP() << "TOLVA_UNITSIM not set";
-        ASSERT_TRUE(dir.ok());
-        trace = dir.filePath(QStringLiteral("unit.trace"));
-    }
     void start(bool requireAuth)
     {
         ASSERT_TRUE(sim.start({"--tcp", "0", "--loaded", "--trace", trace})) << "no simulator";
@@ -80,9 +73,6 @@ protected:
         return out;
     }
 
-    StationDir dir;
-    QString trace;
-    unitsim::Sim sim;
     std::unique_ptr<StationRun> run;
     quint16 port1 = 0, port2 = 0;
 };

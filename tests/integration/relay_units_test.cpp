@@ -17,15 +17,8 @@ const QByteArray kHello("\x01\xFE", 2);
 const QByteArray kIdentify("\x07\xFE", 2);
 const QByteArray kStart("\x04\xFE", 2);
 
-class RelayUnits : public ::testing::Test {
+class RelayUnits : public UnitFixture {
 protected:
-    void SetUp() override
-    {
-        if (unitsim::simulatorPath().isEmpty())
-            GTEST_SKIP() << "TOLVA_UNITSIM not set";
-        ASSERT_TRUE(dir.ok());
-        trace = dir.filePath(QStringLiteral("unit.trace"));
-    }
     void startUnit(const QString &model, quint16 unitPort = 0)
     {
         ASSERT_TRUE(sim.start({"--tcp", QString::number(unitPort), "--loaded", "--model", model, "--trace", trace}))
@@ -55,9 +48,6 @@ protected:
     }
     bool unitGets(const QByteArray &bytes) { return waitFor([&] { return traceReceived(trace, bytes); }, 3000); }
 
-    StationDir dir;
-    QString trace;
-    unitsim::Sim sim;
     std::unique_ptr<StationRun> run;
     quint16 port = 0;
 };

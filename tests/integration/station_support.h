@@ -10,6 +10,7 @@
 #include "core/clock.h"
 #include "core/messagelog.h"
 #include "station/station.h"
+#include "unitsim_support.h"
 
 #include <QDir>
 #include <QFile>
@@ -20,6 +21,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTime>
+#include <gtest/gtest.h>
 
 #include <cstring>
 #include <functional>
@@ -317,5 +319,21 @@ inline QList<QByteArray> cut(const QByteArray &bytes, int size)
         out << bytes.mid(i, size);
     return out;
 }
+
+// A station directory and a simulated unit that traces what it receives.
+class UnitFixture : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        if (unitsim::simulatorPath().isEmpty())
+            GTEST_SKIP() << "TOLVA_UNITSIM not set";
+        ASSERT_TRUE(dir.ok());
+        trace = dir.filePath(QStringLiteral("unit.trace"));
+    }
+
+    StationDir dir;
+    QString trace;
+    unitsim::Sim sim;
+};
 
 } // namespace stationtest
