@@ -7,6 +7,12 @@
 
 using namespace stationtest;
 
+// Simulator arguments as they would be typed, in test names and messages.
+void PrintTo(const QStringList &args, std::ostream *out)
+{
+    *out << '"' << args.join(' ').toStdString() << '"';
+}
+
 namespace {
 
 constexpr double kSecond = 1.0 / 86400.0;
@@ -80,7 +86,10 @@ TEST_P(ArxLogged, LogRecordsAreTheFramesTheUnitSentWithTheirReceptionTimes)
 
 // A plain KM-71, and one with more modules that sends two frames per poll.
 INSTANTIATE_TEST_SUITE_P(ArxUnits, ArxLogged,
-                         ::testing::Values(QStringList{}, QStringList{"--interleave", "--modules", "ks71,kc71,option"}));
+                         ::testing::Values(QStringList{}, QStringList{"--interleave", "--modules", "ks71,kc71,option"}),
+                         [](const ::testing::TestParamInfo<QStringList> &info) {
+                             return std::string(info.param.isEmpty() ? "PlainFrames" : "InterleavedFrames");
+                         });
 
 // A log directory that is not there: one report, and the page goes on
 // taking frames for the relay servers.

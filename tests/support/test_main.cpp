@@ -1,5 +1,7 @@
 // Test entry point: sockets, serial ports and timers need an application
 // object and its event loop; window tests need the widget application.
+// Unless the environment says otherwise, windows are drawn off screen and
+// the built programs are taken from the build directory.
 #include <gtest/gtest.h>
 
 #ifdef TOLVA_TEST_GUI
@@ -10,10 +12,24 @@ using TestApplication = QApplication;
 using TestApplication = QCoreApplication;
 #endif
 
+static void setDefault(const char *name, const QByteArray &value)
+{
+    if (qEnvironmentVariableIsEmpty(name))
+        qputenv(name, value);
+}
+
 int main(int argc, char **argv)
 {
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
+#ifdef TOLVA_SCREEN_CONFIG
+    setDefault("QT_QPA_PLATFORM", "offscreen:configfile=" TOLVA_SCREEN_CONFIG);
+#else
+    setDefault("QT_QPA_PLATFORM", "offscreen");
+#endif
+#ifdef TOLVA_BUILD_DIR
+    setDefault("TOLVA_UNITSIM", TOLVA_BUILD_DIR "/tolva-unitsim");
+    setDefault("TOLVA_SERVER", TOLVA_BUILD_DIR "/tolva-server");
+    setDefault("TOLVA_SCREENSHOT_DIR", TOLVA_BUILD_DIR);
+#endif
     TestApplication app(argc, argv);
     ::testing::InitGoogleTest(&argc, argv);
     return RUN_ALL_TESTS();
