@@ -1,6 +1,7 @@
 #include "connection/session.h"
 
 #include "connection/connectionpage.h"
+#include "core/messagelog.h"
 
 void Session::connectButton()
 {
@@ -34,4 +35,11 @@ bool Session::queueUnitCommand(const QByteArray &text)
 QByteArray Session::kxStoredFrame(char) const
 {
     return {};
+}
+
+void IdleSession::linkOpening()
+{
+    m_page.logMessage(QLatin1Char(' ') + ConnectionPage::hardwareCaption(m_page.settings().hardwareType).trimmed()
+                          + QStringLiteral(" protocol is not available in this version"),
+                      int(LogLevel::Error));
 }

@@ -46,11 +46,13 @@ protected:
 };
 
 // A session that does nothing on a tick: for a hardware type whose protocol
-// is not available in this build.
+// is not available in this build. Opening its link says so, so that an
+// operator is not left waiting for a unit that will never be served.
 class IdleSession : public Session {
 public:
     using Session::Session;
     void tick() override {}
+    void linkOpening() override;
 };
 
 // Creates the session of the hardware type (0 ARX, 1 KX-71, 2 HD, 3 KF-71).

@@ -202,6 +202,18 @@ TEST_F(PageTest, HardwareListShowsTheCaptionWhenNothingIsPresent)
     EXPECT_EQ(ConnectionPage::hardwareCaption(3), QStringLiteral(" KF-71 System "));
 }
 
+TEST_F(PageTest, UnavailableProtocolSaysSoWhenItsLinkOpens)
+{
+    map.setDevicePath(0, dir.filePath("absent"));
+    ConnectionSettings s = ConnectionSettings::defaults(1, dir.path());
+    s.hardwareType = 2;
+    ConnectionPage page(1, env);
+    page.setSettings(s);
+    page.openLink();
+    EXPECT_TRUE(log.lines().contains(
+        QStringLiteral("ERROR (12/6/2026 14:05:09):   <Connect1>    HD System protocol is not available in this version")));
+}
+
 TEST_F(PageTest, MalformedSettingsLeaveThePageStopped)
 {
     QFile file(dir.path() + "/CONFIG/Connect6.CFG");
