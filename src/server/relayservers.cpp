@@ -13,13 +13,15 @@ RelayServer *RelayServers::server(int number) const
     return number >= 1 && number <= kCount ? m_servers[size_t(number - 1)] : nullptr;
 }
 
-bool RelayServers::loadAll(QString &error)
+QList<RelayServers::LoadFailure> RelayServers::loadAll()
 {
+    QList<LoadFailure> failures;
     for (RelayServer *s : m_servers) {
+        QString error;
         if (!s->loadSettings(error))
-            return false;
+            failures.append({s->objectName(), error});
     }
-    return true;
+    return failures;
 }
 
 void RelayServers::disableAll()

@@ -16,9 +16,13 @@ public:
     // number 1..8
     RelayServer *server(int number) const;
 
-    // Server1..Server8 in order; stops at the first server whose files cannot
-    // be created or read and returns false with `error` set.
-    bool loadAll(QString &error);
+    struct LoadFailure {
+        QString serverName;
+        QString error;
+    };
+    // Server1..Server8 in order. A server whose files cannot be created or
+    // read is not started; the others still are. Returns the failures.
+    QList<LoadFailure> loadAll();
     void disableAll();
 
 private:

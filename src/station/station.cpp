@@ -81,9 +81,8 @@ QStringList Station::start()
             fail(page->name(), QStringLiteral("Settings not loaded, page not started: ") + error);
     }
 
-    error.clear();
-    if (!m_servers->loadAll(error))
-        fail(QStringLiteral("Server Unknown"), QStringLiteral("Server settings not loaded: ") + error);
+    for (const RelayServers::LoadFailure &f : m_servers->loadAll())
+        fail(f.serverName, QStringLiteral("Settings not loaded, server not started: ") + f.error);
 
     m_started = true;
     return errors;

@@ -141,8 +141,7 @@ TEST_F(RecordRelay, FirstStartCreatesAllFilesAndEnablesNothing)
 {
     ASSERT_TRUE(QDir(dir.path()).mkdir("CONFIG"));
     RelayServers servers(dir.path(), log, clock, resolver);
-    QString error;
-    ASSERT_TRUE(servers.loadAll(error)) << error.toStdString();
+    ASSERT_TRUE(servers.loadAll().isEmpty());
     for (int n = 1; n <= 8; ++n) {
         QFile cfg(dir.path() + QString("/CONFIG/Server%1.CFG").arg(n));
         ASSERT_TRUE(cfg.open(QIODevice::ReadOnly));
@@ -161,8 +160,7 @@ TEST_F(RecordRelay, StartupEnablesMarkedServerAndCloseDisablesAll)
     cfg.write(" 1\r\n1\r\n     0\r\n0\r\n");
     cfg.close();
     RelayServers servers(dir.path(), log, clock, resolver);
-    QString error;
-    ASSERT_TRUE(servers.loadAll(error));
+    ASSERT_TRUE(servers.loadAll().isEmpty());
     EXPECT_TRUE(servers.server(2)->isEnabled());
     TestClient c(servers.server(2)->serverPort());
     ASSERT_TRUE(c.waitConnected());
@@ -173,12 +171,30 @@ TEST_F(RecordRelay, StartupEnablesMarkedServerAndCloseDisablesAll)
     EXPECT_TRUE(pumpUntil([&] { return c.socket.state() == QAbstractSocket::UnconnectedState; }));
 }
 
-TEST_F(RecordRelay, LoadingStopsWhenConfigDirectoryIsMissing)
+TEST_F(RecordRelay, AServerWhoseFilesFailDoesNotStopTheOthers)
 {
+    {
+        RelayServers servers(dir.path(), log, clock, resolver);
+        const auto failures = servers.loadAll(); // no CONFIG directory: every server fails
+        ASSERT_EQ(failures.size(), 8);
+        EXPECT_EQ(failures[0].serverName, QString("Server1"));
+        EXPECT_TRUE(failures[0].error.contains("Server1.CFG"));
+    }
+    ASSERT_TRUE(QDir(dir.path()).mkdir("CONFIG"));
+    QFile bad(dir.path() + "/CONFIG/Server3.CFG");
+    ASSERT_TRUE(bad.open(QIODevice::WriteOnly));
+    bad.write(" x\r\n1\r\n");
+    bad.close();
+    QFile marked(dir.path() + "/CONFIG/Server5.CFG");
+    ASSERT_TRUE(marked.open(QIODevice::WriteOnly));
+    marked.write(" 1\r\n1\r\n     0\r\n0\r\n");
+    marked.close();
     RelayServers servers(dir.path(), log, clock, resolver);
-    QString error;
-    EXPECT_FALSE(servers.loadAll(error));
-    EXPECT_TRUE(error.contains("Server1.CFG"));
+    const auto failures = servers.loadAll();
+    ASSERT_EQ(failures.size(), 1);
+    EXPECT_EQ(failures[0].serverName, QString("Server3"));
+    EXPECT_TRUE(servers.server(5)->isEnabled());
+    EXPECT_TRUE(QFile::exists(dir.path() + "/CONFIG/Server8.USR"));
 }
 
 } // namespace
