@@ -53,6 +53,8 @@ MainWindow::MainWindow(Station &station, QWidget *parent) : QMainWindow(parent),
         m_connectionTabs->addTab(m_pageViews[size_t(i - 1)], QString::fromLatin1(kConnectionTabCaptions[i - 1]));
         connect(m_pageViews[size_t(i - 1)], &ConnectionPageView::configureRequested, this,
                 &MainWindow::configureRequested);
+        connect(station.page(i), &ConnectionPage::errorRaised, this,
+                [this](const QString &text) { reportErrors({text}); });
     }
     // The log player's page comes with playback; the tab keeps its place.
     auto *logPage = new QWidget(m_connectionTabs);

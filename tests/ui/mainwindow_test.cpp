@@ -11,6 +11,7 @@
 #include <QDir>
 #include <QHeaderView>
 #include <QMenuBar>
+#include <QMessageBox>
 #include <QTabWidget>
 #include <QTemporaryDir>
 #include <QTreeWidget>
@@ -98,6 +99,19 @@ TEST_F(MainWindowTest, StartUpNamesTheTabsAndRefreshesStates)
     window->connectionTabs()->setCurrentIndex(8);
     EXPECT_EQ(window->currentConnection(), 9);
     EXPECT_EQ(station->page(window->currentConnection()), nullptr); // the Log tab has no connection page
+}
+
+TEST_F(MainWindowTest, LogFileFailureReachesTheErrorDialog)
+{
+    ConnectionPage *page = station->page(2);
+    ConnectionSettings s = page->settings();
+    s.logDirectory = dir.path() + "/no-such-dir";
+    page->setSettings(s);
+    page->openLog();
+    QMessageBox *box = window->findChild<QMessageBox *>();
+    ASSERT_TRUE(box);
+    EXPECT_TRUE(box->text().contains("no-such-dir"));
+    EXPECT_TRUE(station->messageLog().line(0).contains("<Connect2>   Log file error: "));
 }
 
 TEST_F(MainWindowTest, MissingConfigDirectoryIsReportedOnce)
