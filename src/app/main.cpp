@@ -1,5 +1,6 @@
 // The station server: one window, everything on the event loop.
 #include "core/clock.h"
+#include "core/version.h"
 #include "station/station.h"
 #include "ui/mainwindow.h"
 
@@ -23,7 +24,7 @@ int main(int argc, char **argv)
 {
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Server"));
-    QApplication::setApplicationVersion(QStringLiteral("1.0"));
+    QApplication::setApplicationVersion(QLatin1String(kProgramVersion));
 
     Station station(QDir::currentPath(), SystemClock::instance());
     MainWindow window(station);

@@ -1,8 +1,8 @@
 #include "ui/smalldialogs.h"
 
+#include "core/version.h"
 #include "ui/messageview.h"
 
-#include <QCoreApplication>
 #include <QDialogButtonBox>
 #include <QLabel>
 #include <QVBoxLayout>
@@ -37,7 +37,7 @@ AboutBox::AboutBox(QWidget *parent) : QDialog(parent)
                                            "Tolva Electronics\n"
                                            "For support, contact your Tolva Electronics dealer\n"
                                            "and quote the version above.")
-                                .arg(QCoreApplication::applicationVersion()),
+                                .arg(QLatin1String(kProgramVersion)),
                             this);
     text->setAlignment(Qt::AlignCenter);
     auto *buttons = new QDialogButtonBox(QDialogButtonBox::Ok, this);

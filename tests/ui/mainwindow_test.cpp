@@ -166,4 +166,11 @@ TEST_F(MainWindowTest, Screenshot)
     const QPixmap shot = window->grab();
     EXPECT_EQ(shot.size(), QSize(918, 603));
     EXPECT_TRUE(shot.save(out + "/main-window.png"));
+    AboutBox about(window.get());
+    EXPECT_EQ(about.windowTitle(), QStringLiteral("About"));
+    EXPECT_TRUE(about.grab().save(out + "/about.png"));
+    window->expandedWindow()->show();
+    EXPECT_EQ(window->expandedWindow()->windowTitle(), QStringLiteral("Message Window - Expanded"));
+    EXPECT_TRUE(window->expandedWindow()->grab().save(out + "/message-window-expanded.png"));
+    window->expandedWindow()->hide();
 }
