@@ -103,24 +103,25 @@ MainWindow::MainWindow(Station &station, QWidget *parent) : QMainWindow(parent),
     m_currentConnection = m_connectionTabs->currentIndex() + 1;
 
     // Fixed size; on a narrower screen the window takes the screen's width.
-    int width = kWidth;
-    int height = kHeight;
-    if (QScreen *screen = QGuiApplication::primaryScreen()) {
-        const int available = screen->availableGeometry().width();
-        if (available > 0 && available < kWidth) {
-            height = int(kHeight * double(available) / kWidth + 0.5) + 12;
-            width = available;
-        }
-    }
-    resize(width, height);
-    setMaximumSize(width, height);
-    setMinimumSize(width, height);
+    QSize size = fittedSize(0);
+    if (QScreen *screen = QGuiApplication::primaryScreen())
+        size = fittedSize(screen->availableGeometry().width());
+    resize(size);
+    setMaximumSize(size);
+    setMinimumSize(size);
 
     // Start-up runs at the first idle moment, once the window is on screen.
     QTimer::singleShot(0, this, &MainWindow::startUp);
 }
 
 MainWindow::~MainWindow() = default;
+
+QSize MainWindow::fittedSize(int availableWidth)
+{
+    if (availableWidth <= 0 || availableWidth >= kWidth)
+        return {kWidth, kHeight};
+    return {availableWidth, int(kHeight * double(availableWidth) / kWidth + 0.5) + 12};
+}
 
 void MainWindow::buildMenu()
 {

@@ -22,6 +22,10 @@ public:
     static constexpr int kHeight = 603;
 
     explicit MainWindow(Station &station, QWidget *parent = nullptr);
+
+    // The window's size on a screen of this width: the full size, or on a
+    // narrower screen the screen's width with the height scaled to match.
+    static QSize fittedSize(int availableWidth);
     ~MainWindow() override;
 
     // 1..8 a connection tab, 9 the Log tab.

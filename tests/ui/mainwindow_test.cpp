@@ -52,6 +52,9 @@ TEST_F(MainWindowTest, LayoutCaptionsAndColumns)
 {
     EXPECT_EQ(window->windowTitle(), QStringLiteral(" Tolva Electronics Server"));
     EXPECT_EQ(window->size(), QSize(918, 603));
+    EXPECT_EQ(window->maximumSize(), QSize(918, 603));
+    EXPECT_EQ(MainWindow::fittedSize(800), QSize(800, 537)); // 603 x 800/918, rounded, + 12
+    EXPECT_EQ(MainWindow::fittedSize(1920), QSize(918, 603));
     QTabWidget *connections = window->connectionTabs();
     ASSERT_EQ(connections->count(), 9);
     EXPECT_EQ(connections->tabText(0), QStringLiteral("Connect #1"));
