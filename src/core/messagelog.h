@@ -22,7 +22,7 @@ public:
     explicit MessageLog(const Clock &clock, QObject *parent = nullptr);
 
     // Builds the line by the level's format and inserts it as the newest.
-    // An unknown level code gives an empty line, as in the original program.
+    // An unknown level code gives an empty line.
     void log(const QString &source, const QString &text, int level);
     void log(const QString &source, const QString &text, LogLevel level) { log(source, text, int(level)); }
 

@@ -1,7 +1,7 @@
 #pragma once
 // Socket failures reported the way station engineers know them: the Windows
-// Sockets error numbers of the original platform and the operating system's
-// own text, "Socket Error(10061): Connection refused".
+// Sockets error numbers and the operating system's own text,
+// "Socket Error(10061): Connection refused".
 #include <QAbstractSocket>
 #include <QString>
 

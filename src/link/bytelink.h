@@ -13,7 +13,6 @@ public:
     virtual QByteArray readSome(int max) = 0;
     // Number of received bytes waiting.
     virtual int bytesWaiting() const = 0;
-    // Discards received bytes still waiting in the link (a socket keeps them,
-    // as the original program's socket did).
+    // Discards received bytes still waiting in the link (a socket keeps them).
     virtual void clearReceive() = 0;
 };

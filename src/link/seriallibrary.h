@@ -1,6 +1,6 @@
 #pragma once
 // The serial operations the connection pages rely on, with the result codes
-// and texts station engineers know from the original serial library. Ports
+// and texts station engineers know from their serial tools. Ports
 // are 0-based indices (0 = COM1) mapped to devices by a ComPortMap.
 //
 // Reads never wait: bytes arriving between timer ticks wait in the port's

@@ -1,8 +1,8 @@
 #pragma once
 // A relay server's two files under CONFIG/: "ServerN.CFG" (source, start-up
 // switch, port, authentication switch) and "ServerN.USR" (accounts). Both are
-// CR LF text; numbers right-aligned in fixed widths, as older copies of the
-// program wrote them.
+// CR LF text; numbers right-aligned in fixed widths, as the files stations
+// already have hold them.
 #include "server/useraccounts.h"
 
 #include <QString>
