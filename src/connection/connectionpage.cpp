@@ -212,10 +212,10 @@ void ConnectionPage::closeLink()
     if (m_testLink) {
         // nothing to release
     } else if (isSerial()) {
+        // Only the port this page opened: a page refused with "Port already
+        // opened." must not close the port of the page that holds it.
         if (m_serialLink && m_env.serial)
             m_env.serial->sioDone(static_cast<SerialLink *>(m_serialLink.get())->port());
-        else if (m_env.serial && m_env.serial->isOpen(activeSerialPort()))
-            m_env.serial->sioDone(activeSerialPort());
     } else if (m_network && m_network->isActive()) {
         m_network->close();
     }

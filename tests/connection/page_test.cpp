@@ -98,6 +98,17 @@ TEST_F(PageTest, PtyOpensAndASecondPageOnTheSameDeviceIsRefused)
     second.openLink();
     EXPECT_FALSE(second.record().portOpen);
     EXPECT_TRUE(log.line(0).endsWith("<Connect2>   COM Port Error(2): Port already opened."));
+    // A page on the very same COM index is refused too, and closing it
+    // leaves the holder's port open.
+    ConnectionPage third(3, env);
+    ConnectionSettings s3 = ConnectionSettings::defaults(3, dir.path());
+    s3.serialPort = 2;
+    third.setSettings(s3);
+    third.openLink();
+    EXPECT_TRUE(log.line(0).endsWith("<Connect3>   COM Port Error(2): Port already opened."));
+    third.closeLink();
+    EXPECT_TRUE(serial.isOpen(2));
+    EXPECT_TRUE(first.record().portOpen);
 
     first.sendText(QByteArray("\x03\xFE\x00\xFF", 4));
     QByteArray atUnit;
