@@ -3,7 +3,7 @@
 #include "connection/connectionpage.h"
 #include "core/clock.h"
 #include "core/messagelog.h"
-#include "link/bytelink.h"
+#include "support/queuelink.h"
 
 #include <QCoreApplication>
 #include <QTemporaryDir>
@@ -12,20 +12,6 @@
 #include <cstdint>
 
 namespace {
-class FeedLink : public ByteLink {
-public:
-    QByteArray waiting;
-    void send(const QByteArray &) override {}
-    QByteArray readSome(int max) override
-    {
-        const QByteArray out = waiting.left(max);
-        waiting.remove(0, out.size());
-        return out;
-    }
-    int bytesWaiting() const override { return int(waiting.size()); }
-    void clearReceive() override {}
-};
-
 class StepClock : public Clock {
 public:
     QDateTime now() const override { return t; }
@@ -49,7 +35,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     env.log = &log;
     env.clock = &clock;
     ConnectionPage page(1, env);
-    FeedLink link;
+    QueueLink link(true); // the unit's bytes stay until read, as on a socket
     page.setTestLink(&link);
     ConnectionSettings s = ConnectionSettings::defaults(1, dir.path());
     page.setSettings(s);

@@ -1,29 +1,7 @@
-#include "link/bytelink.h"
 #include "link/linereader.h"
+#include "support/queuelink.h"
 
 #include <gtest/gtest.h>
-
-namespace {
-// Bytes the test puts in arrive at the next read, as many as the reader takes.
-class QueueLink : public ByteLink {
-public:
-    QByteArray waiting;
-    int clears = 0;
-    void send(const QByteArray &) override {}
-    QByteArray readSome(int max) override
-    {
-        const QByteArray out = waiting.left(max);
-        waiting.remove(0, out.size());
-        return out;
-    }
-    int bytesWaiting() const override { return int(waiting.size()); }
-    void clearReceive() override
-    {
-        waiting.clear();
-        ++clears;
-    }
-};
-} // namespace
 
 TEST(LineReader, SplitRepliesAreGatheredUntilTheMarker)
 {
