@@ -66,7 +66,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         page.tick();
         clock.t = clock.t.addMSecs(260);
     }
-    if (page.record().frameText.size() > 64 * 1024 || page.receiveText().size() > 64 * 1024)
+    if (page.record().frameCutter.size() > 64 * 1024 || page.receiveText().size() > 64 * 1024)
         __builtin_trap(); // what waits to be cut stays bounded
     return 0;
 }

@@ -164,7 +164,7 @@ void ConnectionPage::openLink()
     m_record.localPort.clear();
     m_record.remoteAddress.clear();
     m_record.remotePort.clear();
-    m_record.frameText.clear();
+    m_record.frameCutter.clear();
     m_session->linkOpening();
     showHardware();
     showConnection();

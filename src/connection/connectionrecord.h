@@ -1,6 +1,8 @@
 #pragma once
 // The run-time part of a connection page: what the sessions, the windows and
 // the relay servers share. Settings live in ConnectionSettings.
+#include "protocols/framecutter.h"
+
 #include <QByteArray>
 #include <QString>
 
@@ -48,7 +50,7 @@ struct ConnectionRecord {
     bool socketConnected = false;
     QString localHost, localAddress, localPort, remoteAddress, remotePort;
 
-    QByteArray frameText; // received, not yet cut into frames
+    FrameCutter frameCutter; // received, not yet cut into frames
     bool newData = false;
     QByteArray lastSent, lastReply;
     PendingCommand pendingCommand;

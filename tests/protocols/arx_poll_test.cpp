@@ -60,18 +60,30 @@ TEST_F(ArxPageTest, NoiseIsDiscardedInBlocksOf99)
     connectUnit();
     link.queue(QByteArray(250, 0x33));
     tick();
-    EXPECT_EQ(record().frameText.size(), 151);
+    EXPECT_EQ(record().frameCutter.size(), 151);
     tick();
-    EXPECT_EQ(record().frameText.size(), 52);
+    EXPECT_EQ(record().frameCutter.size(), 52);
     tick();
-    EXPECT_EQ(record().frameText.size(), 52);
+    EXPECT_EQ(record().frameCutter.size(), 52);
     EXPECT_EQ(page->store().sequence(), 0u);
 
     // Noise ahead of a frame goes at once; an unknown descriptor is dropped.
     link.queue(QByteArray(30, 0x44) + arxFrame() + arxFrame(0x5C));
     ticks(2);
     EXPECT_EQ(page->store().sequence(), 1u);
-    EXPECT_TRUE(record().frameText.isEmpty());
+    EXPECT_TRUE(record().frameCutter.isEmpty());
+}
+
+TEST_F(ArxPageTest, PartialFrameLeftBySilenceIsNotGluedToTheNext)
+{
+    connectUnit();
+    link.queue(arxFrame(0xFC, 0x11).left(60));
+    tick();
+    ticks(50); // 2.5 s without a byte: the unit stopped mid-frame
+    link.queue(arxFrame(0xEC, 0x22));
+    tick();
+    EXPECT_EQ(page->store().sequence(), 1u);
+    EXPECT_EQ(page->store().newest(RecordKind::Arx).left(100), arxFrame(0xEC, 0x22));
 }
 
 class ArxNetworkTest : public ArxPageTest {
@@ -97,7 +109,7 @@ TEST_F(ArxNetworkTest, FloodOfNoiseStaysBounded)
     link.queue(QByteArray(ConnectionPage::kNetworkReadLimit, 0x55));
     link.queue(QByteArray(ConnectionPage::kNetworkReadLimit, 0x55), 2);
     ticks(2);
-    EXPECT_LE(record().frameText.size(), ArxSession::kFrameTextLimit);
+    EXPECT_LE(record().frameCutter.size(), ArxSession::kFrameTextLimit);
     link.queue(arxFrame());
     tick();
     EXPECT_EQ(page->store().sequence(), 1u);

@@ -163,25 +163,23 @@ void ArxSession::pollStep()
 void ArxSession::receiveStep()
 {
     ConnectionRecord &r = m_page.record();
-    r.frameText.append(m_page.readFrameBytes(kSerialFrameRead));
-    if (r.frameText.size() > kFrameTextLimit)
-        r.frameText.remove(0, r.frameText.size() - kFrameTextLimit);
+    r.frameCutter.setFormat(frameFormat(r.viaRelay));
+    r.frameCutter.append(m_page.readFrameBytes(kSerialFrameRead), m_page.clock().now().toMSecsSinceEpoch());
+    if (const std::optional<QByteArray> frame = r.frameCutter.cut())
+        frameStep(*frame);
+}
 
-    const int length = r.viaRelay ? kRelayFrameSize : kUnitFrameSize;
-    const qsizetype at = r.frameText.indexOf(QByteArray("\xFF\xFE\xFD", 3));
-    if (at >= 0) {
-        if (r.frameText.size() - at < length)
-            return;
-        const QByteArray frame = r.frameText.mid(at, length);
-        r.frameText.remove(0, at + length);
-        frameStep(frame);
-    } else if (r.frameText.size() >= length - 1) {
-        // No sync anywhere: the bytes are cut as if a frame started at the
-        // first one and rejected, one block of length - 1 bytes per tick.
-        const QByteArray frame = r.frameText.left(length);
-        r.frameText.remove(0, length - 1);
-        frameStep(frame);
-    }
+FrameFormat ArxSession::frameFormat(bool viaRelay)
+{
+    FrameFormat f;
+    f.sync = QByteArray("\xFF\xFE\xFD", 3);
+    f.length = viaRelay ? kRelayFrameSize : kUnitFrameSize;
+    // Without sync anywhere the bytes are cut as if a frame started at the
+    // first one and rejected by the signature check, length - 1 at a time.
+    f.noSync = FrameFormat::NoSync::CutBlock;
+    f.staleMs = kStaleFrameMs;
+    f.limit = kFrameTextLimit;
+    return f;
 }
 
 // A relayed frame's stamp comes from the far end: one that is no plausible

@@ -5,6 +5,7 @@
 // it, then poll every half second and cut the answers into data frames.
 // The password change runs in between as phase 5.
 #include "connection/session.h"
+#include "protocols/framecutter.h"
 
 #include <QDateTime>
 
@@ -31,6 +32,10 @@ public:
     static constexpr double kPollPeriod = 5.787037e-6;
     // A polled unit that sends no frame for this long is reported once.
     static constexpr qint64 kSilenceAlarmMs = 30000;
+    // A unit answers a poll with whole frames: a partial frame followed by
+    // two seconds of silence (four poll periods) is the rest of a frame that
+    // will never come.
+    static constexpr qint64 kStaleFrameMs = 2000;
 
     using DownloadOpener = std::function<std::unique_ptr<QIODevice>(const QString &path)>;
 
@@ -41,6 +46,7 @@ public:
     void disconnectButton() override;
     void linkOpening() override;
     QList<HardwareRow> hardwareRows() const override;
+    static FrameFormat frameFormat(bool viaRelay);
     void startPasswordChange() override;
 
     // The new password confirmed in the change-password dialog.
