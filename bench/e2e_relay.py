@@ -1,0 +1,299 @@
+#!/usr/bin/env python3
+"""End-to-end relay measurement: the real server, simulated units, real viewers.
+
+Starts tolva-server in a scratch station with N simulated ARX units on TCP
+(tolva-unitsim) on pages 1..N and relay servers 1..8 (server s serves page s,
+log-in required), connects V viewers to each server that log in and start the
+data, and after a warm-up measures for S seconds:
+
+  server CPU %, and microseconds of server CPU per record delivered to a viewer
+  wake-ups per second (voluntary context switches of the server, from /proc)
+  latency from the unit's send (simulator trace) to the viewer's receipt
+  records lost, duplicated or out of order at each viewer
+  peak and final resident memory of the server
+
+--idle runs the server with the 8 relay servers enabled and no units or
+viewers, and reports CPU and wake-ups only.
+
+    python3 bench/e2e_relay.py --units 8 --viewers 50 --seconds 60
+    python3 bench/e2e_relay.py --idle --seconds 60
+"""
+import argparse
+import asyncio
+import os
+import shutil
+import signal
+import socket
+import statistics
+import subprocess
+import sys
+import tempfile
+import time
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+RECORD = 108
+SYNC = b"\xFF\xFE\xFD"
+
+
+def crlf(lines):
+    return "".join(line + "\r\n" for line in lines).encode("latin-1")
+
+
+def free_port():
+    with socket.socket() as s:
+        s.bind(("127.0.0.1", 0))
+        return s.getsockname()[1]
+
+
+def page_config(station, n, port):
+    connect = port is not None
+    return crlf([
+        " 0", "KELPO4", " 1" if connect else " 0", "1" if connect else "0", " 0", " 3", " 0", "",
+        "127.0.0.1" if connect else "000.000.000.000", "%6d" % (port or 0),
+        os.path.join(station, "LOG") + "/", "Connect%d-" % n, "0", "Bench %d" % n, "Rack%d" % n, "", "0",
+    ])
+
+
+def day_number(epoch):
+    """Days since 1899-12-30 in local time, as the simulator's trace writes them."""
+    local = time.localtime(epoch)
+    return (epoch + local.tm_gmtoff) / 86400.0 + 25569.0
+
+
+def read_frames(trace_path):
+    """[(day number, first 100 bytes)] of every frame the unit sent."""
+    frames = []
+    with open(trace_path, encoding="latin-1") as f:
+        for line in f:
+            parts = line.split()
+            if len(parts) >= 4 and parts[1] == "FRAME":
+                frames.append((float(parts[2]), bytes.fromhex(parts[3])[:100]))
+    return frames
+
+
+def proc_stats(pid):
+    with open("/proc/%d/stat" % pid) as f:
+        fields = f.read().rsplit(")", 1)[1].split()
+    cpu_ticks = int(fields[11]) + int(fields[12])  # utime + stime
+    voluntary = 0
+    rss = hwm = 0
+    for task in os.listdir("/proc/%d/task" % pid):
+        try:
+            with open("/proc/%d/task/%s/status" % (pid, task)) as f:
+                for line in f:
+                    if line.startswith("voluntary_ctxt_switches"):
+                        voluntary += int(line.split()[1])
+        except FileNotFoundError:
+            pass
+    with open("/proc/%d/status" % pid) as f:
+        for line in f:
+            if line.startswith("VmRSS"):
+                rss = int(line.split()[1])
+            elif line.startswith("VmHWM"):
+                hwm = int(line.split()[1])
+    return cpu_ticks / os.sysconf("SC_CLK_TCK"), voluntary, rss, hwm
+
+
+class Viewer:
+    def __init__(self, server):
+        self.server = server
+        self.records = []  # (receive time, first 100 bytes)
+
+    async def run(self, port, stop):
+        reader, writer = await asyncio.open_connection("127.0.0.1", port)
+        writer.write(b"\x00bench:bench\xFE")
+        reply = await reader.readuntil(b"\xFF")
+        if b"VALID" not in reply or b"INVALID" in reply:
+            raise RuntimeError("log-in refused: %r" % reply)
+        writer.write(b"\x04\xFE")
+        buf = b""
+        while not stop.is_set():
+            try:
+                chunk = await asyncio.wait_for(reader.read(65536), 0.5)
+            except asyncio.TimeoutError:
+                continue
+            if not chunk:
+                break
+            now = time.time()
+            buf += chunk
+            while True:
+                at = buf.find(SYNC)
+                if at < 0:
+                    buf = buf[-2:]
+                    break
+                if len(buf) - at < RECORD:
+                    buf = buf[at:]
+                    break
+                self.records.append((now, buf[at:at + 100]))
+                buf = buf[at + RECORD:]
+        writer.close()
+
+
+def match(viewer, frames, t0, t1):
+    """Positions of the viewer's records among the unit's frames, latencies (ms) in the window."""
+    index = {}
+    for i, (_, body) in enumerate(frames):
+        index.setdefault(body, []).append(i)
+    positions, latencies = [], []
+    last = -1
+    for received, body in viewer.records:
+        candidates = index.get(body)
+        if not candidates:
+            positions.append(None)
+            continue
+        pos = next((i for i in candidates if i > last), candidates[-1])
+        last = max(last, pos)
+        positions.append(pos)
+        if t0 <= received <= t1:
+            latencies.append((day_number(received) - frames[pos][0]) * 86400000.0)
+    return positions, latencies
+
+
+async def run_viewers(ports, per_server, seconds, warmup, server_pid):
+    stop = asyncio.Event()
+    viewers = [Viewer(s) for s in range(len(ports)) for _ in range(per_server)]
+    tasks = [asyncio.create_task(v.run(ports[v.server], stop)) for v in viewers]
+    await asyncio.sleep(warmup)
+    before = proc_stats(server_pid)
+    t0 = time.time()
+    peak = before[3]
+    end = t0 + seconds
+    while time.time() < end:
+        await asyncio.sleep(1)
+        peak = max(peak, proc_stats(server_pid)[3])
+        failed = [t for t in tasks if t.done() and t.exception()]
+        if failed:
+            raise failed[0].exception()
+    after = proc_stats(server_pid)
+    t1 = time.time()
+    await asyncio.sleep(1.0)  # the last records in flight
+    stop.set()
+    await asyncio.gather(*tasks, return_exceptions=True)
+    return viewers, before, after, t0, t1
+
+
+def percentile(values, p):
+    if not values:
+        return float("nan")
+    values = sorted(values)
+    return values[min(len(values) - 1, int(round(p / 100.0 * (len(values) - 1))))]
+
+
+def main():
+    ap = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
+    ap.add_argument("--build", default=os.path.join(HERE, "..", "build"))
+    ap.add_argument("--units", type=int, default=8)
+    ap.add_argument("--viewers", type=int, default=50, help="viewers per server")
+    ap.add_argument("--seconds", type=float, default=60)
+    ap.add_argument("--warmup", type=float, default=5)
+    ap.add_argument("--idle", action="store_true")
+    ap.add_argument("--keep", action="store_true", help="keep the scratch station")
+    args = ap.parse_args()
+    units = 0 if args.idle else max(0, min(8, args.units))
+    build = os.path.abspath(args.build)
+
+    station = tempfile.mkdtemp(prefix="tolva-bench-")
+    for d in ("CONFIG", "LOG", "DLD"):
+        os.makedirs(os.path.join(station, d))
+    # The units hold their program already; the server still checks it.
+    with open(os.path.join(station, "DLD", "KM71.DLD"), "wb") as f:
+        f.write(crlf(["4660"] + [":10000%d00C2A5E1F0%d" % (i, i) for i in range(1, 7)]))
+    procs = []
+    try:
+        unit_ports = []
+        for n in range(1, units + 1):
+            p = subprocess.Popen([os.path.join(build, "tolva-unitsim"), "--tcp", "0", "--loaded",
+                                  "--trace", os.path.join(station, "LOG", "unit-%d.trace" % n)],
+                                 stdout=subprocess.PIPE, text=True)
+            procs.append(p)
+            line = p.stdout.readline().split()
+            unit_ports.append(int(line[1]))
+        server_ports = [free_port() for _ in range(8)]
+        for n in range(1, 9):
+            cfg = os.path.join(station, "CONFIG")
+            with open(os.path.join(cfg, "Connect%d.CFG" % n), "wb") as f:
+                f.write(page_config(station, n, unit_ports[n - 1] if n <= units else None))
+            with open(os.path.join(cfg, "Server%d.CFG" % n), "wb") as f:
+                f.write(crlf(["%2d" % n, "1", "%6d" % server_ports[n - 1], "1"]))
+            path = os.path.join(cfg, "Server%d.USR" % n)
+            with open(path, "wb") as f:
+                f.write(crlf([" 1", "bench", "bench", "Supervisor"]))
+            os.chmod(path, 0o600)
+
+        env = dict(os.environ, QT_QPA_PLATFORM="offscreen")
+        errlog = open(os.path.join(station, "server.err"), "w+")
+        server = subprocess.Popen([os.path.join(build, "tolva-server")], cwd=station, env=env,
+                                  stdout=subprocess.DEVNULL, stderr=errlog)
+        procs.append(server)
+        deadline = time.time() + 30
+        while time.time() < deadline:
+            with open(errlog.name) as f:
+                text = f.read()
+            if text.count("ARX Succesful Connection") >= units and all(
+                    socket.socket().connect_ex(("127.0.0.1", p)) == 0 for p in server_ports[:1]):
+                break
+            time.sleep(0.2)
+        else:
+            sys.exit("the server did not connect its %d units in 30 s; see %s" % (units, errlog.name))
+
+        if args.idle:
+            time.sleep(args.warmup)
+            before, t0 = proc_stats(server.pid), time.time()
+            time.sleep(args.seconds)
+            after, t1 = proc_stats(server.pid), time.time()
+            span = t1 - t0
+            print("idle: 8 servers enabled, no units, %.0f s" % span)
+            print("  server CPU        %.3f %% of a core" % (100.0 * (after[0] - before[0]) / span))
+            print("  wake-ups          %.1f /s" % ((after[1] - before[1]) / span))
+            print("  RSS               %d KiB (peak %d KiB)" % (after[2], after[3]))
+            return
+
+        viewers, before, after, t0, t1 = asyncio.run(
+            run_viewers(server_ports[:units], args.viewers, args.seconds, args.warmup, server.pid))
+        span = t1 - t0
+        frames = [read_frames(os.path.join(station, "LOG", "unit-%d.trace" % n)) for n in range(1, units + 1)]
+        deliveries = 0
+        lat = []
+        lost = dup = disorder = unknown = 0
+        for v in viewers:
+            positions, latencies = match(v, frames[v.server], t0, t1)
+            lat += latencies
+            deliveries += sum(1 for r, _ in v.records if t0 <= r <= t1)
+            known = [p for p in positions if p is not None]
+            unknown += len(positions) - len(known)
+            dup += len(known) - len(set(known))
+            disorder += sum(1 for a, b in zip(known, known[1:]) if b < a)
+            if known:
+                # Every frame the unit sent between the viewer's first record
+                # and the end of the window should have reached it.
+                end_day = day_number(t1 - 0.5)
+                expected = {i for i in range(min(known), len(frames[v.server])) if frames[v.server][i][0] <= end_day}
+                lost += len(expected - set(known))
+        cpu = after[0] - before[0]
+        print("%d units, %d viewers per server, %.0f s" % (units, args.viewers, span))
+        print("  deliveries        %d (%.0f /s)" % (deliveries, deliveries / span))
+        print("  server CPU        %.2f %% of a core, %.1f us per delivery" %
+              (100.0 * cpu / span, 1e6 * cpu / deliveries if deliveries else float("nan")))
+        print("  wake-ups          %.1f /s" % ((after[1] - before[1]) / span))
+        print("  latency (ms)      p50 %.1f  p99 %.1f  max %.1f" %
+              (percentile(lat, 50), percentile(lat, 99), max(lat) if lat else float("nan")))
+        print("  records           lost %d, duplicated %d, out of order %d, unknown %d" %
+              (lost, dup, disorder, unknown))
+        print("  RSS               peak %d KiB, final %d KiB" % (max(after[3], before[3]), after[2]))
+    finally:
+        for p in reversed(procs):
+            if p.poll() is None:
+                p.send_signal(signal.SIGTERM)
+        for p in procs:
+            try:
+                p.wait(5)
+            except subprocess.TimeoutExpired:
+                p.kill()
+        if args.keep:
+            print("station kept in", station)
+        else:
+            shutil.rmtree(station, ignore_errors=True)
+
+
+if __name__ == "__main__":
+    main()
