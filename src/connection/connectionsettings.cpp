@@ -57,6 +57,8 @@ QByteArray serialize(const ConnectionSettings &s)
     QByteArray out;
     for (const QByteArray &line : lines)
         out += line + "\r\n";
+    if (s.autoReconnect)
+        out += "1\r\n";
     return out;
 }
 
@@ -132,6 +134,9 @@ bool parse(const QByteArray &fileText, ConnectionSettings &s, QString *error)
         field = QString::fromLatin1(values[index]);
         return true;
     };
+
+    int reconnect = 0;
+    s.autoReconnect = toInt(values[kReconnectLine - 1], &reconnect) && reconnect == 1;
 
     return integer(0, s.hardwareType) && str(1, s.password) && integer(2, s.connectionType)
         && flag(3, s.autoConnect) && integer(4, s.serialPort) && integer(5, s.baudIndex)

@@ -1,7 +1,8 @@
 #pragma once
 // The settings of one connection page and their text file
 // CONFIG/ConnectN.CFG: 17 CRLF lines, integers right-aligned in fixed
-// widths, Booleans "0"/"1", texts as they stand.
+// widths, Booleans "0"/"1", texts as they stand; an 18th line "1" when the
+// page reconnects by itself (older readers ignore lines 18 to 49).
 #include <QString>
 
 struct ConnectionSettings {
@@ -22,6 +23,9 @@ struct ConnectionSettings {
     QString rackName;
     QString hostName;
     bool useHostName = false;
+    // Line 18, "Reconnect automatically": retry a failed link with a growing
+    // pause. A missing line (every older file) means off.
+    bool autoReconnect = false;
 
     // The defaults of page n (1..8) under the base directory.
     static ConnectionSettings defaults(int pageNumber, const QString &baseDirectory);
@@ -32,16 +36,19 @@ struct ConnectionSettings {
 namespace connectionsettings {
 
 constexpr int kLines = 17;
+constexpr int kReconnectLine = 18;
 constexpr int kSlots = 49;
 
 QString pageName(int pageNumber);                       // "Connect3"
 QString filePath(const QString &baseDirectory, int pageNumber);
 
-// The 17 lines as written, each ended by CR LF.
+// The 17 lines as written, each ended by CR LF, and line 18 "1" only when
+// autoReconnect is on, so that a file without it stays as it always was.
 QByteArray serialize(const ConnectionSettings &s);
 
 // Reads the file's text into the settings: defaults first, then up to 49
-// lines of which the first 17 are used. Returns false with the conversion
+// lines of which the first 17 are used, and line 18 when it holds 1 (anything
+// else there, which an older program may have left, means off). Returns false with the conversion
 // error's text at the first numeric line that is not a decimal integer; the
 // fields before it are taken, the rest keep their defaults.
 bool parse(const QByteArray &text, ConnectionSettings &s, QString *error);

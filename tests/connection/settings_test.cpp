@@ -96,6 +96,38 @@ TEST(ConnectionSettingsFile, MissingFileIsCreatedAndMissingDirectoryIsAnError)
     EXPECT_TRUE(error.contains("Connect1.CFG"));
 }
 
+TEST(ConnectionSettingsFile, ReconnectLineEighteen)
+{
+    const QByteArray base = connectionsettings::serialize(ConnectionSettings::defaults(1, kBase));
+    ConnectionSettings on = ConnectionSettings::defaults(1, kBase);
+    on.autoReconnect = true;
+    EXPECT_EQ(connectionsettings::serialize(on), base + "1\r\n"); // off: the 17 lines as ever
+
+    const struct {
+        QByteArray line18;
+        bool expected;
+    } cases[] = {
+        {"", false}, {"1\r\n", true}, {" 1\r\n", true}, {"0\r\n", false},
+        {"2\r\n", false}, {"junk\r\n", false}, {"\r\n", false},
+    };
+    for (const auto &c : cases) {
+        ConnectionSettings s = ConnectionSettings::defaults(1, kBase);
+        QString error;
+        ASSERT_TRUE(connectionsettings::parse(base + c.line18 + "more\r\n", s, &error)) << c.line18.constData();
+        EXPECT_EQ(s.autoReconnect, c.expected) << c.line18.constData();
+    }
+
+    // Saved and read again, the switch is kept.
+    QTemporaryDir dir;
+    ASSERT_TRUE(QDir(dir.path()).mkdir("CONFIG"));
+    QString error;
+    ASSERT_TRUE(connectionsettings::save(dir.path(), 2, on, &error));
+    ConnectionSettings back;
+    ASSERT_TRUE(connectionsettings::load(dir.path(), 2, back, &error));
+    EXPECT_TRUE(back.autoReconnect);
+    EXPECT_EQ(back, on);
+}
+
 TEST(ConnectionSettingsFile, BaudCodes)
 {
     using connectionsettings::baudCode;
