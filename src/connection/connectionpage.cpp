@@ -455,10 +455,10 @@ void ConnectionPage::logArxRecord(const QByteArray &frameText, const QDateTime &
         reportLogFailure(error);
 }
 
-void ConnectionPage::logHdLine()
+void ConnectionPage::logHdLine(std::optional<qint32> totalLevel)
 {
     QString error;
-    if (!m_measurementLog->logHdLine(m_env.clock->now(), m_settings.logEnabled, &error))
+    if (!m_measurementLog->logHdLine(m_env.clock->now(), totalLevel, m_settings.logEnabled, &error))
         reportLogFailure(error);
 }
 

@@ -10,6 +10,7 @@
 
 #include <QObject>
 #include <memory>
+#include <optional>
 
 class ByteLink;
 class Clock;
@@ -111,7 +112,7 @@ public:
     // ARX: one frame text with its time stamp; HD: a line when the second changed.
     // A failure is reported once; logging stays suspended until the log is opened again.
     void logArxRecord(const QByteArray &frameText, const QDateTime &stamp);
-    void logHdLine();
+    void logHdLine(std::optional<qint32> totalLevel);
     // Files one accepted frame: ring, newest copy, marks; the caller gives
     // the record (frame + stamp) as it is to be relayed.
     void fileRecord(RecordKind kind, const QByteArray &record);

@@ -30,11 +30,15 @@ enum Code {
 }
 
 // One unit command handed over by a relay client, sent by the session at its
-// next opportunity. Kind 99 marks a line to send exactly as stored (HD, KF-71).
+// next opportunity. Kind 99 marks a line to send exactly as stored (HD, KF-71);
+// the line session builds kinds 0 (parameter `number`) and 1 (button `number`
+// with `value`; for the indexed parameter `value` is the slot index).
 struct PendingCommand {
     bool pending = false;
     int kind = 0;
     QByteArray text;
+    int number = 0;
+    quint8 value = 0;
 };
 
 struct ConnectionRecord {

@@ -59,6 +59,8 @@ bool MeasurementLog::open(int hardwareType, const QString &directory, const QStr
         return false;
     }
     m_open = true;
+    m_hdCount = 0;
+    m_hdSum = 0;
     if (hardwareType == hardware::Hd) {
         m_mark = now.time().hour();
         return writeAll("DATE,TIME,TOTAL PEAK,TOTAL AVE,TOTAL MIN\r\n", error);
@@ -106,15 +108,28 @@ bool MeasurementLog::logArxRecord(const QByteArray &frameText, const QDateTime &
     return ok;
 }
 
-bool MeasurementLog::logHdLine(const QDateTime &now, bool enabled, QString *error)
+bool MeasurementLog::logHdLine(const QDateTime &now, std::optional<qint32> sample, bool enabled, QString *error)
 {
+    if (sample) {
+        m_hdPeak = m_hdCount == 0 ? *sample : qMax(m_hdPeak, *sample);
+        m_hdMin = m_hdCount == 0 ? *sample : qMin(m_hdMin, *sample);
+        m_hdSum += *sample;
+        ++m_hdCount;
+    }
     const int s = now.time().msecsSinceStartOfDay() / 1000;
     bool ok = true;
-    if (s != int(m_mark) && enabled && m_open) {
-        const QByteArray line = now.date().toString(QStringLiteral("M/d/yyyy")).toLatin1() + ','
-            + now.time().toString(QStringLiteral("HH:mm:ss")).toLatin1() + "\r\n";
-        ok = writeAll(line, error);
+    if (s == int(m_mark))
+        return ok;
+    if (enabled && m_open) {
+        QByteArray line = now.date().toString(QStringLiteral("M/d/yyyy")).toLatin1() + ','
+            + now.time().toString(QStringLiteral("HH:mm:ss")).toLatin1();
+        if (m_hdCount > 0)
+            line += ',' + QByteArray::number(m_hdPeak) + ','
+                + QByteArray::number(double(m_hdSum) / m_hdCount, 'f', 1) + ',' + QByteArray::number(m_hdMin);
+        ok = writeAll(line + "\r\n", error);
     }
+    m_hdCount = 0;
+    m_hdSum = 0;
     m_mark = s;
     return ok;
 }

@@ -6,6 +6,7 @@
 #include <QDateTime>
 #include <QString>
 #include <memory>
+#include <optional>
 
 class QFile;
 
@@ -32,8 +33,10 @@ public:
     // log is closed then, so the failure is reported once.
     bool logArxRecord(const QByteArray &frameText, const QDateTime &stamp, const QDateTime &now, bool enabled,
                       QString *error);
-    // HD: a line "date,time" when the second of the day changed.
-    bool logHdLine(const QDateTime &now, bool enabled, QString *error);
+    // HD: a line "date,time,peak,average,minimum" when the second of the day
+    // changed, the three of the total level samples since the last line
+    // (this one's included); without samples the line ends after the time.
+    bool logHdLine(const QDateTime &now, std::optional<qint32> sample, bool enabled, QString *error);
 
     // "Connect1-Date..12.06.26 Time..14.05.09.LW1" and the like.
     static QString fileNameFor(int hardwareType, int pageNumber, const QString &prefix, const QDateTime &t);
@@ -49,4 +52,8 @@ private:
     std::unique_ptr<QFile> m_file;
     bool m_open = false;
     double m_mark = 0.0;
+    // Total level samples gathered for the next HD line.
+    int m_hdCount = 0;
+    qint64 m_hdSum = 0;
+    qint32 m_hdPeak = 0, m_hdMin = 0;
 };

@@ -1,12 +1,19 @@
 // The one place that knows which session serves which hardware type.
 #include "connection/session.h"
 #include "protocols/arx/arxsession.h"
+#include "protocols/hd/hddecoder.h"
+#include "protocols/hd/linesession.h"
 
 std::unique_ptr<Session> createSession(int hardwareType, ConnectionPage &page)
 {
     switch (hardwareType) {
     case 0:
         return std::make_unique<ArxSession>(page);
+    case 2:
+        return std::make_unique<LineSession>(page, linefamily::hd(), createHdDecoder());
+    case 3:
+        // Frames are filed and relayed; the KF-71 decoder is not part of this build yet.
+        return std::make_unique<LineSession>(page, linefamily::kf71(), nullptr);
     default:
         return std::make_unique<IdleSession>(page);
     }

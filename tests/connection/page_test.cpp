@@ -217,12 +217,12 @@ TEST_F(PageTest, UnavailableProtocolSaysSoWhenItsLinkOpens)
 {
     map.setDevicePath(0, dir.filePath("absent"));
     ConnectionSettings s = ConnectionSettings::defaults(1, dir.path());
-    s.hardwareType = 2;
+    s.hardwareType = 1;
     ConnectionPage page(1, env);
     page.setSettings(s);
     page.openLink();
     EXPECT_TRUE(log.lines().contains(
-        QStringLiteral("ERROR (12/6/2026 14:05:09):   <Connect1>    HD System protocol is not available in this version")));
+        QStringLiteral("ERROR (12/6/2026 14:05:09):   <Connect1>    KX-71 protocol is not available in this version")));
 }
 
 TEST_F(PageTest, MalformedSettingsLeaveThePageStopped)

@@ -22,4 +22,9 @@ public:
     // slot of an indexed parameter). Nothing when the number is outside the
     // family's parameter table: the command then carries no value.
     virtual std::optional<QByteArray> parameterValue(int number, int index) const = 0;
+
+    // The value the text measurement log keeps the peak, average and minimum
+    // of, from the last frame decoded. Nothing for a family that writes no
+    // lines, and before the first frame.
+    virtual std::optional<qint32> logSample() const { return std::nullopt; }
 };
