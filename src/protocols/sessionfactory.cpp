@@ -3,6 +3,7 @@
 #include "protocols/arx/arxsession.h"
 #include "protocols/hd/hddecoder.h"
 #include "protocols/hd/linesession.h"
+#include "protocols/kf71/kf71decoder.h"
 
 std::unique_ptr<Session> createSession(int hardwareType, ConnectionPage &page)
 {
@@ -12,8 +13,7 @@ std::unique_ptr<Session> createSession(int hardwareType, ConnectionPage &page)
     case 2:
         return std::make_unique<LineSession>(page, linefamily::hd(), createHdDecoder());
     case 3:
-        // Frames are filed and relayed; the KF-71 decoder is not part of this build yet.
-        return std::make_unique<LineSession>(page, linefamily::kf71(), nullptr);
+        return std::make_unique<LineSession>(page, linefamily::kf71(), createKf71Decoder());
     default:
         return std::make_unique<IdleSession>(page);
     }
