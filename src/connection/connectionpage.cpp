@@ -4,21 +4,19 @@
 #include "connection/session.h"
 #include "core/clock.h"
 #include "core/messagelog.h"
+#include "core/sharedtimer.h"
 #include "link/linereader.h"
 #include "link/networklink.h"
 #include "link/seriallibrary.h"
 #include "link/seriallink.h"
 
-#include <QTimer>
-
 ConnectionPage::ConnectionPage(int number, const Environment &env, QObject *parent)
     : QObject(parent), m_number(number), m_env(env), m_reader(std::make_unique<LineReader>()),
-      m_measurementLog(std::make_unique<MeasurementLog>(number)), m_timer(new QTimer(this))
+      m_measurementLog(std::make_unique<MeasurementLog>(number)), m_timer(std::make_unique<SharedTimer>([this] { tick(); }))
 {
     setObjectName(connectionsettings::pageName(number));
     m_settings = ConnectionSettings::defaults(number, env.baseDirectory);
     m_timer->setInterval(kStartInterval);
-    connect(m_timer, &QTimer::timeout, this, &ConnectionPage::tick);
     if (m_env.serial)
         connect(m_env.serial, &SerialLibrary::portFailed, this, &ConnectionPage::onSerialFailed);
     ensureSession();
@@ -26,6 +24,7 @@ ConnectionPage::ConnectionPage(int number, const Environment &env, QObject *pare
 
 ConnectionPage::~ConnectionPage()
 {
+    m_timer->stop();
     m_reader->detach();
 }
 

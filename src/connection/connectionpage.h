@@ -18,7 +18,7 @@ class LineReader;
 class MeasurementLog;
 class MessageLog;
 class NetworkLink;
-class QTimer;
+class SharedTimer;
 class SerialLibrary;
 class Session;
 
@@ -172,7 +172,7 @@ private:
     ByteLink *m_testLink = nullptr;
     ByteLink *m_link = nullptr; // the open transport, or none
     std::unique_ptr<MeasurementLog> m_measurementLog;
-    QTimer *m_timer;
+    std::unique_ptr<SharedTimer> m_timer;
     bool m_started = false;
     int m_baudCode = 0;
     bool m_updateEnabled = false;
