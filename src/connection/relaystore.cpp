@@ -1,5 +1,7 @@
 #include "connection/relaystore.h"
 
+#include <algorithm>
+
 void RelayStore::fileRecord(RecordKind kind, const QByteArray &record)
 {
     m_frameIndex = (m_frameIndex + 1) % kRingSize;
@@ -8,6 +10,29 @@ void RelayStore::fileRecord(RecordKind kind, const QByteArray &record)
     m_marks.fill(true);
     ++m_sequence;
     m_lastKind = kind;
+    // A copy: an observer may subscribe or leave while it is told.
+    const std::vector<RelayStoreObserver *> observers = m_observers;
+    for (RelayStoreObserver *o : observers)
+        if (std::find(m_observers.begin(), m_observers.end(), o) != m_observers.end())
+            o->recordFiled(kind, record);
+}
+
+RelayStore::~RelayStore()
+{
+    const std::vector<RelayStoreObserver *> observers = std::move(m_observers);
+    for (RelayStoreObserver *o : observers)
+        o->storeGone(*this);
+}
+
+void RelayStore::addObserver(RelayStoreObserver *observer) const
+{
+    if (std::find(m_observers.begin(), m_observers.end(), observer) == m_observers.end())
+        m_observers.push_back(observer);
+}
+
+void RelayStore::removeObserver(RelayStoreObserver *observer) const
+{
+    std::erase(m_observers, observer);
 }
 
 QByteArray RelayStore::ringEntry(RecordKind kind, int index) const
@@ -25,5 +50,11 @@ void RelayStore::clearMark(int index)
 
 void RelayStore::reset()
 {
-    *this = RelayStore();
+    for (auto &ring : m_rings)
+        ring.fill(QByteArray());
+    m_newest.fill(QByteArray());
+    m_marks.fill(false);
+    m_frameIndex = 0;
+    m_sequence = 0;
+    m_lastKind = RecordKind::Arx;
 }

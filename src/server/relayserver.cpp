@@ -13,6 +13,8 @@
 #include <QTcpSocket>
 #include <QTimer>
 
+#include <sys/socket.h>
+
 namespace {
 
 QString dottedAddress(const QHostAddress &address)
@@ -31,6 +33,28 @@ QString localAddressText()
     return QStringLiteral("127.0.0.1");
 }
 
+// Writes what the kernel takes at once. Only a remainder (a slow reader)
+// goes through the socket's own buffer, whose write notifier would otherwise
+// wake the event loop once to send and once more to switch itself off.
+void writeOut(QTcpSocket *socket, const QByteArray &bytes)
+{
+    if (socket->bytesToWrite() == 0 && socket->state() == QAbstractSocket::ConnectedState) {
+        const qintptr fd = socket->socketDescriptor();
+        if (fd >= 0) {
+            const ssize_t n = ::send(int(fd), bytes.constData(), size_t(bytes.size()), MSG_DONTWAIT | MSG_NOSIGNAL);
+            if (n == bytes.size())
+                return;
+            if (n > 0) {
+                socket->write(bytes.constData() + n, bytes.size() - n);
+                return;
+            }
+            // Nothing taken (buffer full) or an error: the socket's own write
+            // keeps the bytes, or reports the error through its signals.
+        }
+    }
+    socket->write(bytes);
+}
+
 } // namespace
 
 RelayServer::RelayServer(int number, const QString &baseDir, MessageLog &log, const Clock &clock,
@@ -42,17 +66,15 @@ RelayServer::RelayServer(int number, const QString &baseDir, MessageLog &log, co
     m_settings.source = number;
     m_settings.listenPort = 80 + number;
     connect(m_listener, &QTcpServer::newConnection, this, &RelayServer::onNewConnection);
-    // A coarse timer may stretch the tick by 5%; the relay latency is bounded by it.
-    m_timer->setTimerType(Qt::PreciseTimer);
-    m_timer->setInterval(kTickMs);
+    m_timer->setInterval(kHousekeepingMs);
     connect(m_timer, &QTimer::timeout, this, &RelayServer::relayTick);
-    m_timer->start();
     m_statusRow.port = QString::number(m_settings.listenPort);
     m_statusRow.status = QStringLiteral("Disabled");
 }
 
 RelayServer::~RelayServer()
 {
+    subscribe(nullptr);
     for (auto &c : m_clients)
         c->socket->disconnect(this);
 }
@@ -132,11 +154,17 @@ void RelayServer::enable()
             m_listener->close();
         }
     }
+    if (m_enabled)
+        followSource();
+    else
+        subscribe(nullptr);
     showStatus();
 }
 
 void RelayServer::disable()
 {
+    subscribe(nullptr);
+    m_timer->stop();
     m_listener->close();
     auto clients = std::move(m_clients);
     m_clients.clear();
@@ -342,51 +370,68 @@ void RelayServer::reply(RelayClient &client, const QByteArray &bytes)
     // A client that does not read gets no further replies either.
     if (client.socket->bytesToWrite() >= kSendCap)
         return;
-    client.socket->write(bytes);
+    writeOut(client.socket, bytes);
 }
 
 void RelayServer::setTimerRunning(bool on)
 {
-    if (on)
-        m_timer->start();
-    else
+    m_timerAllowed = on;
+    if (!on)
         m_timer->stop();
 }
 
-bool RelayServer::pickUp(QByteArray &record)
+bool RelayServer::housekeepingScheduled() const
 {
+    return m_timer->isActive();
+}
+
+void RelayServer::followSource()
+{
+    if (!m_enabled)
+        return;
     RelaySource *src = currentSource();
-    if (!src)
-        return false;
-    RecordKind kind;
-    switch (m_sourceType) {
-    case 0: kind = RecordKind::Arx; break;
-    case 2: kind = RecordKind::Hd; break;
-    case 3: kind = RecordKind::Kf; break;
-    default: return false;
-    }
-    const RelayStore &store = src->relayStore();
-    if (&store != m_lastStore) {
-        m_lastStore = &store;
-        m_lastSequence = 0;
-    }
-    // Each server keeps its own place in the source's sequence, so servers
-    // sharing a source each relay every record. Only the newest is taken.
-    const quint64 seq = store.sequence();
-    if (seq == m_lastSequence)
-        return false;
-    m_lastSequence = seq;
-    if (store.lastKind() != kind)
-        return false;
-    record = store.current(kind);
-    return !record.isEmpty();
+    subscribe(src ? &src->relayStore() : nullptr);
+}
+
+void RelayServer::subscribe(const RelayStore *store)
+{
+    if (store == m_store)
+        return;
+    if (m_store)
+        m_store->removeObserver(this);
+    m_store = store;
+    if (m_store)
+        m_store->addObserver(this);
+}
+
+void RelayServer::storeGone(const RelayStore &store)
+{
+    if (&store == m_store)
+        m_store = nullptr;
+}
+
+void RelayServer::recordFiled(RecordKind kind, const QByteArray &record)
+{
+    if (!m_enabled || record.isEmpty())
+        return;
+    refreshSourceType();
+    const bool ours = (m_sourceType == 0 && kind == RecordKind::Arx) || (m_sourceType == 2 && kind == RecordKind::Hd)
+                   || (m_sourceType == 3 && kind == RecordKind::Kf);
+    if (ours)
+        deliver(record);
 }
 
 bool RelayServer::sendRecord(RelayClient &client, const QByteArray &record)
 {
-    if (client.socket->bytesToWrite() >= kSendCap)
+    if (client.socket->bytesToWrite() >= kSendCap) {
+        // Skipped for this client; the housekeeping timer watches how long.
+        if (!client.overCapSince.isValid())
+            client.overCapSince = m_clock.now();
+        if (m_timerAllowed && !m_timer->isActive())
+            m_timer->start();
         return false;
-    client.socket->write(record);
+    }
+    writeOut(client.socket, record);
     return true;
 }
 
@@ -394,11 +439,13 @@ void RelayServer::checkStalled()
 {
     const QDateTime now = m_clock.now();
     std::vector<QTcpSocket *> stalled;
+    bool overCap = false;
     for (auto &c : m_clients) {
         if (c->socket->bytesToWrite() < kSendCap) {
             c->overCapSince = QDateTime();
             continue;
         }
+        overCap = true;
         if (!c->overCapSince.isValid())
             c->overCapSince = now;
         else if (c->overCapSince.msecsTo(now) >= kStallLimitMs)
@@ -412,14 +459,19 @@ void RelayServer::checkStalled()
                   LogLevel::Status);
         dropClient(socket);
     }
+    if (overCap && m_timerAllowed && !m_timer->isActive())
+        m_timer->start();
+    else if (!overCap)
+        m_timer->stop();
 }
 
 void RelayServer::relayTick()
 {
     checkStalled();
-    QByteArray record;
-    if (!pickUp(record))
-        return;
+}
+
+void RelayServer::deliver(const QByteArray &record)
+{
     if (m_sourceType == 0) {
         for (auto &c : m_clients) {
             if (!c->arxHalted && sendRecord(*c, record))
@@ -431,8 +483,10 @@ void RelayServer::relayTick()
     for (auto &c : m_clients) {
         if (hd ? c->hdHalted : c->kfHalted)
             continue;
-        if (c->socket->bytesToWrite() >= kSendCap)
+        if (c->socket->bytesToWrite() >= kSendCap) {
+            sendRecord(*c, record); // notes the stall
             continue;
+        }
         QByteArray copy = record;
         if (!c->changeQueue.isEmpty()) {
             const ChangeEntry &e = c->changeQueue.front();

@@ -3,6 +3,7 @@
 // source (a connection page or the log player) to remote clients, speaking
 // the dialect of the source's hardware type, and passes permitted commands of
 // the clients on to the source's unit.
+#include "connection/relaystore.h"
 #include "server/serversettings.h"
 
 #include <QDateTime>
@@ -20,7 +21,6 @@ class QTcpServer;
 class QTcpSocket;
 class QTimer;
 class RelaySource;
-class RelayStore;
 struct RelayClient;
 
 struct ServerRow {
@@ -39,14 +39,15 @@ struct ConnectionLogEntry {
     QDateTime when;
 };
 
-class RelayServer : public QObject {
+class RelayServer : public QObject, private RelayStoreObserver {
     Q_OBJECT
 public:
     using SourceResolver = std::function<RelaySource *(int source)>;
 
-    static constexpr int kTickMs = 50;
     static constexpr qint64 kSendCap = 64 * 1024;
     static constexpr qint64 kStallLimitMs = 30000;
+    // While a client is over the cap the server looks at it this often.
+    static constexpr int kHousekeepingMs = 1000;
     // Clients one server takes at most: a flood of connections must not use
     // up the program's file descriptors (serial ports, logs, other servers).
     static constexpr int kMaxClients = 100;
@@ -67,7 +68,11 @@ public:
     void disable();
     void showStatus();
     void refreshClients();
+    // Housekeeping: drops clients that stopped reading. Records do not wait
+    // for it: each one goes out the moment the source files it.
     void relayTick();
+    // The source may now be another object (the log player was set): follow it.
+    void followSource();
 
     // Used by the configuration dialog ("Apply", "Save"): disable, take the
     // new settings and users; the caller enables afterwards.
@@ -91,9 +96,10 @@ public:
     // Queue of one HD/KF-71 control change for every other client.
     void queueChange(const RelayClient &sender, const QByteArray &line);
 
-    // For the tests and the benchmark: stop the 50 ms timer to drive
-    // relayTick() by hand, and read a client's state by connection order.
+    // For the tests and the benchmark: keep the housekeeping timer off to
+    // drive relayTick() by hand, and read a client's state by connection order.
     void setTimerRunning(bool on);
+    bool housekeepingScheduled() const;
     const RelayClient *client(int index) const;
 
     // The newest client connections, oldest first; bounded.
@@ -124,7 +130,10 @@ private:
     // connection page (1..8) has them.
     RelaySource *commandSource() const;
     void refreshSourceType();
-    bool pickUp(QByteArray &record);
+    void recordFiled(RecordKind kind, const QByteArray &record) override;
+    void storeGone(const RelayStore &store) override;
+    void subscribe(const RelayStore *store);
+    void deliver(const QByteArray &record);
     bool sendRecord(RelayClient &client, const QByteArray &record);
     void checkStalled();
 
@@ -143,13 +152,11 @@ private:
     int m_sourceType = 0;
 
     QTcpServer *m_listener;
-    QTimer *m_timer;
+    QTimer *m_timer;            // housekeeping, runs only while a client is over the cap
+    bool m_timerAllowed = true;
+    const RelayStore *m_store = nullptr; // the source's store this server observes
     std::vector<std::unique_ptr<RelayClient>> m_clients;
     quint64 m_nextClientId = 1;
-
-    // Last record taken: from which store, and its sequence number there.
-    const RelayStore *m_lastStore = nullptr;
-    quint64 m_lastSequence = 0;
 
     ServerRow m_statusRow;
     QList<ServerRow> m_clientRows;

@@ -53,6 +53,13 @@ RelaySource *Station::source(int number) const
     return page(number);
 }
 
+void Station::setLogPlayerSource(RelaySource *source)
+{
+    m_logPlayer = source;
+    for (int n = 1; n <= RelayServers::kCount; ++n)
+        m_servers->server(n)->followSource();
+}
+
 QStringList Station::start()
 {
     QStringList errors;

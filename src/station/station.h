@@ -34,7 +34,8 @@ public:
     ConnectionPage *page(int number) const;
     // The relay servers' view of source n: pages 1..8; 9 the log player.
     RelaySource *source(int number) const;
-    void setLogPlayerSource(RelaySource *source) { m_logPlayer = source; }
+    // The servers serving source 9 follow the new player at once.
+    void setLogPlayerSource(RelaySource *source);
 
     // Start-up: COM-port map, the eight pages' settings (links and logs
     // marked for start-up are opened), then the relay servers. A page whose

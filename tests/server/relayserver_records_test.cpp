@@ -1,4 +1,4 @@
-// Relay of records: pick-up of the newest, servers sharing a source, the log
+// Relay of records: every record pushed when filed, servers sharing a source, the log
 // player as source, a client that does not read, and the listener's failures.
 #include "server/relayfixture.h"
 #include "server/relayservers.h"
@@ -18,20 +18,23 @@ const QByteArray kHelloStart("\x01\xFE\x04\xFE", 4);
 
 class RecordRelay : public RelayFixture {};
 
-TEST_F(RecordRelay, OnlyTheNewestRecordPerTick)
+TEST_F(RecordRelay, EveryRecordGoesOutWhenFiledWithoutATimer)
 {
     auto server = makeServer();
+    server->setTimerRunning(true);
+    EXPECT_FALSE(server->housekeepingScheduled()); // no viewers: no wake-ups
     auto c = connectClient(*server);
     c->send(kHelloStart);
     ASSERT_TRUE(c->waitFor(18));
     c->take();
+    // Two frames cut in one poll both reach the viewer, in order.
     source.store.fileRecord(RecordKind::Arx, arxRecord('1'));
     source.store.fileRecord(RecordKind::Arx, arxRecord('2'));
-    server->relayTick();
-    server->relayTick(); // nothing new: nothing sent
-    ASSERT_TRUE(c->waitFor(108));
+    ASSERT_TRUE(c->waitFor(216));
+    server->relayTick(); // housekeeping sends nothing again
     pumpFor(50);
-    EXPECT_EQ(c->take(), arxRecord('2'));
+    EXPECT_EQ(c->take(), arxRecord('1') + arxRecord('2'));
+    EXPECT_FALSE(server->housekeepingScheduled()); // a viewer that reads costs none either
 }
 
 TEST_F(RecordRelay, TwoServersOnOneSourceBothRelayEveryRecord)
