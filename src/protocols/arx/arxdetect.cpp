@@ -5,6 +5,7 @@
 #include "connection/connectionpage.h"
 #include "core/messagelog.h"
 #include "protocols/arx/arxcommands.h"
+#include "update/downloadfile.h"
 
 #include <QIODevice>
 
@@ -48,48 +49,19 @@ QString printable(const QByteArray &text)
     return out;
 }
 
-enum class LineRead { Ok, End, Broken };
+using downloadfile::LineRead;
 
-// One line of the download file without its line end, at most
-// ArxSession::kMaxDownloadLine characters.
 LineRead readLine(QIODevice &file, QByteArray *line)
 {
-    if (file.atEnd())
-        return LineRead::End;
-    QByteArray bytes = file.readLine(ArxSession::kMaxDownloadLine + 2);
-    if (bytes.isEmpty())
-        return LineRead::Broken; // not at the end, yet nothing could be read
-    const bool ended = bytes.endsWith('\n');
-    if (!ended && !file.atEnd())
-        return LineRead::Broken; // over-long line, or the read stopped short
-    while (bytes.endsWith('\n') || bytes.endsWith('\r'))
-        bytes.chop(1);
-    if (bytes.size() > ArxSession::kMaxDownloadLine)
-        return LineRead::Broken;
-    *line = bytes;
-    return LineRead::Ok;
+    return downloadfile::readLine(file, line, ArxSession::kMaxDownloadLine);
 }
 
 // Line 1: a decimal integer, anything after it ignored; 16 bits of it are sent.
 bool readValue(QIODevice &file, quint16 *value)
 {
     QByteArray line;
-    if (readLine(file, &line) != LineRead::Ok)
-        return false;
-    qsizetype i = 0;
-    while (i < line.size() && (line[i] == ' ' || line[i] == '\t'))
-        ++i;
-    const qsizetype start = i;
-    if (i < line.size() && (line[i] == '-' || line[i] == '+'))
-        ++i;
-    const qsizetype digits = i;
-    while (i < line.size() && line[i] >= '0' && line[i] <= '9')
-        ++i;
-    if (i == digits || i - digits > 10)
-        return false;
-    bool ok = false;
-    const qint64 n = line.mid(start, i - start).toLongLong(&ok);
-    if (!ok || n < -2147483648LL || n > 2147483647LL)
+    qint32 n = 0;
+    if (readLine(file, &line) != LineRead::Ok || !downloadfile::leadingInteger(line, &n))
         return false;
     *value = quint16(n & 0xFFFF);
     return true;

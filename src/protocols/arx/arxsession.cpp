@@ -8,38 +8,14 @@
 #include "protocols/arx/arxdecoder.h"
 #include "protocols/arx/modemdialler.h"
 #include "protocols/arx/passwordchange.h"
+#include "update/downloadfile.h"
 
-#include <QDir>
-#include <QFile>
-#include <QFileInfo>
+#include <QIODevice>
 #include <cmath>
-
-// Download files often come from Windows machines as "km71.dld": the name
-// is matched without regard to case, as the unit's own software did.
-static QString existingFile(const QString &path)
-{
-    const QFileInfo info(path);
-    if (info.isFile())
-        return path;
-    const QDir dir = info.dir();
-    const QStringList matches = dir.entryList({info.fileName()}, QDir::Files);
-    return matches.isEmpty() ? QString() : dir.filePath(matches.first());
-}
-
-static std::unique_ptr<QIODevice> openDownloadFile(const QString &wanted)
-{
-    const QString path = existingFile(wanted);
-    if (path.isEmpty())
-        return nullptr;
-    auto file = std::make_unique<QFile>(path);
-    if (!file->open(QIODevice::ReadOnly))
-        return nullptr;
-    return file;
-}
 
 ArxSession::ArxSession(ConnectionPage &page)
     : Session(page), m_decoder(std::make_unique<ArxDecoder>()), m_dialler(std::make_unique<ModemDialler>(page)),
-      m_passwordChange(std::make_unique<PasswordChange>(page)), m_openDownload(openDownloadFile)
+      m_passwordChange(std::make_unique<PasswordChange>(page)), m_openDownload(downloadfile::open)
 {
 }
 
