@@ -4,12 +4,15 @@
 #include "protocols/hd/hddecoder.h"
 #include "protocols/hd/linesession.h"
 #include "protocols/kf71/kf71decoder.h"
+#include "protocols/kx71/kx71session.h"
 
 std::unique_ptr<Session> createSession(int hardwareType, ConnectionPage &page)
 {
     switch (hardwareType) {
     case 0:
         return std::make_unique<ArxSession>(page);
+    case 1:
+        return std::make_unique<Kx71Session>(page);
     case 2:
         return std::make_unique<LineSession>(page, linefamily::hd(), createHdDecoder());
     case 3:
