@@ -120,6 +120,8 @@ void RelayServer::handleKx(RelayClient &client, QByteArray text)
     const qsizetype marker = text.indexOf("\xF0\xF1");
     if (marker >= 0)
         text.remove(marker, 2);
+    if (text.isEmpty())
+        return; // the marker alone
     RelaySource *src = commandSource();
     static const QByteArray kEnd("\xF0\xF1", 2);
     if (text == "T\r") {

@@ -43,7 +43,13 @@ ServerConfigDialog::ServerConfigDialog(QWidget *parent) : QDialog(parent)
     m_auth = new QCheckBox(QStringLiteral("Require Authentication"), settings);
     grid->addWidget(m_startup, 4, 0);
     grid->addWidget(m_auth, 5, 0);
-    grid->setRowStretch(6, 1);
+    // The analyzer's dialect has no log-in: the flag cannot protect it.
+    const QString kxNote = QStringLiteral("Not for a KX-71 source: its clients have no log-in and are always served.");
+    m_auth->setToolTip(kxNote);
+    auto *authNote = new QLabel(kxNote, settings);
+    authNote->setWordWrap(true);
+    grid->addWidget(authNote, 6, 0);
+    grid->setRowStretch(7, 1);
     m_pages->addTab(settings, QStringLiteral("Settings"));
 
     // Page "Manage Users"

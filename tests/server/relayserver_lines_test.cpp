@@ -184,6 +184,9 @@ TEST_F(LineRelay, KxRequests)
     ASSERT_EQ(source.commands.size(), 1);
     EXPECT_EQ(source.commands[0], QByteArray("Mx\r"));
 
+    // Nothing is left once the marker is taken away: nothing to answer.
+    c->send(QByteArray("\xF0\xF1", 2));
+    settle();
     c->send("D9\r");
     settle();
     c->send("X1\r");
