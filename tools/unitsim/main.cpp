@@ -3,6 +3,7 @@
 // settings without the hardware.
 #include "arxunit.h"
 #include "hayesmodem.h"
+#include "kxunit.h"
 #include "trace.h"
 #include "transport.h"
 
@@ -54,7 +55,8 @@ LINE (choose one)
 
 UNIT
   --unit KIND         The kind of unit on the line: arx (default), the Arxon
-                      system with its modules.
+                      system with its modules; kx71, the KX-71 analyzer
+                      (see KX-71 ANALYZER below).
   --model ID          KM71 (default), KS71, KR71, KC71, KV71, KV73, KV75,
                       KA71 or KA72. Chooses the frame layout: FM (KM/KS/KR/
                       KC), TV (KV), AM (KA71, KA72).
@@ -157,6 +159,7 @@ int main(int argc, char **argv)
     const QStringList args = app.arguments();
 
     arxsim::ArxOptions arx;
+    kxsim::KxOptions kx;
     ModemOptions modem;
     bool useModem = false, usePty = false;
     int tcpPort = -1;
@@ -174,6 +177,7 @@ int main(int argc, char **argv)
         };
         if (a == QLatin1String("--help") || a == QLatin1String("-h")) {
             std::fputs(helpText, stdout);
+            std::fputs(kxsim::helpText, stdout);
             return 0;
         } else if (a == QLatin1String("--pty")) {
             usePty = true;
@@ -185,8 +189,8 @@ int main(int argc, char **argv)
             bind = value();
         } else if (a == QLatin1String("--unit")) {
             unitKind = value().toLower();
-            if (unitKind != QLatin1String("arx"))
-                usageError(QStringLiteral("unknown unit kind \"%1\"; known: arx").arg(unitKind));
+            if (unitKind != QLatin1String("arx") && unitKind != QLatin1String("kx71"))
+                usageError(QStringLiteral("unknown unit kind \"%1\"; known: arx, kx71").arg(unitKind));
         } else if (a == QLatin1String("--model")) {
             arx.model = value().toUpper().remove(QLatin1Char('-')).toLatin1();
             arxsim::ModelInfo info;
@@ -237,6 +241,10 @@ int main(int argc, char **argv)
         } else if (a == QLatin1String("--modem-connect-delay")) {
             modem.connectDelayMs = intValue(value(), "--modem-connect-delay", 0, 600000);
             useModem = true;
+        } else if (a.startsWith(QLatin1String("--kx-"))) {
+            QString why;
+            if (!kxsim::parseOption(a, value, &kx, &why))
+                usageError(why);
         } else if (a == QLatin1String("--trace")) {
             tracePath = value();
         } else {
@@ -269,6 +277,11 @@ int main(int argc, char **argv)
     Unit *unit = nullptr;
     if (unitKind == QLatin1String("arx"))
         unit = new arxsim::ArxUnit(arx, &app);
+    if (unitKind == QLatin1String("kx71")) {
+        kx.silent = arx.silent;
+        kx.replyDelayMs = arx.replyDelayMs;
+        unit = new kxsim::KxUnit(kx, &app);
+    }
     if (useModem)
         unit = new HayesModem(unit, modem, &app);
 
