@@ -34,6 +34,13 @@ make_demo() {
   { crlf " 1" 1 "  8081" 0; } > "$station/CONFIG/Server1.CFG"
   { crlf " 1" demo demo Supervisor; } > "$station/CONFIG/Server1.USR"
   chmod 600 "$station/CONFIG/Server1.USR"
+  # The KX-71's two program files: the server reads their version heads.
+  { crlf 3; crlf "KXHC11 uP"; crlf "01.23"; crlf "S1130000"; } > "$station/DLD/KXHC11.DLD"
+  { crlf 3; crlf "KXDSP"; crlf "04.56"; crlf "S1130000"; } > "$station/DLD/KXDSP.DLD"
+  # Relay server 2 serves the KX-71 (page 3) on port 8082: "T\r", "U\r", "D1\r" ... "D4\r".
+  { crlf " 3" 1 "  8082" 0; } > "$station/CONFIG/Server2.CFG"
+  { crlf " 0"; } > "$station/CONFIG/Server2.USR"
+  chmod 600 "$station/CONFIG/Server2.USR"
 }
 
 pids=()
@@ -51,15 +58,22 @@ if [ -f "$station/CONFIG/.demo" ]; then
   pids+=($!)
   "$unitsim" --tcp 0 --model KV73 --modules kv75 --trace "$station/LOG/unit-tcp.trace" > "$station/dev/tcp.out" &
   pids+=($!)
+  "$unitsim" --tcp 0 --unit kx71 --trace "$station/LOG/unit-kx71.trace" > "$station/dev/kx71.out" &
+  pids+=($!)
   for _ in $(seq 50); do
-    grep -q '^TCP ' "$station/dev/tcp.out" 2>/dev/null && [ -e "$station/dev/com1" ] && break
+    grep -q '^TCP ' "$station/dev/tcp.out" 2>/dev/null && grep -q '^TCP ' "$station/dev/kx71.out" 2>/dev/null \
+      && [ -e "$station/dev/com1" ] && break
     sleep 0.1
   done
+  kxport=$(awk '/^TCP /{print $2}' "$station/dev/kx71.out")
+  { crlf " 1" KELPO4 " 1" 1 " 0" " 0" " 0" "" "127.0.0.1" "$(printf '%6d' "$kxport")" "$station/LOG/" "Connect3-" 0 \
+         "Demo KX-71 (TCP)" Rack3 "" 0; } > "$station/CONFIG/Connect3.CFG"
   port=$(awk '/^TCP /{print $2}' "$station/dev/tcp.out")
   { crlf " 0" KELPO4 " 1" 1 " 0" " 3" " 0" "" "127.0.0.1" "$(printf '%6d' "$port")" "$station/LOG/" "Connect2-" 0 \
          "Demo ARX (TCP)" Rack2 "" 0; } > "$station/CONFIG/Connect2.CFG"
   echo "Demo: unit on $(readlink "$station/dev/com1") as COM1 (page 1), unit on TCP port $port (page 2)."
   echo "Demo: relay server #1 on port 8081 serves page 1 (user demo, password demo)."
+  echo "Demo: KX-71 analyzer on TCP port $kxport (page 3), served by relay server #2 on port 8082."
 fi
 
 if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ] && [ -z "${QT_QPA_PLATFORM:-}" ]; then
