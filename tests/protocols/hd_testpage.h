@@ -4,28 +4,20 @@
 // deliver what is due, and runs one session step.
 #include "connection/connectionpage.h"
 #include "core/messagelog.h"
+#include "hd_frame_builder.h"
 #include "protocols/hd/linesession.h"
-#include "support/bytes.h"
 #include "support/fakeclock.h"
 #include "support/scriptedlink.h"
 
-#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
 #include <memory>
 
-// A 1501-byte frame: marker, page number at 1200, the rest `fill`.
-inline QByteArray hdFrame(quint8 page = 0x55, char fill = 0x11)
-{
-    QByteArray f(1501, fill);
-    f.replace(0, 3, bytes({0xFF, 0xFE, 0xFD}));
-    f[1200] = char(page);
-    return f;
-}
-
 class LinePageTest : public ::testing::Test {
 protected:
+    using Phase = LineSession::Phase;
+
     void SetUp() override { makePage(hardware::Hd); }
 
     void makePage(int hardwareType, int connectionType = connection::Serial)
@@ -42,61 +34,46 @@ protected:
         link.setSocketLike(connectionType == connection::Network);
     }
 
-    void tick()
+    void ticks(int n = 1)
     {
-        clock.advanceMs(page->interval());
-        link.advance();
-        page->tick();
+        for (int i = 0; i < n; ++i) {
+            clock.advanceMs(page->interval());
+            link.advance();
+            page->tick();
+        }
     }
-    void ticks(int n)
+    void tickWhile(int phase)
     {
-        for (int i = 0; i < n; ++i)
-            tick();
-    }
-    void tickWhile(int phase, int limit = 400)
-    {
-        for (int i = 0; i < limit && record().phase == phase; ++i)
-            tick();
+        for (int i = 0; i < 400 && record().phase == phase; ++i)
+            ticks();
     }
 
     ConnectionRecord &record() { return page->record(); }
     LineSession &session() { return *static_cast<LineSession *>(page->session()); }
 
-    // A message line of the level ending in exactly this text.
-    bool logged(const QString &text, LogLevel level = LogLevel::Error) const
-    {
-        return count(text, level) > 0;
-    }
+    // Message lines of the level that end in exactly this text.
     int count(const QString &text, LogLevel level = LogLevel::Error) const
     {
+        static const char *const prefixes[] = {"ERROR (", "STATUS(", "DEBUG <"};
+        const QString end = (level == LogLevel::Debug ? QStringLiteral("> ") : QStringLiteral(">   ")) + text;
         int n = 0;
-        for (const QString &line : log.lines()) {
-            if (level == LogLevel::Debug)
-                n += line == QStringLiteral("DEBUG <Connect1> ") + text;
-            else
-                n += line.startsWith(QLatin1String(level == LogLevel::Error ? "ERROR (" : "STATUS("))
-                    && line.endsWith(QStringLiteral(">   ") + text);
-        }
+        for (const QString &line : log.lines())
+            n += line.startsWith(QLatin1String(prefixes[int(level)])) && line.endsWith(end);
         return n;
     }
-    int errorCount() const { return int(log.lines().filter(QRegularExpression(QStringLiteral("^ERROR \\("))).size()); }
 
-    // A far end that logs in and identifies with `ident`.
-    void scriptLogin(const QByteArray &ident, const QByteArray &prompt = "PASSWORD\r")
+    // Opens the link to a far end that logs in and identifies with `ident`,
+    // and runs detection to polling; the rules and the sent bytes are dropped.
+    void connectUnit(const QByteArray &ident = "KH-71 LCD(1) SW(01.23 04.56) SN(123456) LAN(6.5.0.0)",
+                     const QByteArray &prompt = "PASSWORD\r")
     {
         link.answer("SC\r", prompt);
         link.answer(prompt.startsWith('S') ? "SPSECRET\r" : "SECRET\r", "SUPERVISOR\r");
         link.answer("UI\r", ident + '\r');
-    }
-    // Opens the link and runs detection to polling; the rules are dropped.
-    void connectUnit(const QByteArray &ident = "KH-71 LCD(1) SW(01.23 04.56) SN(123456) LAN(6.5.0.0)",
-                     const QByteArray &prompt = "PASSWORD\r")
-    {
-        scriptLogin(ident, prompt);
         page->openLink();
-        for (int i = 0; i < 200 && record().phase != LineSession::Polling; ++i)
-            tick();
-        ASSERT_EQ(record().phase, LineSession::Polling);
+        tickWhile(Phase::WaitLink);
+        tickWhile(Phase::Detect);
+        ASSERT_EQ(record().phase, Phase::Polling);
         link.clearRules();
         link.takeSent();
     }
