@@ -12,7 +12,7 @@ if ! command -v clang++ >/dev/null; then
 fi
 seconds="${1:-60}"; shift || true
 targets=("$@")
-[ ${#targets[@]} -gt 0 ] || targets=(fuzz_arx_decoder fuzz_arx_stream fuzz_hd_stream fuzz_kf71_decoder fuzz_relay_messages fuzz_settings_files)
+[ ${#targets[@]} -gt 0 ] || targets=(fuzz_arx_decoder fuzz_arx_stream fuzz_hd_stream fuzz_kx71_stream fuzz_kf71_decoder fuzz_relay_messages fuzz_settings_files)
 [ -f build-fuzz/build.ninja ] || CC=clang CXX=clang++ cmake -S . -B build-fuzz -G Ninja -DTOLVA_FUZZ=ON \
   -DBUILD_TESTING=OFF -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 ninja -C build-fuzz -j"$(nproc)" "${targets[@]}"

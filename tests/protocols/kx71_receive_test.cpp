@@ -80,6 +80,8 @@ TEST_F(Kx71PageTest, NextRequestFollowsTheDataModeAndCarriesThePendingCommand)
         {0, {}, "D2\r"}, {1, {}, "D3\r"}, {2, {}, "D4\r"}, {5, {}, "D4\r"},
         {1, "M\r", "M3\r"}, {0, "Vx\r", "V2x\r"}, {7, "H12\r", "H412\r"},
     };
+    // A client's flood is no analyzer command: refused, the plain request goes.
+    EXPECT_FALSE(page->queueUnitCommand("M" + QByteArray(100, 'x') + "\r"));
     for (const Case &c : cases) {
         if (!c.pending.isEmpty()) {
             EXPECT_TRUE(page->queueUnitCommand(c.pending));

@@ -87,6 +87,13 @@ QByteArray Kx71Session::kxStoredFrame(char selector) const
     return m_store.selected(selector);
 }
 
+bool Kx71Session::queueUnitCommand(const QByteArray &text)
+{
+    if (text.isEmpty() || text.size() > kMaxCommand)
+        return false;
+    return Session::queueUnitCommand(text);
+}
+
 // --- running: cut, file, decode, ask for the next ----------------------------------
 
 // Frames are cut from the byte stream whatever the reads look like: TCP keeps

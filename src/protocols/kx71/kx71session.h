@@ -25,6 +25,8 @@ public:
     static constexpr int kTypeLimit = 12;
     static constexpr int kWatchdogLimit = 10; // more ticks than this: ask again
     static constexpr int kSerialRead = 1024;
+    // Longest relay client command passed on; the analyzer's are a few characters.
+    static constexpr int kMaxCommand = 64;
 
     // The head of a program file: record count, then two lines that together
     // give the program's version.
@@ -52,6 +54,7 @@ public:
     void linkOpening() override;
     QList<HardwareRow> hardwareRows() const override;
     QByteArray kxStoredFrame(char selector) const override;
+    bool queueUnitCommand(const QByteArray &text) override;
 
     static QString programPath(const QString &baseDirectory, const char *name);
     static ProgramHead readProgramHead(QIODevice &file);
