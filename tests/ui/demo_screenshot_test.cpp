@@ -41,7 +41,8 @@ TEST(DemoWindow, ConnectedUnitShowsItsModules)
     ASSERT_TRUE(listed) << shown.join('|').toStdString() << "\n"
                         << station.messageLog().lines().join('\n').toStdString();
     window.mainTimerTick();
-    QTest::qWait(700);
+    // " Active " needs a frame since the last refresh: wait for one, not for a time.
+    EXPECT_TRUE(QTest::qWaitFor([&] { return page->record().framesSinceShown > 0; }, 15000));
     window.mainTimerTick();
 
     QTreeWidget *hardware = window.pageView(1)->hardwareList();
