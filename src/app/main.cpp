@@ -22,6 +22,7 @@ static void onSignal(int)
 
 int main(int argc, char **argv)
 {
+    SystemClock::readTimeZoneOnce();
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Server"));
     QApplication::setApplicationVersion(QLatin1String(kProgramVersion));

@@ -5,3 +5,9 @@ SystemClock &SystemClock::instance()
     static SystemClock clock;
     return clock;
 }
+
+void SystemClock::readTimeZoneOnce()
+{
+    if (!qEnvironmentVariableIsSet("TZ"))
+        qputenv("TZ", ":/etc/localtime");
+}

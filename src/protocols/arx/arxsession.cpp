@@ -140,7 +140,9 @@ void ArxSession::receiveStep()
 {
     ConnectionRecord &r = m_page.record();
     r.frameCutter.setFormat(frameFormat(r.viaRelay));
-    r.frameCutter.append(m_page.readFrameBytes(kSerialFrameRead), m_page.clock().now().toMSecsSinceEpoch());
+    const QByteArray bytes = m_page.readFrameBytes(kSerialFrameRead);
+    if (!bytes.isEmpty())
+        r.frameCutter.append(bytes, m_page.clock().now().toMSecsSinceEpoch());
     if (const std::optional<QByteArray> frame = r.frameCutter.cut())
         frameStep(*frame);
 }
