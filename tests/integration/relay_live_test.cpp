@@ -21,9 +21,9 @@ QByteArray login(const char *text) { return QByteArray(1, '\0') + text + '\xFE';
 
 class RelayLive : public UnitFixture {
 protected:
-    void start(bool requireAuth)
+    void start(bool requireAuth, const QStringList &unitOptions = {})
     {
-        ASSERT_TRUE(sim.start({"--tcp", "0", "--loaded", "--trace", trace})) << "no simulator";
+        ASSERT_TRUE(sim.start(QStringList{"--tcp", "0", "--loaded", "--trace", trace} + unitOptions)) << "no simulator";
         ASSERT_NE(sim.tcpPort(), 0) << sim.line().toStdString();
         ASSERT_TRUE(dir.writeDownload(QStringLiteral("KM71"), 4660, {QStringLiteral(":10000100C2A5E1F01")}));
         ASSERT_TRUE(dir.writePage(1, networkPage(sim.tcpPort())));
@@ -73,6 +73,23 @@ protected:
         return out;
     }
 
+    // Every record is a frame of the unit with its reception time, none is
+    // skipped, and both servers relay the same ones.
+    void expectEveryFrameInOrder(const QByteArray &a, const QByteArray &b)
+    {
+        const QList<qsizetype> pa = positions(cut(a, 108));
+        const QList<qsizetype> pb = positions(cut(b, 108));
+        for (const QList<qsizetype> &p : {pa, pb}) {
+            ASSERT_FALSE(p.contains(-1));
+            for (qsizetype i = 1; i < p.size(); ++i)
+                EXPECT_EQ(p[i], p[i - 1] + 1) << "record " << i;
+        }
+        const qsizetype from = std::max(pa.first(), pb.first());
+        const qsizetype to = std::min(pa.last(), pb.last());
+        ASSERT_GE(to - from, 4);
+        EXPECT_EQ(cut(a, 108).mid(from - pa.first(), to - from + 1), cut(b, 108).mid(from - pb.first(), to - from + 1));
+    }
+
     std::unique_ptr<StationRun> run;
     quint16 port1 = 0, port2 = 0;
 };
@@ -98,20 +115,7 @@ TEST_F(RelayLive, ClientsOfTwoServersGetEveryRecordOfTheUnit)
     ASSERT_TRUE(waitFor([&] { return a.received().size() % 108 == 0 && b.received().size() % 108 == 0; }, 2000));
     EXPECT_TRUE(c.received().isEmpty());
 
-    // Every record is a frame of the unit with its reception time, none is
-    // skipped, and both servers relay the same ones.
-    const QList<qsizetype> pa = positions(cut(a.received(), 108));
-    const QList<qsizetype> pb = positions(cut(b.received(), 108));
-    for (const QList<qsizetype> &p : {pa, pb}) {
-        ASSERT_FALSE(p.contains(-1));
-        for (qsizetype i = 1; i < p.size(); ++i)
-            EXPECT_EQ(p[i], p[i - 1] + 1) << "record " << i;
-    }
-    const qsizetype from = std::max(pa.first(), pb.first());
-    const qsizetype to = std::min(pa.last(), pb.last());
-    ASSERT_GE(to - from, 4);
-    EXPECT_EQ(cut(a.received(), 108).mid(from - pa.first(), to - from + 1),
-              cut(b.received(), 108).mid(from - pb.first(), to - from + 1));
+    expectEveryFrameInOrder(a.received(), b.received());
 
     // Stop: once the identify behind it is answered, nothing more comes.
     a.take();
@@ -122,6 +126,22 @@ TEST_F(RelayLive, ClientsOfTwoServersGetEveryRecordOfTheUnit)
     letFramesPass(2);
     EXPECT_EQ(a.received().size(), stoppedAt);
     EXPECT_GE(b.received().size(), bBefore + 2 * 108) << "the other server's client goes on";
+}
+
+TEST_F(RelayLive, BothFramesOfEachPollReachTheViewersOfTwoServers)
+{
+    start(false, {"--interleave", "--modules", "ks71,kc71,option"});
+    Client a, b;
+    ASSERT_TRUE(a.connectTo(port1));
+    ASSERT_TRUE(b.connectTo(port2));
+    a.send(kHello + kStart);
+    b.send(kHello + kStart);
+    const qsizetype reply = QByteArray("SVALID SUPERVISOR\xFF").size();
+    ASSERT_TRUE(waitFor([&] { return a.received().size() >= reply + 12 * 108 && b.received().size() >= reply + 12 * 108; },
+                        15000));
+    ASSERT_TRUE(waitFor([&] { return (a.received().size() - reply) % 108 == 0 && (b.received().size() - reply) % 108 == 0; },
+                        2000));
+    expectEveryFrameInOrder(a.received().mid(reply), b.received().mid(reply));
 }
 
 TEST_F(RelayLive, CommandsReachTheUnitByTheClientsLevel)
