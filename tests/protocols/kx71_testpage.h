@@ -7,8 +7,6 @@
 #include "support/fakeclock.h"
 #include "support/scriptedlink.h"
 
-#include <QDir>
-#include <QFile>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
@@ -16,19 +14,18 @@
 
 inline QByteArray kxMarked(const char *text) { return QByteArray(text) + "\xF0\xF1"; }
 
-// A 356-byte frame: sync, a pattern from seed, byte 49 = mode << 4 | kind,
-// byte 353 the sum of bytes 0-352 (one more when bad).
+// A 356-byte frame: sync, a pattern from seed (never FF, so no sync inside),
+// byte 49 = mode << 4 | kind, byte 353 the sum of bytes 0-352 (one more when bad).
 inline QByteArray kxFrame(int kind, int mode, int seed = 0, bool goodSum = true)
 {
-    QByteArray f(356, '\0');
-    f.replace(0, 4, bytes({0xFF, 0xFE, 0xFD, 0xFC}));
-    for (int i = 4; i < 353; ++i)
-        f[i] = char((i * 7 + seed) & 0x7F); // never FF, so no false sync inside
+    QByteArray f = bytes({0xFF, 0xFE, 0xFD, 0xFC});
+    for (int i = 4; i < 356; ++i)
+        f += char((i * 7 + seed) & 0x7F);
     f[49] = char(mode << 4 | kind);
-    unsigned sum = 0;
+    unsigned sum = goodSum ? 0 : 1;
     for (int i = 0; i < 353; ++i)
         sum += quint8(f[i]);
-    f[353] = char(sum + (goodSum ? 0 : 1));
+    f[353] = char(sum);
     return f;
 }
 
@@ -52,28 +49,28 @@ protected:
         l.setSocketLike(connectionType() == connection::Network);
         return p;
     }
-    void tick()
+    void ticks(int n = 1, ConnectionPage *p = nullptr, ScriptedLink *l = nullptr)
     {
-        clock.advanceMs(page->interval());
-        link.advance();
-        page->tick();
+        for (int i = 0; i < n; ++i) {
+            clock.advanceMs((p ? p : page.get())->interval());
+            (l ? l : &link)->advance();
+            (p ? p : page.get())->tick();
+        }
     }
-    void ticks(int n)
+    // Opens the link and ticks until the page runs (or 30 ticks have passed).
+    void connectUnit(const QByteArray &version = kxMarked("KX HC11 01.23    DSP  04.56"), ConnectionPage *p = nullptr,
+                     ScriptedLink *l = nullptr)
     {
-        for (int i = 0; i < n; ++i)
-            tick();
-    }
-    // Opens the link and runs detection and programming to the running phase.
-    void connectUnit(const char *version = "KX HC11 01.23    DSP  04.56")
-    {
-        link.answer("T\r", kxMarked("KX-71"));
-        link.answer("U\r", kxMarked(version));
-        page->openLink();
-        for (int i = 0; i < 30 && record().phase != 4; ++i)
-            tick();
-        ASSERT_EQ(record().phase, 4);
-        link.clearRules();
-        link.takeSent();
+        ScriptedLink &sl = l ? *l : link;
+        ConnectionPage &cp = p ? *p : *page;
+        sl.answer("T\r", kxMarked("KX-71"));
+        sl.answer("U\r", version);
+        cp.openLink();
+        for (int i = 0; i < 30 && cp.record().phase != 4; ++i)
+            ticks(1, &cp, &sl);
+        ASSERT_EQ(cp.record().phase, 4);
+        sl.clearRules();
+        sl.takeSent();
     }
     // Bytes from the analyzer, taken as the page's link type takes them.
     void deliver(const QByteArray &b)
@@ -82,25 +79,12 @@ protected:
         if (connectionType() == connection::Network)
             session().onSocketRead();
         else
-            tick();
-    }
-    void writeFile(const QString &name, const QByteArray &text)
-    {
-        QDir(base.path()).mkpath(QStringLiteral("DLD"));
-        QFile f(base.path() + QStringLiteral("/DLD/") + name);
-        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
-        f.write(text);
+            ticks();
     }
 
     ConnectionRecord &record() { return page->record(); }
     Kx71Session &session() { return *static_cast<Kx71Session *>(page->session()); }
-    bool logged(const QString &text) const
-    {
-        for (const QString &line : log.lines())
-            if (line.endsWith(QStringLiteral(">   ") + text))
-                return true;
-        return false;
-    }
+    bool logged(const QString &text) const { return !log.lines().filter(QStringLiteral(">   ") + text).isEmpty(); }
 
     FakeClock clock;
     MessageLog log{clock};
