@@ -101,8 +101,11 @@ bool Kx71Session::queueUnitCommand(const QByteArray &text)
 void Kx71Session::receive()
 {
     ConnectionRecord &r = m_page.record();
+    const QByteArray bytes = m_page.readFrameBytes(kSerialRead);
+    if (bytes.isEmpty())
+        return; // every whole frame was cut when its last bytes came
     r.frameCutter.setFormat(kx71::frameFormat());
-    r.frameCutter.append(m_page.readFrameBytes(kSerialRead), m_page.clock().now().toMSecsSinceEpoch());
+    r.frameCutter.append(bytes, m_page.clock().now().toMSecsSinceEpoch());
     while (const std::optional<QByteArray> frame = r.frameCutter.cut())
         fileFrame(*frame);
 }
