@@ -3,6 +3,7 @@
 // to its disconnect.
 #include "server/changequeue.h"
 #include "server/messageassembly.h"
+#include "server/peerreset.h"
 
 #include <QDateTime>
 #include <QString>
@@ -27,4 +28,5 @@ struct RelayClient {
     bool lookupStarted = false;
     QDateTime overCapSince;    // when its unsent bytes first stayed above the cap
     quint64 id = 0;            // stable identity for the client list rows
+    PeerResetProbe resetProbe; // a reset is reported, an orderly close is not
 };

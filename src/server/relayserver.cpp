@@ -120,9 +120,12 @@ RelaySource *RelayServer::commandSource() const
 
 void RelayServer::refreshSourceType()
 {
-    // With no source the dialect stays what it was.
-    if (RelaySource *src = currentSource())
-        m_sourceType = m_settings.source == 9 ? 0 : src->hardwareType();
+    // The log player is always ARX, whether or not it answers; with no
+    // source the dialect stays what it was.
+    if (m_settings.source == 9)
+        m_sourceType = 0;
+    else if (RelaySource *src = currentSource())
+        m_sourceType = src->hardwareType();
 }
 
 quint16 RelayServer::serverPort() const
@@ -280,6 +283,7 @@ void RelayServer::onNewConnection()
         client->clientPort = qint32(socket->peerPort());
         client->address = dottedAddress(socket->peerAddress());
         client->id = m_nextClientId++;
+        client->resetProbe.watch(socket->socketDescriptor());
         m_connectionLog.push_back({client->id, QString(), client->address, quint16(client->clientPort), m_clock.now()});
         if (m_connectionLog.size() > size_t(kConnectionLogSize))
             m_connectionLog.pop_front();
@@ -325,9 +329,13 @@ void RelayServer::onClientDisconnected(QTcpSocket *socket)
 void RelayServer::onClientError(QTcpSocket *socket)
 {
     const QAbstractSocket::SocketError error = socket->error();
-    // A peer that closes its end is an ordinary disconnect, not a failure.
-    if (error == QAbstractSocket::RemoteHostClosedError)
-        return;
+    // A peer that closes its end is an ordinary disconnect, not a failure;
+    // one that resets it is reported (10054) like any other error.
+    if (error == QAbstractSocket::RemoteHostClosedError) {
+        const RelayClient *client = findClient(socket);
+        if (!client || !client->resetProbe.wasReset())
+            return;
+    }
     const int code = socketerrors::winsockCode(error);
     if (code != 10053)
         m_log.log(pageName(), socketerrors::messageText(code), LogLevel::Error);
