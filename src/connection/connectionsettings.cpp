@@ -98,8 +98,8 @@ bool parse(const QByteArray &fileText, ConnectionSettings &s, QString *error)
     values.resize(kSlots);
 
     const QList<QByteArray> lines = fileText.split('\n');
-    // A final line end does not start another line.
-    const qsizetype count = fileText.endsWith('\n') ? lines.size() - 1 : lines.size();
+    // A final line end does not start another line, and an empty file has none.
+    const qsizetype count = fileText.isEmpty() ? 0 : fileText.endsWith('\n') ? lines.size() - 1 : lines.size();
     for (qsizetype i = 0; i < count && i < kSlots; ++i) {
         QByteArray line = lines[i];
         if (line.endsWith('\r'))

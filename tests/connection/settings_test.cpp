@@ -143,3 +143,16 @@ TEST(ConnectionSettingsFile, BaudCodes)
     EXPECT_EQ(connectionsettings::baudText(3), QStringLiteral("2400"));
     EXPECT_EQ(connectionsettings::baudText(9), QStringLiteral("115200"));
 }
+
+TEST(ConnectionSettingsFile, EmptyFileGivesAllDefaults)
+{
+    QTemporaryDir dir;
+    ASSERT_TRUE(QDir(dir.path()).mkdir("CONFIG"));
+    QFile empty(connectionsettings::filePath(dir.path(), 3));
+    ASSERT_TRUE(empty.open(QIODevice::WriteOnly));
+    empty.close();
+    ConnectionSettings s;
+    QString error;
+    EXPECT_TRUE(connectionsettings::load(dir.path(), 3, s, &error)) << error.toStdString();
+    EXPECT_EQ(s, ConnectionSettings::defaults(3, dir.path()));
+}
