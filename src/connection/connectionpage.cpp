@@ -375,7 +375,9 @@ void ConnectionPage::showConnection()
     }
     m_connectionRows = rows;
     emit connectionRowsChanged();
-    showState();
+    // Only the periodic refresh counts frames as shown; a rebuilt list must
+    // not make a live link look inactive at the next refresh.
+    writeState(false);
 }
 
 void ConnectionPage::showHardware()
@@ -394,6 +396,11 @@ void ConnectionPage::showHardware()
 
 void ConnectionPage::showState()
 {
+    writeState(true);
+}
+
+void ConnectionPage::writeState(bool countShown)
+{
     QString text;
     switch (m_record.state) {
     case state::Disconnected: text = QStringLiteral("Disconnected"); break;
@@ -402,7 +409,8 @@ void ConnectionPage::showState()
     case state::Data:
         // More frames than a unit sends in one refresh still means the link is alive.
         text = m_record.framesSinceShown == 0 ? QStringLiteral("InActive") : QStringLiteral(" Active ");
-        m_record.framesSinceShown = 0;
+        if (countShown)
+            m_record.framesSinceShown = 0;
         break;
     case state::Initializing: text = QStringLiteral("Initializing"); break;
     case state::Dialing: text = QStringLiteral("Dialing"); break;

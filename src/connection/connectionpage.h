@@ -149,6 +149,7 @@ signals:
 
 private:
     void resetRunTime();
+    void writeState(bool countShown);
     void reportLogFailure(const QString &error);
     void ensureSession();
     void reportSerial(int code, const QString &detail = QString());

@@ -245,3 +245,15 @@ TEST_F(PageTest, MalformedSettingsLeaveThePageStopped)
     EXPECT_TRUE(good.timerActive());
     EXPECT_EQ(good.interval(), 125);
 }
+
+TEST_F(PageTest, RebuildingTheConnectionListLeavesTheActivityCounter)
+{
+    ConnectionPage page(1, env);
+    page.record().state = 3;
+    page.record().framesSinceShown = 2;
+    page.showConnection();
+    EXPECT_EQ(page.stateText(), QStringLiteral(" Active "));
+    EXPECT_EQ(page.record().framesSinceShown, 2);
+    page.showState(); // the 625 ms refresh counts them as shown
+    EXPECT_EQ(page.record().framesSinceShown, 0);
+}
