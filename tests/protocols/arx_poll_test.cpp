@@ -2,7 +2,11 @@
 // filing, relay frames, the hardware list and the Disconnect button.
 #include "arx_testpage.h"
 
+#include "connection/measurementlog.h"
 #include "core/datetime.h"
+
+#include <QDir>
+#include <QFile>
 #include "protocols/arx/arxcommands.h"
 
 namespace {
@@ -101,6 +105,30 @@ TEST_F(ArxNetworkTest, RelayFramesAreKeptAsReceived)
     EXPECT_EQ(page->store().newest(RecordKind::Arx), frame);
     tick();
     EXPECT_EQ(page->store().newest(RecordKind::Arx), odd);
+}
+
+// A far end replaying a recording across 04:00: its stamps go into the
+// records unchanged, the daily file follows this station's clock.
+TEST_F(ArxNetworkTest, RelayStampsDoNotRollTheLogOver)
+{
+    ASSERT_TRUE(QDir(base.path()).mkpath("LOG"));
+    ConnectionSettings s = page->settings();
+    s.logEnabled = true;
+    page->setSettings(s);
+    connectUnit("KM71", "SPASSWORD");
+    page->openLog();
+    QByteArray sent;
+    for (const QTime &t : {QTime(3, 59, 58), QTime(4, 0, 1), QTime(3, 59, 59), QTime(4, 0, 2)}) {
+        const QByteArray frame = arxFrame() + datetime::stampOf(QDateTime(QDate(2026, 1, 2), t));
+        link.queue(frame);
+        tick();
+        sent += MeasurementLog::arxRecord(frame);
+    }
+    const QStringList files = QDir(base.path() + "/LOG").entryList(QDir::Files);
+    ASSERT_EQ(files.size(), 1) << files.join('|').toStdString();
+    QFile file(base.path() + "/LOG/" + files.first());
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    EXPECT_EQ(file.readAll(), sent);
 }
 
 TEST_F(ArxNetworkTest, FloodOfNoiseStaysBounded)

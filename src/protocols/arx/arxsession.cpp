@@ -160,13 +160,6 @@ FrameFormat ArxSession::frameFormat(bool viaRelay)
     return f;
 }
 
-// A relayed frame's stamp comes from the far end: one that is no plausible
-// date (not a number, before 1900 or after 9999) is not used for the log.
-static bool plausibleStamp(double days)
-{
-    return std::isfinite(days) && days >= 1.0 && days < 2958466.0;
-}
-
 void ArxSession::frameStep(const QByteArray &frame)
 {
     int layout = 0;
@@ -185,18 +178,12 @@ void ArxSession::frameStep(const QByteArray &frame)
         m_silenceReported = false;
         m_page.logMessage(QStringLiteral(" ARX data received again"), int(LogLevel::Status));
     }
-    QByteArray record;
-    QDateTime stamp = now;
-    if (r.viaRelay) {
-        record = frame; // kept as the relay sent it, stamp included
-        const double days = datetime::decodeStamp(frame.right(8));
-        if (plausibleStamp(days))
-            stamp = datetime::fromDays(days);
-    } else {
-        record = frame + datetime::stampOf(now);
-    }
+    // A relayed frame keeps the far end's stamp; the daily log file still
+    // changes by this station's clock, so a skewed or replaying far end
+    // makes no extra files.
+    const QByteArray record = r.viaRelay ? frame : frame + datetime::stampOf(now);
     m_page.fileRecord(RecordKind::Arx, record);
-    m_page.logArxRecord(record, stamp);
+    m_page.logArxRecord(record, now);
     m_decoder->fileFrame(frame, r.unitType, m_amSubType);
 }
 
