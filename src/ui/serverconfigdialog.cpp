@@ -15,6 +15,41 @@
 #include <QTreeWidget>
 #include <QVBoxLayout>
 
+namespace {
+
+// Rows sort by text without regard to case, as names are matched at log-in.
+class UserRow : public QTreeWidgetItem {
+public:
+    using QTreeWidgetItem::QTreeWidgetItem;
+    bool operator<(const QTreeWidgetItem &other) const override
+    {
+        const int column = treeWidget() ? treeWidget()->sortColumn() : 0;
+        const int c = text(column).compare(other.text(column), Qt::CaseInsensitive);
+        return c != 0 ? c < 0 : text(column) < other.text(column);
+    }
+};
+
+bool fitsLatin1(const QString &text)
+{
+    for (QChar c : text)
+        if (c.unicode() > 0xFF)
+            return false;
+    return true;
+}
+
+} // namespace
+
+QString ServerConfigDialog::unstorableUser(const UserTable &users)
+{
+    for (const UserAccount &u : users) {
+        if (!fitsLatin1(u.name) || !fitsLatin1(u.password))
+            return QStringLiteral("The user name or password of \"%1\" holds characters the user file cannot "
+                                  "store. Use letters, digits and signs of Western European languages only.")
+                .arg(u.name);
+    }
+    return QString();
+}
+
 ServerConfigDialog::ServerConfigDialog(QWidget *parent) : QDialog(parent)
 {
     setObjectName(QStringLiteral("SConfigure"));
@@ -136,7 +171,7 @@ void ServerConfigDialog::activate(RelayServer *server)
     m_auth->setChecked(s.requireAuth);
     m_users->clear();
     for (const UserAccount &u : server->users())
-        new QTreeWidgetItem(m_users, {u.name, u.password, u.authorization});
+        new UserRow(m_users, {u.name, u.password, u.authorization});
     m_name->clear();
     m_password->clear();
 }
@@ -168,7 +203,7 @@ void ServerConfigDialog::addUser()
             row = item;
     }
     if (!row)
-        row = new QTreeWidgetItem(m_users, {kNewUser, QStringLiteral("<temp key>"), QStringLiteral("<none>")});
+        row = new UserRow(m_users, {kNewUser, QStringLiteral("<temp key>"), QStringLiteral("<none>")});
     m_users->clearSelection();
     m_users->setCurrentItem(row);
     row->setSelected(true);
@@ -209,8 +244,23 @@ void ServerConfigDialog::takeOver()
     m_server->takeOver(s, dialogUsers());
 }
 
+bool ServerConfigDialog::usersStorable()
+{
+    const QString problem = unstorableUser(dialogUsers());
+    if (problem.isEmpty())
+        return true;
+    m_lastRefusal = problem;
+    auto *box = new QMessageBox(QMessageBox::Warning, QStringLiteral("Configure Server"), problem, QMessageBox::Ok,
+                                this);
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    box->open();
+    return false;
+}
+
 void ServerConfigDialog::apply()
 {
+    if (!usersStorable())
+        return;
     accept();
     if (!m_server)
         return;
@@ -220,6 +270,8 @@ void ServerConfigDialog::apply()
 
 void ServerConfigDialog::save()
 {
+    if (!usersStorable())
+        return;
     accept();
     if (!m_server)
         return;

@@ -35,6 +35,12 @@ public:
     // The working copy, in the list's order.
     UserTable dialogUsers() const;
 
+    // Why the users cannot be stored in the user file (a name or password
+    // beyond Latin-1); empty when they can.
+    static QString unstorableUser(const UserTable &users);
+    // The text of the last refusal shown by "Apply" or "Save".
+    QString lastRefusal() const { return m_lastRefusal; }
+
     QTabWidget *pages() const { return m_pages; }
     QComboBox *connectionBox() const { return m_connection; }
     QLineEdit *portEdit() const { return m_port; }
@@ -51,6 +57,7 @@ signals:
 
 private:
     void takeOver();
+    bool usersStorable();
     void rowSelected();
     QTreeWidgetItem *selectedRow() const;
 
@@ -64,4 +71,5 @@ private:
     QLineEdit *m_name;
     QLineEdit *m_password;
     QComboBox *m_authorization;
+    QString m_lastRefusal;
 };

@@ -175,3 +175,28 @@ TEST_F(ServerWindows, ApplyTakesOverAndEnablesCancelChangesNothing)
 }
 
 } // namespace
+
+namespace {
+
+TEST_F(ServerWindows, UsersSortWithoutCaseAndUnstorableNamesAreRefused)
+{
+    server->setUsers({{"bob", "b", "Observer"}, {"Zed", "z", "Observer"}, {"Amy", "a", "Operator"}, {"carl", "c", "Observer"}});
+    ServerConfigDialog dialog;
+    dialog.activate(server.get());
+    QStringList names;
+    for (const UserAccount &u : dialog.dialogUsers())
+        names << u.name;
+    EXPECT_EQ(names, (QStringList{"Amy", "bob", "carl", "Zed"}));
+
+    dialog.userList()->topLevelItem(1)->setSelected(true);
+    dialog.passwordEdit()->setFocus();
+    dialog.passwordEdit()->selectAll();
+    dialog.passwordEdit()->insert(QString::fromUtf8("p\u20ACss")); // the euro sign is not Latin-1
+    dialog.apply();
+    EXPECT_NE(dialog.result(), int(QDialog::Accepted));
+    EXPECT_TRUE(dialog.lastRefusal().contains("\"bob\"")) << dialog.lastRefusal().toStdString();
+    EXPECT_EQ(server->users().at(0).password, QString("b")); // nothing taken over
+    EXPECT_TRUE(ServerConfigDialog::unstorableUser({{QString::fromUtf8("J\u00F6rg"), "x", "Observer"}}).isEmpty());
+}
+
+} // namespace
