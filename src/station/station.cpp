@@ -6,6 +6,7 @@
 #include "core/socketerrors.h"
 #include "link/comportmap.h"
 #include "link/seriallibrary.h"
+#include "playback/logplayer.h"
 #include "server/relayservers.h"
 
 #include <QDir>
@@ -23,6 +24,8 @@ Station::Station(const QString &baseDirectory, const Clock &clock, QObject *pare
     env.serial = m_serial;
     for (int i = 0; i < kPages; ++i)
         m_pages[size_t(i)] = new ConnectionPage(i + 1, env, this);
+    m_player = new LogPlayer(m_log.get(), this);
+    m_logPlayer = m_player;
     m_servers = new RelayServers(baseDirectory, *m_log, clock, [this](int n) { return source(n); }, this);
 }
 
@@ -30,6 +33,7 @@ Station::~Station()
 {
     // Pages and servers go first: they log while closing.
     delete m_servers;
+    delete m_player;
     for (ConnectionPage *&page : m_pages) {
         delete page;
         page = nullptr;

@@ -11,6 +11,7 @@
 class Clock;
 class ComPortMap;
 class ConnectionPage;
+class LogPlayer;
 class MessageLog;
 class RelayServers;
 class RelaySource;
@@ -36,6 +37,8 @@ public:
     RelaySource *source(int number) const;
     // The servers serving source 9 follow the new player at once.
     void setLogPlayerSource(RelaySource *source);
+    // The Log page's player, source 9 unless replaced above.
+    LogPlayer &logPlayer() const { return *m_player; }
 
     // Start-up: COM-port map, the eight pages' settings (links and logs
     // marked for start-up are opened), then the relay servers. A page whose
@@ -56,6 +59,7 @@ private:
     SerialLibrary *m_serial;
     std::array<ConnectionPage *, kPages> m_pages{};
     RelayServers *m_servers;
+    LogPlayer *m_player;
     RelaySource *m_logPlayer = nullptr;
     bool m_started = false;
 };
