@@ -2,9 +2,13 @@
 
 #include "connection/connectionpage.h"
 #include "core/messagelog.h"
+#include "playback/logplayer.h"
 #include "server/relayservers.h"
 #include "station/station.h"
+#include "ui/configuredialog.h"
 #include "ui/connectionpageview.h"
+#include "ui/logpageview.h"
+#include "ui/pathdialog.h"
 #include "ui/messageview.h"
 #include "ui/serverconfigdialog.h"
 #include "ui/serverlogwindow.h"
@@ -56,10 +60,9 @@ MainWindow::MainWindow(Station &station, QWidget *parent) : QMainWindow(parent),
         connect(station.page(i), &ConnectionPage::errorRaised, this,
                 [this](const QString &text) { reportErrors({text}); });
     }
-    // The log player's page comes with playback; the tab keeps its place.
-    auto *logPage = new QWidget(m_connectionTabs);
-    logPage->setObjectName(QStringLiteral("Log1"));
-    m_connectionTabs->addTab(logPage, QString::fromLatin1(kConnectionTabCaptions[8]));
+    m_logView = new LogPageView(station.logPlayer(), station.baseDirectory(), m_connectionTabs);
+    m_connectionTabs->addTab(m_logView, QString::fromLatin1(kConnectionTabCaptions[8]));
+    connect(m_logView, &LogPageView::errorRaised, this, &MainWindow::reportError);
     top->addWidget(m_connectionTabs, 52);
 
     m_serverTabs = new QTabWidget(central);
@@ -89,6 +92,11 @@ MainWindow::MainWindow(Station &station, QWidget *parent) : QMainWindow(parent),
     statusBar()->showMessage(QStringLiteral("Base directory: ") + station.baseDirectory());
     buildMenu();
 
+    // Created once in the program's order and reused.
+    m_pathDialog = new PathDialog(this);
+    m_passwordDialog = new PasswordDialog(this);
+    m_configure = new ConfigureDialog(m_pathDialog, m_passwordDialog, this);
+    connect(m_configure, &ConfigureDialog::captionsChanged, this, &MainWindow::refreshCaptions);
     m_expanded = new ExpandedMessageWindow(station.messageLog(), this);
     m_about = new AboutBox(this);
 
@@ -158,8 +166,7 @@ void MainWindow::startUp()
     if (!m_startPending || m_closed)
         return;
     const QStringList errors = m_station.start();
-    for (int i = 1; i <= 8; ++i)
-        m_connectionTabs->setTabText(i - 1, m_station.page(i)->settings().connectionName);
+    refreshCaptions();
     m_timer->start();
     m_startPending = false;
     reportErrors(errors);
@@ -186,12 +193,20 @@ void MainWindow::mainTimerTick()
         server->refreshClients();
 }
 
-void MainWindow::configureRequested(int page)
+void MainWindow::refreshCaptions()
 {
-    QMessageBox::information(this, QStringLiteral("Configure Connection"),
-                             QStringLiteral("The settings of this connection are kept in %1/CONFIG/Connect%2.CFG.")
-                                 .arg(m_station.baseDirectory())
-                                 .arg(page));
+    for (int i = 1; i <= 8; ++i)
+        m_connectionTabs->setTabText(i - 1, m_station.page(i)->settings().connectionName);
+}
+
+void MainWindow::configureRequested(int)
+{
+    // The dialog works on the page whose tab is selected.
+    ConnectionPage *page = m_station.page(m_currentConnection);
+    if (!page)
+        return;
+    m_configure->activate(page, &m_station.comPorts());
+    m_configure->exec();
 }
 
 void MainWindow::closeEvent(QCloseEvent *event)

@@ -6,7 +6,11 @@
 #include <array>
 
 class AboutBox;
+class ConfigureDialog;
 class ConnectionPageView;
+class LogPageView;
+class PasswordDialog;
+class PathDialog;
 class ExpandedMessageWindow;
 class MessageView;
 class QTabWidget;
@@ -39,6 +43,13 @@ public:
     MessageView *messageView() const { return m_messages; }
     ExpandedMessageWindow *expandedWindow() const { return m_expanded; }
     ConnectionPageView *pageView(int number) const;
+    LogPageView *logView() const { return m_logView; }
+    ConfigureDialog *configureDialog() const { return m_configure; }
+    PathDialog *pathDialog() const { return m_pathDialog; }
+    PasswordDialog *passwordDialog() const { return m_passwordDialog; }
+    AboutBox *aboutBox() const { return m_about; }
+    // Each connection tab shows its page's name.
+    void refreshCaptions();
 
     // Start-up as at the first idle moment: pages, servers, main timer.
     void startUp();
@@ -53,6 +64,7 @@ private:
     void showMessageMenu(const QPoint &pos);
     void reportErrors(const QStringList &errors);
     void configureRequested(int page);
+    void reportError(const QString &text) { reportErrors({text}); }
 
     Station &m_station;
     QTabWidget *m_connectionTabs;
@@ -60,6 +72,10 @@ private:
     MessageView *m_messages;
     ExpandedMessageWindow *m_expanded;
     AboutBox *m_about;
+    ConfigureDialog *m_configure;
+    PathDialog *m_pathDialog;
+    PasswordDialog *m_passwordDialog;
+    LogPageView *m_logView;
     ServerConfigDialog *m_serverConfig;
     ServerLogWindow *m_serverLog;
     QTimer *m_timer;

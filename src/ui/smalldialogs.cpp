@@ -34,11 +34,12 @@ AboutBox::AboutBox(QWidget *parent) : QDialog(parent)
     title->setAlignment(Qt::AlignCenter);
     auto *text = new QLabel(QStringLiteral("Monitoring unit server and data relay\n"
                                            "Version %1\n\n"
-                                           "Tolva Electronics\n"
-                                           "For support, contact your Tolva Electronics dealer\n"
-                                           "and quote the version above.")
+                                           "Questions, faults, or new download files for your units:\n"
+                                           "please call your Tolva Electronics dealer,\n"
+                                           "and have this version number at hand.")
                                 .arg(QLatin1String(kProgramVersion)),
                             this);
+    text->setObjectName(QStringLiteral("Contact"));
     text->setAlignment(Qt::AlignCenter);
     auto *buttons = new QDialogButtonBox(QDialogButtonBox::Ok, this);
     connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);

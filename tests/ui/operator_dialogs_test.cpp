@@ -1,0 +1,282 @@
+// The operator's dialogs and the Log page under the off-screen platform:
+// "Configure Connection" filled from a page and applied back, the path and
+// change-password dialogs, the About box, and the Log page playing a file.
+// Each saves a screenshot for people to look at.
+#include "connection/connectionpage.h"
+#include "connection/measurementlog.h"
+#include "core/datetime.h"
+#include "core/messagelog.h"
+#include "link/comportmap.h"
+#include "playback/logplayer.h"
+#include "station/station.h"
+#include "support/fakeclock.h"
+#include "support/scriptedlink.h"
+#include "ui/configuredialog.h"
+#include "ui/logpageview.h"
+#include "ui/mainwindow.h"
+#include "ui/pathdialog.h"
+#include "ui/smalldialogs.h"
+
+#include <QApplication>
+#include <QButtonGroup>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDateTimeEdit>
+#include <QDir>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QSignalSpy>
+#include <QSlider>
+#include <QTabWidget>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+#include <QTreeWidget>
+#include <gtest/gtest.h>
+
+namespace {
+
+QString shotPath(const QString &name)
+{
+    return qEnvironmentVariable("TOLVA_SCREENSHOT_DIR", QStringLiteral(".")) + QLatin1Char('/') + name;
+}
+
+QStringList radioTexts(const QGroupBox *box)
+{
+    QStringList out;
+    for (const QRadioButton *r : box->findChildren<QRadioButton *>())
+        out << r->text();
+    return out;
+}
+
+class Dialogs : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        log.setEchoToStderr(false);
+        ASSERT_TRUE(QDir(dir.path()).mkpath("LOG"));
+        page = std::make_unique<ConnectionPage>(1, ConnectionPage::Environment{dir.path(), &log, &clock, nullptr});
+        page->setTestLink(&link);
+        ports.setDevicePath(2, QStringLiteral("/dev/ttyUSB0"));
+    }
+    QTemporaryDir dir;
+    FakeClock clock;
+    MessageLog log{clock};
+    ScriptedLink link;
+    ComPortMap ports;
+    std::unique_ptr<ConnectionPage> page;
+    PathDialog pathDialog;
+    PasswordDialog passwordDialog;
+    ConfigureDialog dialog{&pathDialog, &passwordDialog};
+};
+
+TEST_F(Dialogs, ConfigureShowsThePageAndRebuildsChoicesByHardware)
+{
+    ConnectionSettings s = page->settings();
+    s.hardwareType = 2;
+    s.connectionType = 2; // MODEM, which an HD unit cannot use
+    s.baudIndex = 3;
+    s.serialPort = 2;
+    s.password = "KELPO4";
+    page->setSettings(s);
+    dialog.activate(page.get(), &ports);
+    EXPECT_EQ(dialog.windowTitle(), QString("Configure Connection"));
+    QStringList tabs;
+    for (int i = 0; i < dialog.notebook()->count(); ++i)
+        tabs << dialog.notebook()->tabText(i);
+    EXPECT_EQ(tabs, (QStringList{"Hardware Type", "Connection Type", "RS-232", "MODEM", "Network", "Logging"}));
+    EXPECT_EQ(dialog.checkedHardware(), 2);
+    EXPECT_EQ(radioTexts(dialog.connectionGroup()), (QStringList{"RS-232  - Serial", "Network - Ethernet"}));
+    EXPECT_EQ(dialog.checkedConnection(), 1);
+    EXPECT_EQ(dialog.baudBox()->count(), 2);
+    EXPECT_EQ(dialog.baudBox()->currentIndex(), -1);
+    EXPECT_TRUE(dialog.hdNotesShown());
+    EXPECT_EQ(dialog.comPortBox()->currentText(), QString("COM3   /dev/ttyUSB0"));
+    EXPECT_EQ(dialog.modemPortBox()->itemText(0), QString("COM1   /dev/ttyS0"));
+    EXPECT_EQ(dialog.passwordEdit()->echoMode(), QLineEdit::Password);
+    EXPECT_FALSE(dialog.changePasswordButton()->isEnabled()); // not an ARX page
+
+    dialog.show();
+    dialog.notebook()->setCurrentIndex(0);
+    dialog.grab().save(shotPath("configure-hardware.png"));
+    dialog.notebook()->setCurrentIndex(2);
+    dialog.grab().save(shotPath("configure-rs232-hd.png"));
+
+    // Choosing "Arxon System": its own choices, selected from the stored values.
+    dialog.hardwareGroup()->findChildren<QRadioButton *>().at(0)->click();
+    EXPECT_EQ(radioTexts(dialog.connectionGroup()), (QStringList{"RS-232  - Serial", "Network - Ethernet", "MODEM"}));
+    EXPECT_EQ(dialog.checkedConnection(), 2);
+    EXPECT_EQ(dialog.baudBox()->currentText(), QString("9600"));
+    EXPECT_FALSE(dialog.hdNotesShown());
+    for (int i : {1, 3, 4, 5}) {
+        dialog.notebook()->setCurrentIndex(i);
+        const char *names[] = {"", "configure-connection.png", "", "configure-modem.png", "configure-network.png",
+                               "configure-logging.png"};
+        dialog.grab().save(shotPath(names[i]));
+    }
+    dialog.reject();
+    EXPECT_EQ(page->settings().hardwareType, 2); // Cancel changes nothing
+}
+
+TEST_F(Dialogs, ApplyAndSaveWriteThePageBack)
+{
+    dialog.activate(page.get(), &ports);
+    QSignalSpy captions(&dialog, &ConfigureDialog::captionsChanged);
+    dialog.passwordEdit()->setText("newpass");
+    dialog.nameEdit()->setText("Studio A");
+    dialog.portEdit()->setText("not a port");
+    dialog.loggingBox()->setChecked(true);
+    dialog.apply();
+    EXPECT_EQ(dialog.result(), int(QDialog::Accepted));
+    EXPECT_EQ(captions.count(), 1);
+    EXPECT_EQ(page->settings().password, QString("NEWPASS"));
+    EXPECT_EQ(page->settings().connectionName, QString("Studio A"));
+    EXPECT_EQ(page->settings().portNumber, 0);
+    EXPECT_TRUE(page->measurementLog().isOpen());
+
+    dialog.activate(page.get(), &ports);
+    dialog.prefixEdit()->setText("StudioA-");
+    dialog.save();
+    ConnectionSettings back;
+    ASSERT_FALSE(connectionsettings::load(dir.path(), 1, back, nullptr)); // no CONFIG directory yet
+    ASSERT_TRUE(QDir(dir.path()).mkdir("CONFIG"));
+    dialog.activate(page.get(), &ports);
+    dialog.save();
+    ASSERT_TRUE(connectionsettings::load(dir.path(), 1, back, nullptr));
+    EXPECT_EQ(back.logPrefix, QString("StudioA-"));
+    EXPECT_EQ(back.password, QString("NEWPASS"));
+}
+
+TEST_F(Dialogs, ChangePasswordStartsTheChangeWithoutApplyingTheRest)
+{
+    page->openLink(); // the test link opens at once
+    page->record().phase = 4;
+    dialog.activate(page.get(), &ports);
+    EXPECT_TRUE(dialog.changePasswordButton()->isVisible() || !dialog.isVisible());
+    EXPECT_TRUE(dialog.changePasswordButton()->isEnabled());
+    dialog.nameEdit()->setText("Renamed");
+    QTimer::singleShot(0, &passwordDialog, [this] {
+        QTest::keyClicks(passwordDialog.edit(), "abc123def456xyz"); // 12 characters at most
+        passwordDialog.grab().save(shotPath("change-password.png"));
+        passwordDialog.change();
+    });
+    dialog.changePassword();
+    EXPECT_EQ(passwordDialog.newPassword(), QString("ABC123DEF456"));
+    EXPECT_EQ(page->record().phase, 5);
+    EXPECT_EQ(dialog.result(), int(QDialog::Accepted));
+    EXPECT_NE(page->settings().connectionName, QString("Renamed"));
+
+    // Cancelled: no change is started.
+    page->record().phase = 4;
+    QTimer::singleShot(0, &passwordDialog, [this] {
+        QTest::keyClicks(passwordDialog.edit(), "zzz");
+        passwordDialog.cancel();
+    });
+    dialog.changePassword();
+    EXPECT_TRUE(passwordDialog.newPassword().isEmpty());
+    EXPECT_EQ(page->record().phase, 4);
+
+    // A page reached through another station has no button for it.
+    page->record().viaRelay = true;
+    dialog.activate(page.get(), &ports);
+    EXPECT_TRUE(dialog.changePasswordButton()->isHidden());
+}
+
+TEST_F(Dialogs, ChangePathUsesTheTreeAndFallsBackToTheLogDirectory)
+{
+    const QString target = dir.path() + "/LOG/deeper";
+    ASSERT_TRUE(QDir().mkpath(target));
+    EXPECT_TRUE(pathDialog.setDirectory(target));
+    EXPECT_EQ(pathDialog.pathEdit()->text(), QDir::cleanPath(target));
+    EXPECT_EQ(pathDialog.tree()->currentItem()->text(0), QString("deeper"));
+    EXPECT_TRUE(pathDialog.mountList()->findText("/") >= 0);
+    EXPECT_FALSE(pathDialog.setDirectory(dir.path() + "/absent"));
+
+    ConnectionSettings s = page->settings();
+    s.logDirectory = dir.path() + "/absent";
+    page->setSettings(s);
+    dialog.activate(page.get(), &ports);
+    QTimer::singleShot(0, &pathDialog, [&] {
+        pathDialog.grab().save(shotPath("select-path.png"));
+        pathDialog.accept();
+    });
+    dialog.changePath();
+    EXPECT_EQ(dialog.logPathEdit()->text(), QDir::cleanPath(dir.path() + "/LOG"));
+}
+
+TEST(SmallDialogs, PasswordIsTakenInUpperCaseAndAboutSaysWhoToCall)
+{
+    PasswordDialog pass;
+    EXPECT_EQ(pass.windowTitle(), QString("Change Password"));
+    EXPECT_EQ(pass.edit()->maxLength(), 12);
+    pass.show();
+    pass.edit()->setText("secret");
+    pass.change();
+    EXPECT_EQ(pass.newPassword(), QString("SECRET"));
+    pass.show(); // activation empties the field and the result
+    EXPECT_TRUE(pass.edit()->text().isEmpty());
+    EXPECT_TRUE(pass.newPassword().isEmpty());
+    pass.hide();
+
+    AboutBox about;
+    about.show();
+    const QLabel *contact = about.findChild<QLabel *>("Contact");
+    ASSERT_NE(contact, nullptr);
+    EXPECT_TRUE(contact->text().contains("Tolva Electronics dealer"));
+    about.grab().save(shotPath("about.png"));
+}
+
+TEST(LogPage, PlaysAFileShownInTheMainWindow)
+{
+    QTemporaryDir dir;
+    ASSERT_TRUE(QDir(dir.path()).mkpath("CONFIG"));
+    ASSERT_TRUE(QDir(dir.path()).mkpath("LOG"));
+    const QString path = dir.path() + "/LOG/Connect1-Date..12.06.26 Time..10.00.00.LW1";
+    {
+        QFile f(path);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        for (int i = 0; i < 20; ++i) {
+            QByteArray r(LogPlayer::kRecordSize, char(0x11));
+            r[0] = char(108);
+            r.replace(101, 8, datetime::stampOf(QDateTime(QDate(2026, 12, 6), QTime(10, 0, 0)).addMSecs(500 * i)));
+            f.write(r);
+        }
+    }
+    FakeClock clock;
+    Station station(dir.path(), clock);
+    station.messageLog().setEchoToStderr(false);
+    station.logPlayer().setTimerRunning(false);
+    MainWindow window(station);
+    window.show();
+    window.connectionTabs()->setCurrentIndex(8);
+    EXPECT_EQ(window.currentConnection(), 9);
+    LogPageView *view = window.logView();
+    EXPECT_EQ(LogPageView::nameFilters().at(1), QString("Connect #1 (*.LW1 *.LC1 *.lw1 *.lc1)"));
+    ASSERT_TRUE(view->loadPath(path));
+    EXPECT_EQ(view->fileLabel()->text(), "  Filename:   " + QFileInfo(path).fileName());
+    EXPECT_EQ(view->startLabel()->text(), QString("Start Time:   10:00:00"));
+    EXPECT_EQ(view->stopLabel()->text(), QString(" Stop Time:   10:00:09"));
+    EXPECT_EQ(view->dateLabel()->text(), QString("   Date:      12/6/2026"));
+    EXPECT_EQ(view->startPicker()->time(), QTime(10, 0, 0));
+
+    view->findChild<QPushButton *>("ButtonForward")->click();
+    for (int i = 0; i < 10; ++i)
+        station.logPlayer().tick();
+    view->findChild<QPushButton *>("ButtonPause")->click();
+    EXPECT_EQ(view->slider()->value(), 47); // record 9 of 0..19 shown: 9/19
+    EXPECT_EQ(view->timeField()->text(), QString("12/6/2026 10:00:04"));
+    // The operator's first move after a played record only clears the flag.
+    view->slider()->setValue(20);
+    EXPECT_EQ(station.logPlayer().position(), 10);
+    view->slider()->setValue(21);
+    EXPECT_EQ(station.logPlayer().position(), 4);
+    // A stop time after the file's last one is set back to it on the picker.
+    view->stopPicker()->setTime(QTime(11, 0, 0));
+    EXPECT_EQ(view->stopPicker()->time(), QTime(10, 0, 9, 500));
+    window.grab().save(shotPath("log-page.png"));
+}
+
+} // namespace
