@@ -134,8 +134,9 @@ void ConfigureDialog::buildConnectionPage()
     m_autoConnect = new QCheckBox(QStringLiteral("Connect on Startup"), page);
     m_autoConnect->setObjectName(QStringLiteral("CheckBoxAuto"));
     layout->addWidget(m_autoConnect);
-    // The place for further start-up switches of the page (reconnecting by
-    // itself), under "Connect on Startup".
+    m_autoReconnect = new QCheckBox(QStringLiteral("Reconnect automatically"), page);
+    m_autoReconnect->setObjectName(QStringLiteral("CheckBoxReconnect"));
+    layout->addWidget(m_autoReconnect);
     auto *names = new QFormLayout;
     m_name = lineEdit(QStringLiteral("EditName"), 10, page);
     m_rack = lineEdit(QStringLiteral("EditRack"), 10, page);
@@ -235,6 +236,7 @@ void ConfigureDialog::activate(ConnectionPage *page, const ComPortMap *ports)
     }
     m_password->setText(s.password);
     m_autoConnect->setChecked(s.autoConnect);
+    m_autoReconnect->setChecked(s.autoReconnect);
     m_name->setText(s.connectionName);
     m_rack->setText(s.rackName);
     fillPorts(m_comPort, ports);
@@ -300,6 +302,7 @@ ConnectionSettings ConfigureDialog::edited() const
     if (checkedConnection() >= 0)
         s.connectionType = checkedConnection();
     s.autoConnect = m_autoConnect->isChecked();
+    s.autoReconnect = m_autoReconnect->isChecked();
     s.connectionName = m_name->text();
     s.rackName = m_rack->text();
     s.serialPort = m_comPort->currentIndex();

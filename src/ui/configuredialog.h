@@ -55,6 +55,7 @@ public:
     QLineEdit *prefixEdit() const { return m_prefix; }
     QCheckBox *loggingBox() const { return m_logging; }
     QLineEdit *nameEdit() const { return m_name; }
+    QCheckBox *reconnectBox() const { return m_autoReconnect; }
     bool hdNotesShown() const;
     int checkedHardware() const;
     int checkedConnection() const;
@@ -88,6 +89,7 @@ private:
     QVBoxLayout *m_connectionLayout;
     QButtonGroup *m_connection;
     QCheckBox *m_autoConnect;
+    QCheckBox *m_autoReconnect;
     QLineEdit *m_name;
     QLineEdit *m_rack;
     QComboBox *m_comPort;

@@ -38,7 +38,8 @@ ConnectionSettings stored()
 const ApplyCase kApplyCases[] = {
     {"PasswordOnlyLeavesTheLinkOpen", true, true, [](auto &s) { s.password = "NEWPASS"; }, {false, false, false, false}},
     {"NamesAndStartupAreNoLinkSettings", true, true,
-     [](auto &s) { s.connectionName = "Studio A"; s.rackName = "R2"; s.autoConnect = true; }, {false, false, false, false}},
+     [](auto &s) { s.connectionName = "Studio A"; s.rackName = "R2"; s.autoConnect = true; s.autoReconnect = true; },
+     {false, false, false, false}},
     {"IpChangeReopens", true, true, [](auto &s) { s.ipAddress = "10.0.0.6"; }, {true, false, false, true}},
     {"IpChangeOnClosedPageDoesNothing", false, true, [](auto &s) { s.ipAddress = "10.0.0.6"; }, {false, false, false, false}},
     {"ClosedPageWithConnectOnStartupOpens", false, true, [](auto &s) { s.autoConnect = true; }, {false, false, false, true}},

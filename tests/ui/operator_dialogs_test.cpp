@@ -129,12 +129,14 @@ TEST_F(Dialogs, ApplyAndSaveWriteThePageBack)
     dialog.nameEdit()->setText("Studio A");
     dialog.portEdit()->setText("not a port");
     dialog.loggingBox()->setChecked(true);
+    dialog.reconnectBox()->setChecked(true);
     dialog.apply();
     EXPECT_EQ(dialog.result(), int(QDialog::Accepted));
     EXPECT_EQ(captions.count(), 1);
     EXPECT_EQ(page->settings().password, QString("NEWPASS"));
     EXPECT_EQ(page->settings().connectionName, QString("Studio A"));
     EXPECT_EQ(page->settings().portNumber, 0);
+    EXPECT_TRUE(page->settings().autoReconnect);
     EXPECT_TRUE(page->measurementLog().isOpen());
 
     dialog.activate(page.get(), &ports);
