@@ -320,3 +320,27 @@ TEST(ArxDecoderInfo, AmModulesOnlyTakeModuleNibbleZero)
     EXPECT_EQ(d2.configuration(ArxModule::Ka72).values.last(), 126);
     EXPECT_EQ(d2.unitsChanged(), 0x01u);
 }
+
+// A module's configuration seeds its setting mirror when it becomes present:
+// values into the slots of the codes it echoes, flags into the flag words.
+TEST(ArxDecoderInfo, ConfigurationSeedsTheSettingMirror)
+{
+    ArxDecoder d;
+    feed(d, km71Identity());
+    feed(d, km71Configuration());
+    const ArxMirror &km = d.mirror(ArxModule::Km71);
+    const std::pair<int, int> seeded[] = {{1, 9},  {2, 10000}, {5, 1},  {7, 2},  {8, 3},  {9, 256},
+                                         {14, 4}, {15, 5},    {19, 6}, {42, 8}, {43, 9}, {44, 10}};
+    for (const auto &[code, value] : seeded)
+        EXPECT_EQ(km.slot[size_t(code)], value) << "code " << code;
+    EXPECT_EQ(km.flagWord[0], 0x3F);
+
+    // KC-71: the flag byte and byte 16's bits 4, 5, 7 in the first word, byte
+    // 12's bit 0 in the second; its values do not pair with its echo codes.
+    feed(d, kc71Configuration(4, 17, 0xB4));
+    feed(d, kc71Configuration(4, 17, 0xB4));
+    const ArxMirror &kc = d.mirror(ArxModule::Kc71Ch0);
+    EXPECT_EQ(kc.flagWord[0], 0x0F | 0x10 | 0x20 | 0x80);
+    EXPECT_EQ(kc.flagWord[1], 0x01);
+    EXPECT_EQ(kc.slot[2], 0);
+}

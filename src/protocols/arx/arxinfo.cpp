@@ -4,6 +4,8 @@
 
 #include "protocols/arx/arxlayouts.h"
 
+#include <algorithm>
+
 using namespace arxlayout;
 
 namespace {
@@ -118,6 +120,61 @@ ArxConfig buildConfig(const InfoMessage &def, const Message &m)
     return c;
 }
 
+// The echo rules of a module (both KC-71 channels share one block).
+std::span<const EchoRule> echoRulesOf(ArxModule m)
+{
+    const ArxModule key = m == ArxModule::Kc71Ch1 ? ArxModule::Kc71Ch0 : m;
+    for (const Block &b : blocks)
+        if (b.module == key)
+            return b.echo;
+    return {};
+}
+
+// The configuration a module reports seeds its setting mirror; from then on
+// the echoes move it. Flag bits carry the same numbers in both: the flag byte
+// goes into the first flag word, the further Booleans of KC-71 and KV-73 into
+// the words their echoes use. Values go, in message order, into the slots of
+// the codes the module echoes with a value, where the two lists pair up one
+// to one (a value that is also the flag byte is not one of them).
+void seedMirror(ArxMirror &mirror, const ArxConfig &c, const InfoMessage &def)
+{
+    mirror.config = c;
+    if (def.config < 0)
+        return;
+    const ConfigLayout &layout = configLayouts[def.config];
+    if (layout.flagByte >= 0)
+        mirror.flagWord[0] = quint8(c.flags);
+    switch (def.handler) {
+    case Info::KcConfig:
+        if (c.fields.size() >= 6) {
+            mirror.flagWord[0] = quint8(mirror.flagWord[0] | c.fields[3] << 4 | c.fields[4] << 5 | c.fields[5] << 7);
+            mirror.flagWord[1] = quint8((mirror.flagWord[1] & ~1) | c.fields[2]);
+        }
+        break;
+    case Info::Kv73Config:
+        if (!c.fields.isEmpty())
+            mirror.flagWord[1] = quint8((mirror.flagWord[1] & ~1) | c.fields[0]);
+        break;
+    default:
+        break;
+    }
+    QList<int> codes;
+    for (const EchoRule &r : echoRulesOf(def.module))
+        if (r.action == EchoAction::Value || r.action == EchoAction::PairValue)
+            for (int code = r.firstCode; code <= r.lastCode; ++code)
+                codes << code;
+    std::sort(codes.begin(), codes.end());
+    QList<int> values;
+    for (qsizetype i = 0; i < layout.values.size() && i < c.values.size(); ++i)
+        if (layout.values[i].low != layout.flagByte || layout.values[i].high >= 0)
+            values << c.values[i];
+    if (values.size() != codes.size())
+        return;
+    for (qsizetype i = 0; i < codes.size(); ++i)
+        if (codes[i] < ArxMirror::slotCount)
+            mirror.slot[size_t(codes[i])] = values[i];
+}
+
 QChar hexDigit(int nibble)
 {
     return QLatin1Char("0123456789ABCDEF"[nibble & 0x0F]);
@@ -172,15 +229,19 @@ void ArxDecoder::decodeInformation(const Record &r, int layout, int amSubType)
     case Info::Ka72Config:
         m_config[mi] = buildConfig(*def, msg);
         // These modules are listed only once their identity is known.
-        if (id.identified && !id.present)
+        if (id.identified && !id.present) {
             makePresent(def->module, def->unitBit);
+            seedMirror(m_mirror[mi], m_config[mi], *def);
+        }
         break;
 
     case Info::FmModule:
         fillIdentity(id, *def, msg);
         m_config[mi] = buildConfig(*def, msg);
-        if (!id.present)
+        if (!id.present) {
             makePresent(def->module, def->unitBit);
+            seedMirror(m_mirror[mi], m_config[mi], *def);
+        }
         break;
 
     case Info::KcConfig: {
@@ -191,10 +252,12 @@ void ArxDecoder::decodeInformation(const Record &r, int layout, int amSubType)
         const bool bit7 = msg.byte(kcFlagByte2) & 0x80;
         const bool same = prev.seen && prev.byte4 == byte4 && prev.bit7 == bit7;
         prev = KcPrevious{true, byte4, bit7};
-        if (!same)
-            m_mirror[mi].config = m_config[mi];
-        else if (!id.present)
+        if (!same) {
+            seedMirror(m_mirror[mi], m_config[mi], *def);
+        } else if (!id.present) {
             makePresent(def->module, def->unitBit);
+            seedMirror(m_mirror[mi], m_config[mi], *def);
+        }
         break;
     }
 
