@@ -270,6 +270,8 @@ void ConfigureDialog::rebuildChoices(int hardwareType)
         m_connection->addButton(radio, i);
         m_connectionLayout->addWidget(radio);
         radio->setChecked(i == c.connectionIndex);
+        radio->show(); // at once, also while the dialog is open
+
     }
     m_baud->clear();
     m_baud->addItems(c.bauds);

@@ -113,6 +113,7 @@ TEST_F(Dialogs, ConfigureShowsThePageAndRebuildsChoicesByHardware)
     EXPECT_FALSE(dialog.hdNotesShown());
     for (int i : {1, 3, 4, 5}) {
         dialog.notebook()->setCurrentIndex(i);
+        QApplication::processEvents(); // the rebuilt choices are laid out and drawn
         const char *names[] = {"", "configure-connection.png", "", "configure-modem.png", "configure-network.png",
                                "configure-logging.png"};
         dialog.grab().save(shotPath(names[i]));
