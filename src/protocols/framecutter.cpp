@@ -4,13 +4,8 @@ void FrameCutter::append(QByteArrayView bytes, qint64 nowMs)
 {
     if (bytes.isEmpty())
         return;
-    if (m_format.staleMs > 0 && !m_bytes.isEmpty() && nowMs - m_lastAt > m_format.staleMs) {
-        // Whatever waited was cut short by a silence: it can never be the
-        // start of the frame that follows.
-        m_noiseDropped += m_bytes.size();
-        ++m_staleDropped;
-        m_bytes.clear();
-    }
+    if (m_format.staleMs > 0 && !m_bytes.isEmpty() && nowMs - m_lastAt > m_format.staleMs)
+        dropStalePartial();
     m_lastAt = nowMs;
     m_bytes.append(bytes.data(), bytes.size());
     if (m_format.limit > 0 && m_bytes.size() > m_format.limit) {
@@ -20,6 +15,26 @@ void FrameCutter::append(QByteArrayView bytes, qint64 nowMs)
     }
     if (m_format.noSync == FrameFormat::NoSync::Drop)
         dropNoise();
+}
+
+// A partial frame that a silence cut short can never be the start of the
+// frame that follows: drop it. Whole frames still waiting their turn (one is
+// cut per call) stay.
+void FrameCutter::dropStalePartial()
+{
+    const int length = m_format.length;
+    qsizetype end = 0; // just past the last whole frame
+    while (length > 0) {
+        const qsizetype at = m_format.sync.isEmpty() ? end : m_bytes.indexOf(m_format.sync, end);
+        if (at < 0 || m_bytes.size() - at < length)
+            break;
+        end = at + length;
+    }
+    if (end == m_bytes.size())
+        return;
+    m_noiseDropped += m_bytes.size() - end;
+    ++m_staleDropped;
+    m_bytes.truncate(end);
 }
 
 // Keeps from the first sync on, or, with no sync, only the longest tail that

@@ -27,7 +27,8 @@ struct FrameFormat {
     NoSync noSync = NoSync::Drop;
     // A partial frame that has waited this long with no byte arriving is
     // dropped when the next bytes come, so a unit that fell silent mid-frame
-    // does not glue the stale start onto its next frame. 0: never.
+    // does not glue the stale start onto its next frame; whole frames
+    // waiting to be cut stay. 0: never.
     qint64 staleMs = 0;
     // Bytes kept at most; the oldest go first.
     qsizetype limit = 64 * 1024;
@@ -59,6 +60,7 @@ public:
 
 private:
     void dropNoise();
+    void dropStalePartial();
 
     FrameFormat m_format;
     QByteArray m_bytes;

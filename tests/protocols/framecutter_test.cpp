@@ -55,6 +55,8 @@ TEST(FrameCutter, CutsTheStreamsOfEveryFamily)
         {"relayed HD record with its stamp", format(1509), {{"zz" + relay}}, {relay}, 0},
         {"stale partial frame dropped after silence", format(20, FrameFormat::NoSync::Drop, 2000),
          {{f20.left(12), 0}, {g20, 2500}}, {g20}, 0},
+        {"whole frames waiting through a silence stay, the partial one goes",
+         format(20, FrameFormat::NoSync::Drop, 2000), {{f20 + g20 + f20.left(5), 0}, {g20, 2500}}, {f20, g20, g20}, 0},
         {"a pause shorter than the limit keeps the partial frame", format(20, FrameFormat::NoSync::Drop, 2000),
          {{f20.left(12), 0}, {f20.mid(12), 1500}}, {f20}, 0},
         {"no sync: blocks of length - 1 handed out", format(20, FrameFormat::NoSync::CutBlock),
