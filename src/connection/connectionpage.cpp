@@ -1,6 +1,7 @@
 #include "connection/connectionpage.h"
 
 #include "connection/measurementlog.h"
+#include "connection/reconnector.h"
 #include "connection/session.h"
 #include "core/clock.h"
 #include "core/messagelog.h"
@@ -12,7 +13,8 @@
 
 ConnectionPage::ConnectionPage(int number, const Environment &env, QObject *parent)
     : QObject(parent), m_number(number), m_env(env), m_reader(std::make_unique<LineReader>()),
-      m_measurementLog(std::make_unique<MeasurementLog>(number)), m_timer(std::make_unique<SharedTimer>([this] { tick(); }))
+      m_measurementLog(std::make_unique<MeasurementLog>(number)),
+      m_reconnector(std::make_unique<Reconnector>(*this)), m_timer(std::make_unique<SharedTimer>([this] { tick(); }))
 {
     setObjectName(connectionsettings::pageName(number));
     m_settings = ConnectionSettings::defaults(number, env.baseDirectory);
@@ -101,6 +103,12 @@ bool ConnectionPage::isSerial() const
     return m_settings.connectionType != connection::Network;
 }
 
+bool ConnectionPage::serialDeviceMissing() const
+{
+    return isSerial() && !m_testLink && m_env.serial
+        && m_env.serial->sioStatus(activeSerialPort(), 0) == sio::NoSuchPort;
+}
+
 int ConnectionPage::activeSerialPort() const
 {
     return m_settings.connectionType == connection::Modem ? m_settings.modemPort : m_settings.serialPort;
@@ -150,10 +158,12 @@ void ConnectionPage::reportSerial(int code, const QString &detail)
         text += QStringLiteral(" (") + detail + QLatin1Char(')');
     logMessage(text, int(LogLevel::Error));
     m_record.portOpen = false;
+    m_reconnector->linkFailed();
 }
 
 void ConnectionPage::openLink()
 {
+    m_reconnector->linkOpening();
     m_record.portOpen = false;
     m_record.socketConnected = false;
     m_record.unitsChanged = 0;
@@ -208,6 +218,7 @@ void ConnectionPage::openLink()
 
 void ConnectionPage::closeLink()
 {
+    m_reconnector->stop();
     if (m_testLink) {
         // nothing to release
     } else if (isSerial()) {
@@ -255,6 +266,7 @@ void ConnectionPage::onSocketFailed(int, const QString &message)
     m_record.state = state::Error;
     m_record.portOpen = false;
     logMessage(message, int(LogLevel::Error));
+    m_reconnector->linkFailed();
 }
 
 void ConnectionPage::onSerialFailed(int port, const QString &detail)
@@ -271,6 +283,7 @@ void ConnectionPage::onSerialFailed(int port, const QString &detail)
                    + sio::errorText(sio::SystemError) + QStringLiteral(" (") + detail + QLatin1Char(')'),
                int(LogLevel::Error));
     showConnection();
+    m_reconnector->linkFailed();
 }
 
 void ConnectionPage::sendText(const QByteArray &bytes)
@@ -331,6 +344,7 @@ void ConnectionPage::stopTimer()
 void ConnectionPage::tick()
 {
     m_session->tick();
+    m_reconnector->check();
 }
 
 // --- display --------------------------------------------------------------------
@@ -488,11 +502,13 @@ void ConnectionPage::connectButton()
 
 void ConnectionPage::disconnectButton()
 {
+    m_reconnector->stop();
     m_session->disconnectButton();
 }
 
 void ConnectionPage::requestShutdown()
 {
+    m_reconnector->stop();
     m_session->requestShutdown();
 }
 

@@ -18,6 +18,7 @@ class LineReader;
 class MeasurementLog;
 class MessageLog;
 class NetworkLink;
+class Reconnector;
 class SharedTimer;
 class SerialLibrary;
 class Session;
@@ -83,6 +84,10 @@ public:
     // Modem control on the modem port (the dialler hangs up by dropping DTR).
     int setModemDtr(bool on);
     bool isSerial() const;
+    // A serial or modem page whose device path names nothing just now (an
+    // unplugged USB adapter); false for a network page.
+    bool serialDeviceMissing() const;
+    Reconnector &reconnector() { return *m_reconnector; }
 
     // --- timer ------------------------------------------------------------
     void setInterval(int ms);
@@ -173,6 +178,7 @@ private:
     ByteLink *m_testLink = nullptr;
     ByteLink *m_link = nullptr; // the open transport, or none
     std::unique_ptr<MeasurementLog> m_measurementLog;
+    std::unique_ptr<Reconnector> m_reconnector;
     std::unique_ptr<SharedTimer> m_timer;
     bool m_started = false;
     int m_baudCode = 0;
