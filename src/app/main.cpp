@@ -1,52 +1,162 @@
-// The station server: one window, everything on the event loop.
+// The station server: one window, or none with --headless; everything on the
+// event loop.
+#include "app/commandline.h"
 #include "core/clock.h"
+#include "core/messagelog.h"
 #include "core/version.h"
 #include "station/station.h"
 #include "ui/mainwindow.h"
 
 #include <QApplication>
+#include <QCoreApplication>
 #include <QDir>
+#include <QFileInfo>
 #include <QSocketNotifier>
+#include <QTimer>
 
 #include <csignal>
+#include <cstdio>
+#include <memory>
 #include <sys/socket.h>
 #include <unistd.h>
 
-static int signalPipe[2] = {-1, -1};
+namespace {
 
-static void onSignal(int)
+// HD pages log off before the program ends; a unit that does not answer
+// must not hold a service stop past its time-out.
+constexpr int kShutdownLimitMs = 4000;
+
+int signalPipe[2] = {-1, -1};
+
+void onSignal(int)
 {
     const char byte = 1;
     [[maybe_unused]] const ssize_t n = ::write(signalPipe[1], &byte, 1);
 }
 
-int main(int argc, char **argv)
+// SIGTERM and SIGINT only wake the event loop, which then calls stop();
+// a second signal while stopping ends the program at once.
+void handleStopSignals(QObject *context, const std::function<void()> &stop)
+{
+    if (::socketpair(AF_UNIX, SOCK_STREAM, 0, signalPipe) != 0)
+        return;
+    struct sigaction action {};
+    action.sa_handler = onSignal;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    ::sigaction(SIGTERM, &action, nullptr);
+    ::sigaction(SIGINT, &action, nullptr);
+    auto *notifier = new QSocketNotifier(signalPipe[0], QSocketNotifier::Read, context);
+    QObject::connect(notifier, &QSocketNotifier::activated, context, [stop, received = 0]() mutable {
+        char byte;
+        [[maybe_unused]] const ssize_t n = ::read(signalPipe[0], &byte, 1);
+        if (++received > 1)
+            ::_exit(1);
+        stop();
+    });
+}
+
+int usageError(const QString &text)
+{
+    std::fprintf(stderr, "tolva-server: %s\nTry 'tolva-server --help' for more information.\n",
+                 text.toLocal8Bit().constData());
+    return 2;
+}
+
+QStringList argumentList(int argc, char **argv)
+{
+    QStringList out;
+    for (int i = 0; i < argc; ++i)
+        out << QString::fromLocal8Bit(argv[i]);
+    return out;
+}
+
+int runHeadless(int argc, char **argv)
+{
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("Server"));
+    QCoreApplication::setApplicationVersion(QLatin1String(kProgramVersion));
+
+    Station station(QDir::currentPath(), SystemClock::instance());
+    station.messageLog().log(QStringLiteral("Station"),
+                             QStringLiteral("tolva-server %1 running without a window in %2")
+                                 .arg(QLatin1String(kProgramVersion), station.baseDirectory()),
+                             LogLevel::Status);
+    // A service without its CONFIG directory would run with nothing to do:
+    // say so and stop, so that the service manager shows the failure.
+    if (!QFileInfo(station.configDirectory()).isDir()) {
+        station.start(); // reports it as a message line
+        return 1;
+    }
+    QTimer::singleShot(0, &station, [&station] { station.start(); });
+    handleStopSignals(&app, [&station] {
+        station.finishShutdown(kShutdownLimitMs, [&station] {
+            station.messageLog().log(QStringLiteral("Station"), QStringLiteral("tolva-server stopped"), LogLevel::Status);
+            QCoreApplication::quit();
+        });
+    });
+    return app.exec();
+}
+
+// The window's close (Exit, the title bar, a signal) ends the program once
+// the station has shut down.
+class CloseWatcher : public QObject {
+public:
+    explicit CloseWatcher(Station &station) : m_station(station) {}
+    bool eventFilter(QObject *, QEvent *event) override
+    {
+        if (event->type() == QEvent::Close)
+            QTimer::singleShot(0, &m_station, [this] {
+                m_station.finishShutdown(kShutdownLimitMs, [] { QCoreApplication::quit(); });
+            });
+        return false;
+    }
+
+private:
+    Station &m_station;
+};
+
+int runWindow(int argc, char **argv)
 {
     SystemClock::readTimeZoneOnce();
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Server"));
     QApplication::setApplicationVersion(QLatin1String(kProgramVersion));
+    // The window closing starts the shut-down; the program ends when it is done.
+    QApplication::setQuitOnLastWindowClosed(false);
 
     Station station(QDir::currentPath(), SystemClock::instance());
     MainWindow window(station);
-
-    // SIGTERM and SIGINT close the window as "Exit" does; the handler only
-    // wakes the event loop.
-    if (::socketpair(AF_UNIX, SOCK_STREAM, 0, signalPipe) == 0) {
-        struct sigaction action {};
-        action.sa_handler = onSignal;
-        sigemptyset(&action.sa_mask);
-        action.sa_flags = SA_RESTART;
-        ::sigaction(SIGTERM, &action, nullptr);
-        ::sigaction(SIGINT, &action, nullptr);
-        auto *notifier = new QSocketNotifier(signalPipe[0], QSocketNotifier::Read, &app);
-        QObject::connect(notifier, &QSocketNotifier::activated, &window, [&window] {
-            char byte;
-            [[maybe_unused]] const ssize_t n = ::read(signalPipe[0], &byte, 1);
-            window.close();
-        });
-    }
+    CloseWatcher watcher(station);
+    window.installEventFilter(&watcher);
+    // SIGTERM and SIGINT close the window as "Exit" does.
+    handleStopSignals(&app, [&window] { window.close(); });
 
     window.show();
     return app.exec();
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    const CommandLine command = CommandLine::parse(argumentList(argc, argv));
+    switch (command.action) {
+    case CommandLine::Help:
+        std::fputs(CommandLine::helpText().toLocal8Bit().constData(), stdout);
+        return 0;
+    case CommandLine::Version:
+        std::fputs(CommandLine::versionText().toLocal8Bit().constData(), stdout);
+        return 0;
+    case CommandLine::Error:
+        return usageError(command.error);
+    case CommandLine::Run:
+        break;
+    }
+    // The station directory becomes the current one, as if started there:
+    // relative device paths in SerialPorts.CFG keep meaning what they meant.
+    if (!command.baseDirectory.isEmpty() && !QDir::setCurrent(command.baseDirectory))
+        return usageError(QStringLiteral("base directory '%1' not found").arg(command.baseDirectory));
+
+    return command.headless ? runHeadless(argc, argv) : runWindow(argc, argv);
 }

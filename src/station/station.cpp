@@ -9,8 +9,10 @@
 #include "playback/logplayer.h"
 #include "server/relayservers.h"
 
+#include <QDeadlineTimer>
 #include <QDir>
 #include <QFileInfo>
+#include <QTimer>
 
 Station::Station(const QString &baseDirectory, const Clock &clock, QObject *parent)
     : QObject(parent), m_baseDirectory(baseDirectory), m_clock(clock),
@@ -101,7 +103,34 @@ QStringList Station::start()
 
 void Station::shutdown()
 {
+    m_shuttingDown = true;
     for (ConnectionPage *page : m_pages)
         page->requestShutdown();
     m_servers->disableAll();
+}
+
+void Station::finishShutdown(int limitMs, std::function<void()> done)
+{
+    if (m_finishing)
+        return;
+    m_finishing = true;
+    if (!m_shuttingDown)
+        shutdown();
+    const QDeadlineTimer deadline(limitMs);
+    auto *poll = new QTimer(this);
+    poll->setInterval(20);
+    auto finish = [this, poll, deadline, done = std::move(done)] {
+        bool exited = true;
+        for (ConnectionPage *page : m_pages)
+            exited = exited && (!page->started() || page->record().exitDone);
+        if (!exited && !deadline.hasExpired())
+            return;
+        poll->stop();
+        poll->deleteLater();
+        for (ConnectionPage *page : m_pages)
+            page->closeLog();
+        done();
+    };
+    connect(poll, &QTimer::timeout, this, finish);
+    poll->start();
 }

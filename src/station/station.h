@@ -6,6 +6,7 @@
 #include <QObject>
 #include <QStringList>
 #include <array>
+#include <functional>
 #include <memory>
 
 class Clock;
@@ -50,6 +51,12 @@ public:
     // The main window is closing: every page's shutdown request, then all
     // servers disabled.
     void shutdown();
+    bool isShuttingDown() const { return m_shuttingDown; }
+    // The end of the program (window closed, SIGTERM): shutdown() unless it
+    // ran already, then the event loop keeps turning until every page has
+    // finished its exit sequence (an HD unit is logged off) or limitMs have
+    // passed; then the measurement logs are closed and done() is called.
+    void finishShutdown(int limitMs, std::function<void()> done);
 
 private:
     QString m_baseDirectory;
@@ -62,4 +69,6 @@ private:
     LogPlayer *m_player;
     RelaySource *m_logPlayer = nullptr;
     bool m_started = false;
+    bool m_shuttingDown = false;
+    bool m_finishing = false;
 };
