@@ -4,6 +4,7 @@
 #include "arxunit.h"
 #include "hayesmodem.h"
 #include "kxunit.h"
+#include "hdunit.h"
 #include "trace.h"
 #include "transport.h"
 
@@ -18,12 +19,13 @@
 
 namespace {
 
-const char helpText[] = R"(tolva-unitsim - a simulated Arxon monitoring unit for the station server
+const char helpText[] = R"(tolva-unitsim - a simulated monitoring unit for the station server
 
 Runs a unit on a pseudo-terminal (looks like a serial port) or on a TCP port
 (looks like a unit's network module), so that a station can be set up and
-tried without hardware. It answers the server's log-in, identify and download
-commands, answers each poll with a 100-byte data frame, and keeps running
+tried without hardware. An Arxon unit answers the server's log-in, identify and
+download commands and each poll with a 100-byte data frame (an HD monitor or
+KF-71: see its own section below). The simulator keeps running
 until stopped (Ctrl+C). One caller at a time; after a caller hangs up (closes
 the port or the socket) the next one is served.
 
@@ -55,8 +57,9 @@ LINE (choose one)
 
 UNIT
   --unit KIND         The kind of unit on the line: arx (default), the Arxon
-                      system with its modules; kx71, the KX-71 analyzer
-                      (see KX-71 ANALYZER below).
+                      system with its modules; kh71, kh72 (HD monitors) or
+                      kf71 (see HD MONITORS AND KF-71 below); kx71, the KX-71
+                      analyzer (see KX-71 ANALYZER below).
   --model ID          KM71 (default), KS71, KR71, KC71, KV71, KV73, KV75,
                       KA71 or KA72. Chooses the frame layout: FM (KM/KS/KR/
                       KC), TV (KV), AM (KA71, KA72).
@@ -92,7 +95,9 @@ UNIT
   --reply-delay MS    Answer each command MS milliseconds late (default 0).
   --silent            Receive but never answer (a unit switched off).
 
-MODEM
+)";
+
+const char helpTextEnd[] = R"(MODEM
   --modem             Put a Hayes modem in front of the unit: command mode
                       with echo (ATE1), "OK" to each AT line, "CONNECT 2400"
                       after ATDT<number>, then bytes pass to the unit.
@@ -160,6 +165,7 @@ int main(int argc, char **argv)
 
     arxsim::ArxOptions arx;
     kxsim::KxOptions kx;
+    hdsim::LineOptions line;
     ModemOptions modem;
     bool useModem = false, usePty = false;
     int tcpPort = -1;
@@ -177,6 +183,8 @@ int main(int argc, char **argv)
         };
         if (a == QLatin1String("--help") || a == QLatin1String("-h")) {
             std::fputs(helpText, stdout);
+            std::fputs(hdsim::helpSection(), stdout);
+            std::fputs(helpTextEnd, stdout);
             std::fputs(kxsim::helpText, stdout);
             return 0;
         } else if (a == QLatin1String("--pty")) {
@@ -189,8 +197,9 @@ int main(int argc, char **argv)
             bind = value();
         } else if (a == QLatin1String("--unit")) {
             unitKind = value().toLower();
-            if (unitKind != QLatin1String("arx") && unitKind != QLatin1String("kx71"))
-                usageError(QStringLiteral("unknown unit kind \"%1\"; known: arx, kx71").arg(unitKind));
+            if (unitKind != QLatin1String("arx") && unitKind != QLatin1String("kx71")
+                && !hdsim::lineUnitKind(unitKind, &line.model))
+                usageError(QStringLiteral("unknown unit kind \"%1\"; known: arx, kx71, kh71, kh72, kf71").arg(unitKind));
         } else if (a == QLatin1String("--model")) {
             arx.model = value().toUpper().remove(QLatin1Char('-')).toLatin1();
             arxsim::ModelInfo info;
@@ -247,6 +256,9 @@ int main(int argc, char **argv)
                 usageError(why);
         } else if (a == QLatin1String("--trace")) {
             tracePath = value();
+        } else if (QString error; hdsim::takeOption(a, value, &line, &error)) {
+            if (!error.isEmpty())
+                usageError(error);
         } else {
             usageError(QStringLiteral("unknown option ") + a);
         }
@@ -275,12 +287,18 @@ int main(int argc, char **argv)
     }
 
     Unit *unit = nullptr;
-    if (unitKind == QLatin1String("arx"))
+    if (unitKind == QLatin1String("arx")) {
         unit = new arxsim::ArxUnit(arx, &app);
-    if (unitKind == QLatin1String("kx71")) {
+    } else if (unitKind == QLatin1String("kx71")) {
         kx.silent = arx.silent;
         kx.replyDelayMs = arx.replyDelayMs;
         unit = new kxsim::KxUnit(kx, &app);
+    } else {
+        line.passwords = arx.passwords;
+        line.ident = arx.idText;
+        line.replyDelayMs = arx.replyDelayMs;
+        line.silent = arx.silent;
+        unit = new hdsim::LineUnit(line, &app);
     }
     if (useModem)
         unit = new HayesModem(unit, modem, &app);

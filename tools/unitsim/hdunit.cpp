@@ -1,0 +1,457 @@
+#include "hdunit.h"
+
+#include "hdframes.h"
+#include "trace.h"
+
+#include <QDateTime>
+#include <QTimer>
+
+#include <cstring>
+
+namespace hdsim {
+
+namespace {
+
+constexpr char cr = '\r';
+// The longest line a unit takes: an identification request is two letters,
+// a checked command under twenty; anything near this is garbage.
+constexpr int maxLine = 200;
+// Bytes a receiver meets between two frames when the line picks up noise:
+// the last two look like the start of a frame marker.
+const QByteArray noiseBytes("\x55\xFF\xFE", 3);
+
+QByteArray levelWord(int level)
+{
+    switch (level) {
+    case 3: return "SUPERVISOR";
+    case 2: return "OPERATOR";
+    case 1: return "OBSERVER";
+    default: return "NONE";
+    }
+}
+
+int levelOf(const QString &word)
+{
+    const QString w = word.trimmed().toUpper();
+    return w == QLatin1String("SUPERVISOR") ? 3 : w == QLatin1String("OPERATOR") ? 2
+        : w == QLatin1String("OBSERVER")                                         ? 1
+                                                                                 : 0;
+}
+
+int hexDigit(char c)
+{
+    if (c >= '0' && c <= '9')
+        return c - '0';
+    if (c >= 'A' && c <= 'F')
+        return c - 'A' + 10;
+    return -1;
+}
+
+// Upper-case hex pairs -> values; false on any other character.
+bool hexPairs(const QByteArray &text, QList<int> *out)
+{
+    if (text.size() % 2 != 0)
+        return false;
+    for (int i = 0; i < text.size(); i += 2) {
+        const int h = hexDigit(text[i]), l = hexDigit(text[i + 1]);
+        if (h < 0 || l < 0)
+            return false;
+        out->append(h * 16 + l);
+    }
+    return true;
+}
+
+QByteArray hexByte(int v) { return QByteArray::number(v & 0xFF, 16).toUpper().rightJustified(2, '0'); }
+
+int number(const QString &text, int min, int max, bool *ok)
+{
+    const int v = text.toInt(ok);
+    *ok = *ok && v >= min && v <= max;
+    return v;
+}
+
+const char help[] = R"(HD MONITORS AND KF-71 (--unit kh71, kh72 or kf71)
+  These units speak text lines ended by a carriage return. The unit answers
+  "SC" with a password prompt, the password with "VALID <LEVEL>" (or
+  "INVAILD PASSWORD", the unit's own spelling), "UI" with its identification
+  line, and after "SD" streams 1501-byte data frames until "HD" (halt) or
+  "EC" (end of session). The frames step through every page the unit has:
+    KH-71, KH-72  0 settings, 1 station information, 2..10 programmes 1..9,
+                  18 alarm table
+    KF-71         0 settings, 1 RDS (radiotext with line breaks), 18 alarms
+  Each frame echoes one setting in bytes 4..8, in turn. A setting changed
+  with a "CC" line (an Operator or Supervisor session, right check pair) is
+  echoed in the next two frames and shows in the settings page from then
+  on; "PB" lines press buttons (KH-71/72 buttons 205..208 keep their value
+  and echo it). Lines with a wrong check pair are traced and ignored.
+  Update commands (EF, PG, UL, DE) are traced only.
+  --password, --level, --id, --reply-delay and --silent work as for arx;
+  --id replaces the whole identification line.
+
+  --no-lcd            KH-71 without LCD: its identification line has no
+                      "LCD(", and a station asks for a firmware update
+                      instead of starting the data.
+  --lcd-type DIGIT    KH-71 LCD type, one hex digit (default 2).
+  --serial TEXT       Serial number, 6 characters (defaults: KH-71 710123,
+                      KH-72 720456, KF-71 F71007).
+  --option basic|complete
+                      KF-71 option shown in the identification line as
+                      OPT(0) or OPT(1) (default complete).
+  --login prompt|sprompt|open[:LEVEL]
+                      prompt (default): "SC" -> "PASSWORD", then the password
+                      alone. sprompt: "SC" -> "SPASSWORD", then "SP" and the
+                      password (a station takes such a far end for a relay
+                      server and expects --stamp frames). open: "SC" ->
+                      "VALID <LEVEL>" with no password (default SUPERVISOR;
+                      a KF-71 station accepts only "VALID SUPERVISOR").
+  --rate N            Frames per second once started (1..50, default 4).
+                      A station files at most one frame per 125 ms tick.
+  --noise N           Put three stray bytes (55 FF FE) before every N-th
+                      frame, as a noisy line would.
+  --stamp             Follow each frame with an 8-byte time stamp, as a
+                      relay server of another station does (1509 bytes).
+  --trace-frames N    With --trace: a FRAME line for every N-th frame only
+                      (default 1; 0 = none). One line is 3 KB of hex.
+
+  Identification lines (defaults):
+    KH-71         KH-71 SN(710123) SW(02.10,01.05) LCD(2) LAN(6.5.0.7)
+    KH-71 no LCD  KH-71 SN(710123) SW(2.10.05)
+    KH-72         KH-72 SN(720456) SW(03.01,01.02) LAN(6.5.0.7)
+    KF-71         KF-71 SN(F71007) SW(01.20,01.03) OPT(1) LAN(6.5.0.7)
+
+  Examples:
+    A KH-71 on COM3 (CONFIG/SerialPorts.CFG line 3: /tmp/com3):
+      tolva-unitsim --unit kh71 --pty --link /tmp/com3
+    A KF-71 Basic on a network module, password OBSERVE for observers:
+      tolva-unitsim --unit kf71 --option basic --tcp 10002 \
+        --password KELPO4 --password OBSERVE:OBSERVER
+)";
+
+} // namespace
+
+bool lineUnitKind(const QString &kind, Model *model)
+{
+    const QString k = kind.toLower().remove(QLatin1Char('-'));
+    if (k == QLatin1String("kh71"))
+        *model = Model::Kh71;
+    else if (k == QLatin1String("kh72"))
+        *model = Model::Kh72;
+    else if (k == QLatin1String("kf71"))
+        *model = Model::Kf71;
+    else
+        return false;
+    return true;
+}
+
+const char *helpSection() { return help; }
+
+bool takeOption(const QString &option, const std::function<QString()> &value, LineOptions *o, QString *error)
+{
+    bool ok = true;
+    if (option == QLatin1String("--no-lcd")) {
+        o->lcd = false;
+    } else if (option == QLatin1String("--lcd-type")) {
+        const QString v = value().toUpper();
+        if (v.size() != 1 || hexDigit(v[0].toLatin1()) < 0)
+            *error = QStringLiteral("--lcd-type wants one hex digit");
+        else
+            o->lcdType = v[0].toLatin1();
+    } else if (option == QLatin1String("--serial")) {
+        o->serial = value().toLatin1().left(6).leftJustified(6, '0');
+    } else if (option == QLatin1String("--option")) {
+        const QString v = value().toLower();
+        if (v == QLatin1String("basic") || v == QLatin1String("complete"))
+            o->completeOption = v == QLatin1String("complete");
+        else
+            *error = QStringLiteral("--option wants basic or complete");
+    } else if (option == QLatin1String("--login")) {
+        const QString v = value().toLower();
+        if (v == QLatin1String("prompt")) {
+            o->login = Login::Prompt;
+        } else if (v == QLatin1String("sprompt")) {
+            o->login = Login::SPrompt;
+        } else if (v == QLatin1String("open") || v.startsWith(QLatin1String("open:"))) {
+            o->login = Login::Open;
+            o->openLevel = v.size() > 5 ? levelOf(v.mid(5)) : 3;
+            if (o->openLevel == 0)
+                *error = QStringLiteral("--login open:LEVEL wants SUPERVISOR, OPERATOR or OBSERVER");
+        } else {
+            *error = QStringLiteral("--login wants prompt, sprompt or open[:LEVEL]");
+        }
+    } else if (option == QLatin1String("--rate")) {
+        o->rate = number(value(), 1, 50, &ok);
+        if (!ok)
+            *error = QStringLiteral("--rate wants 1 to 50 frames a second");
+    } else if (option == QLatin1String("--noise")) {
+        o->noiseEvery = number(value(), 1, 1000000, &ok);
+        if (!ok)
+            *error = QStringLiteral("--noise wants a frame count of 1 or more");
+    } else if (option == QLatin1String("--stamp")) {
+        o->stamp = true;
+    } else if (option == QLatin1String("--trace-frames")) {
+        o->traceFramesEvery = number(value(), 0, 1000000, &ok);
+        if (!ok)
+            *error = QStringLiteral("--trace-frames wants 0 or more");
+    } else {
+        return false;
+    }
+    return true;
+}
+
+QByteArray identLine(const LineOptions &o)
+{
+    if (!o.ident.isEmpty())
+        return o.ident;
+    const QByteArray lan = " LAN(6.5.0.7)";
+    switch (o.model) {
+    case Model::Kh71: {
+        const QByteArray sn = "KH-71 SN(" + (o.serial.isEmpty() ? QByteArray("710123") : o.serial) + ")";
+        if (!o.lcd)
+            return sn + " SW(2.10.05)";
+        return sn + " SW(02.10,01.05) LCD(" + QByteArray(1, o.lcdType) + ")" + lan;
+    }
+    case Model::Kh72:
+        return "KH-72 SN(" + (o.serial.isEmpty() ? QByteArray("720456") : o.serial) + ") SW(03.01,01.02)" + lan;
+    case Model::Kf71:
+        return "KF-71 SN(" + (o.serial.isEmpty() ? QByteArray("F71007") : o.serial) + ") SW(01.20,01.03) OPT("
+            + (o.completeOption ? "1" : "0") + ")" + lan;
+    }
+    return QByteArray();
+}
+
+LineUnit::LineUnit(const LineOptions &options, QObject *parent)
+    : Unit(parent), opt_(options), timer_(new QTimer(this))
+{
+    if (opt_.model == Model::Kf71)
+        frames_ = std::make_unique<KfFrames>();
+    else
+        frames_ = std::make_unique<HdFrames>(opt_.model == Model::Kh72);
+    if (opt_.passwords.isEmpty())
+        opt_.passwords.append({QByteArray("KELPO4"), 3});
+    timer_->setTimerType(Qt::PreciseTimer);
+    timer_->setInterval(1000 / std::max(1, opt_.rate));
+    connect(timer_, &QTimer::timeout, this, &LineUnit::sendFrame);
+}
+
+LineUnit::~LineUnit() = default;
+
+QString LineUnit::familyName() const { return opt_.model == Model::Kf71 ? QStringLiteral("KF-71") : QStringLiteral("HD"); }
+
+void LineUnit::resetSession()
+{
+    ++generation_; // answers still on their way belong to the caller that left
+    timer_->stop();
+    buffer_.clear();
+    skipping_ = false;
+    awaitingPassword_ = false;
+    level_ = 0;
+}
+
+// Settings and the frame count outlive a caller, as in the unit's memory.
+void LineUnit::linkUp() { resetSession(); }
+void LineUnit::linkDown() { resetSession(); }
+
+void LineUnit::receive(const QByteArray &bytes)
+{
+    for (char c : bytes) {
+        if (c == cr) {
+            const QByteArray line = buffer_;
+            buffer_.clear();
+            if (skipping_)
+                skipping_ = false;
+            else
+                handle(line);
+        } else if (c == '\n' || skipping_) {
+            continue;
+        } else if (buffer_.size() >= maxLine) {
+            if (Trace *t = globalTrace())
+                t->received(buffer_.left(32), QStringLiteral("garbage (too long)"));
+            buffer_.clear();
+            skipping_ = true;
+        } else {
+            buffer_.append(c);
+        }
+    }
+}
+
+void LineUnit::handle(const QByteArray &line)
+{
+    const QByteArray raw = line + cr;
+    Trace *t = globalTrace();
+    if (line.isEmpty()) {
+        // A bare CR abandons a half-typed command or a password prompt.
+        if (t)
+            t->received(raw, awaitingPassword_ ? QStringLiteral("empty line (prompt dropped)") : QStringLiteral("empty line"));
+        awaitingPassword_ = false;
+        return;
+    }
+    if (awaitingPassword_) {
+        password(line);
+        return;
+    }
+    const QByteArray word = line.left(2);
+    if (line == "HD") {
+        if (t)
+            t->received(raw, QStringLiteral("halt data"));
+        stopData(QStringLiteral("halted"));
+    } else if (line == "SC") {
+        if (t)
+            t->received(raw, QStringLiteral("session"));
+        level_ = 0;
+        switch (opt_.login) {
+        case Login::Prompt:
+            awaitingPassword_ = true;
+            reply("PASSWORD", QStringLiteral("password prompt"));
+            break;
+        case Login::SPrompt:
+            awaitingPassword_ = true;
+            reply("SPASSWORD", QStringLiteral("password prompt"));
+            break;
+        case Login::Open:
+            level_ = opt_.openLevel;
+            reply("VALID " + levelWord(level_), QStringLiteral("granted"));
+            break;
+        }
+    } else if (line == "UI") {
+        if (t)
+            t->received(raw, QStringLiteral("identify"));
+        reply(identLine(opt_), QStringLiteral("identification"));
+    } else if (line == "SD") {
+        if (t)
+            t->received(raw, level_ > 0 ? QStringLiteral("start data") : QStringLiteral("start data (no session)"));
+        if (level_ > 0)
+            startData();
+    } else if (line == "EC") {
+        if (t)
+            t->received(raw, QStringLiteral("end session"));
+        level_ = 0;
+        stopData(QStringLiteral("session ended"));
+    } else if (word == "CC" || word == "PB") {
+        checked(line);
+    } else if (line == "EF" || line == "UL" || line == "DE" || word == "PG") {
+        if (t)
+            t->received(raw, QStringLiteral("update command (not simulated)"));
+    } else if (t) {
+        t->received(raw, QStringLiteral("unknown"));
+    }
+}
+
+void LineUnit::password(const QByteArray &line)
+{
+    awaitingPassword_ = false;
+    QByteArray given = line;
+    if (opt_.login == Login::SPrompt) {
+        if (!line.startsWith("SP")) {
+            if (Trace *t = globalTrace())
+                t->received(line + cr, QStringLiteral("not an SP line (prompt dropped)"));
+            return;
+        }
+        given = line.mid(2);
+    }
+    if (Trace *t = globalTrace())
+        t->received(line + cr, QStringLiteral("password ") + QString::fromLatin1(given));
+    int granted = 0;
+    for (const auto &p : opt_.passwords) {
+        if (p.first == given)
+            granted = std::max(granted, p.second);
+    }
+    level_ = granted;
+    if (granted == 0)
+        reply("INVAILD PASSWORD", QStringLiteral("rejected"));
+    else
+        reply("VALID " + levelWord(granted), QStringLiteral("granted"));
+}
+
+// "CC" + number + value pairs + check, "PB" + number + [value] + check: the
+// check pair is the sum of the characters before it, modulo 256.
+void LineUnit::checked(const QByteArray &line)
+{
+    const QByteArray raw = line + cr;
+    auto note = [&](const QString &what) {
+        if (Trace *t = globalTrace())
+            t->received(raw, what);
+    };
+    const QByteArray body = line.left(line.size() - 2);
+    unsigned sum = 0;
+    for (char c : body)
+        sum += quint8(c);
+    QList<int> pairs;
+    if (line.size() < 6 || !hexPairs(body.mid(2), &pairs)) {
+        note(QStringLiteral("malformed"));
+        return;
+    }
+    if (line.right(2) != hexByte(int(sum))) {
+        note(QStringLiteral("bad check pair (wants %1)").arg(QString::fromLatin1(hexByte(int(sum)))));
+        return;
+    }
+    if (level_ < 2) {
+        note(level_ == 0 ? QStringLiteral("refused: no session") : QStringLiteral("refused: observer"));
+        return;
+    }
+    const int n = pairs.takeFirst();
+    QString what;
+    if (line.startsWith("CC"))
+        frames_->changeParameter(n, pairs, &what);
+    else
+        frames_->pressButton(n, pairs, &what);
+    note(what);
+}
+
+void LineUnit::startData()
+{
+    if (opt_.silent || timer_->isActive())
+        return;
+    frames_->restart();
+    timer_->start();
+}
+
+void LineUnit::stopData(const QString &why)
+{
+    if (!timer_->isActive())
+        return;
+    timer_->stop();
+    if (Trace *t = globalTrace())
+        t->note(QStringLiteral("%1 data stopped (%2) after %3 frames").arg(familyName(), why).arg(sent_));
+}
+
+void LineUnit::sendFrame()
+{
+    const QByteArray frame = frames_->nextFrame();
+    Trace *t = globalTrace();
+    if (opt_.noiseEvery > 0 && (sent_ + 1) % opt_.noiseEvery == 0) {
+        if (t)
+            t->sent(noiseBytes, QStringLiteral("noise"));
+        emit output(noiseBytes);
+    }
+    QByteArray out = frame;
+    if (opt_.stamp) {
+        const double days = Trace::dayNumber(QDateTime::currentDateTime());
+        char b[8];
+        std::memcpy(b, &days, 8); // little-endian host, as the stamp is
+        out.append(b, 8);
+    }
+    if (t && opt_.traceFramesEvery > 0 && sent_ % opt_.traceFramesEvery == 0)
+        t->frame(frame);
+    ++sent_;
+    emit output(out);
+}
+
+void LineUnit::reply(const QByteArray &text, const QString &name)
+{
+    if (opt_.silent)
+        return;
+    const QByteArray bytes = text + cr;
+    auto send = [this, bytes, name, generation = generation_]() {
+        if (generation != generation_)
+            return;
+        if (Trace *t = globalTrace())
+            t->sent(bytes, name);
+        emit output(bytes);
+    };
+    if (opt_.replyDelayMs <= 0)
+        send();
+    else
+        QTimer::singleShot(opt_.replyDelayMs, this, send);
+}
+
+} // namespace hdsim
