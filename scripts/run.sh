@@ -4,8 +4,10 @@
 #
 # When that directory has no CONFIG/ yet, a demo station is made in it: two
 # simulated Arxon units, one on a pseudo-terminal mapped to COM1 and one on a
-# TCP port, and relay server #1 serving the first on port 8081. Run it again
-# later and the demo's simulators start again with it.
+# TCP port, a KX-71 analyzer, a KH-71 HD monitor mapped to COM4 and a KF-71
+# on a TCP port; relay servers #1, #2 and #3 serve the first unit, the KX-71
+# and the KH-71 on ports 8081, 8082 and 8083. Run it again later and the
+# demo's simulators start again with it.
 #
 # Without a display the window is drawn off screen; the message lines still
 # appear on standard error.
@@ -22,7 +24,9 @@ make_demo() {
   mkdir -p "$station/CONFIG" "$station/LOG" "$station/DLD" "$station/dev"
   touch "$station/CONFIG/.demo"
   # COM1 is the simulator's pseudo-terminal, through a fixed link.
-  { crlf "$station/dev/com1"; for i in 2 3 4 5 6 7 8 9; do crlf "/dev/ttyS$((i-1))"; done; } > "$station/CONFIG/SerialPorts.CFG"
+  # COM4 is the KH-71's.
+  { crlf "$station/dev/com1" /dev/ttyS1 /dev/ttyS2 "$station/dev/com4"; for i in 5 6 7 8 9; do crlf "/dev/ttyS$((i-1))"; done; } \
+    > "$station/CONFIG/SerialPorts.CFG"
   # The KM-71 and KV-73 take their module programs from DLD/<model>.DLD.
   for model in KM71 KV73; do
     { crlf 4660; for i in 1 2 3 4 5 6; do crlf ":10000${i}00C2A5E1F0$i"; done; } > "$station/DLD/$model.DLD"
@@ -41,6 +45,13 @@ make_demo() {
   { crlf " 3" 1 "  8082" 0; } > "$station/CONFIG/Server2.CFG"
   { crlf " 0"; } > "$station/CONFIG/Server2.USR"
   chmod 600 "$station/CONFIG/Server2.USR"
+  # Page 4: a KH-71 HD monitor (hardware type 2) on COM4 at 57600 baud, HD
+  # text log on; relay server 3 serves it on port 8083 (user demo, password demo).
+  { crlf " 2" KELPO4 " 0" 1 " 3" " 0" " 0" "" "000.000.000.000" "     0" "$station/LOG/" "Connect4-" 1 \
+         "Demo KH-71 (pty)" Rack4 "" 0; } > "$station/CONFIG/Connect4.CFG"
+  { crlf " 4" 1 "  8083" 0; } > "$station/CONFIG/Server3.CFG"
+  { crlf " 1" demo demo Supervisor; } > "$station/CONFIG/Server3.USR"
+  chmod 600 "$station/CONFIG/Server3.USR"
 }
 
 pids=()
@@ -60,11 +71,22 @@ if [ -f "$station/CONFIG/.demo" ]; then
   pids+=($!)
   "$unitsim" --tcp 0 --unit kx71 --trace "$station/LOG/unit-kx71.trace" > "$station/dev/kx71.out" &
   pids+=($!)
+  # The HD units trace every 40th frame only: a frame line is 3 KB.
+  "$unitsim" --pty --link "$station/dev/com4" --unit kh71 --trace "$station/LOG/unit-kh71.trace" \
+    --trace-frames 40 > "$station/dev/kh71.out" &
+  pids+=($!)
+  "$unitsim" --tcp 0 --unit kf71 --trace "$station/LOG/unit-kf71.trace" --trace-frames 40 > "$station/dev/kf71.out" &
+  pids+=($!)
   for _ in $(seq 50); do
     grep -q '^TCP ' "$station/dev/tcp.out" 2>/dev/null && grep -q '^TCP ' "$station/dev/kx71.out" 2>/dev/null \
-      && [ -e "$station/dev/com1" ] && break
+      && grep -q '^TCP ' "$station/dev/kf71.out" 2>/dev/null && [ -e "$station/dev/com1" ] \
+      && [ -e "$station/dev/com4" ] && break
     sleep 0.1
   done
+  # Page 5: the KF-71 (hardware type 3) on its TCP port.
+  kfport=$(awk '/^TCP /{print $2}' "$station/dev/kf71.out")
+  { crlf " 3" KELPO4 " 1" 1 " 0" " 0" " 0" "" "127.0.0.1" "$(printf '%6d' "$kfport")" "$station/LOG/" "Connect5-" 0 \
+         "Demo KF-71 (TCP)" Rack5 "" 0; } > "$station/CONFIG/Connect5.CFG"
   kxport=$(awk '/^TCP /{print $2}' "$station/dev/kx71.out")
   { crlf " 1" KELPO4 " 1" 1 " 0" " 0" " 0" "" "127.0.0.1" "$(printf '%6d' "$kxport")" "$station/LOG/" "Connect3-" 0 \
          "Demo KX-71 (TCP)" Rack3 "" 0; } > "$station/CONFIG/Connect3.CFG"
@@ -74,6 +96,8 @@ if [ -f "$station/CONFIG/.demo" ]; then
   echo "Demo: unit on $(readlink "$station/dev/com1") as COM1 (page 1), unit on TCP port $port (page 2)."
   echo "Demo: relay server #1 on port 8081 serves page 1 (user demo, password demo)."
   echo "Demo: KX-71 analyzer on TCP port $kxport (page 3), served by relay server #2 on port 8082."
+  echo "Demo: KH-71 on $(readlink "$station/dev/com4") as COM4 (page 4), served by relay server #3 on port 8083;"
+  echo "      KF-71 on TCP port $kfport (page 5)."
 fi
 
 if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ] && [ -z "${QT_QPA_PLATFORM:-}" ]; then
@@ -87,3 +111,6 @@ pids+=("$server_pid")
 # Ctrl+C and kill reach the server as SIGINT/SIGTERM; it closes as "Exit" does.
 trap 'kill -TERM "$server_pid" 2>/dev/null || true' INT TERM
 wait "$server_pid" || true
+# A signal ends the first wait early; the simulators stay up until the server
+# has closed its links.
+wait "$server_pid" 2>/dev/null || true

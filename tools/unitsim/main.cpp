@@ -307,7 +307,11 @@ int main(int argc, char **argv)
     if (::pipe(signalPipe) == 0) {
         auto *notifier = new QSocketNotifier(signalPipe[0], QSocketNotifier::Read, &app);
         QObject::connect(notifier, &QSocketNotifier::activated, &app, &QCoreApplication::quit);
-        std::signal(SIGINT, onSignal);
+        // Started in the background of a script, Ctrl+C is meant for the
+        // script's foreground program: keep ignoring it then, so the unit
+        // stays up while the server ends its session with it.
+        if (std::signal(SIGINT, onSignal) == SIG_IGN)
+            std::signal(SIGINT, SIG_IGN);
         std::signal(SIGTERM, onSignal);
         std::signal(SIGHUP, onSignal);
     }
