@@ -12,10 +12,16 @@ data, and after a warm-up measures for S seconds:
   records lost, duplicated or out of order at each viewer
   peak and final resident memory of the server
 
+--unit kh71 (or kf71) puts streaming line-protocol units on the pages
+instead, each sending --rate frames a second, and also reports the server CPU
+per frame filed (each filed frame is also decoded, and logged for the KH-71;
+--viewers 0 gives that cost without the relaying).
+
 --idle runs the server with the 8 relay servers enabled and no units or
 viewers, and reports CPU and wake-ups only.
 
     python3 bench/e2e_relay.py --units 8 --viewers 50 --seconds 60
+    python3 bench/e2e_relay.py --unit kh71 --rate 8 --units 1 --viewers 50 --seconds 60
     python3 bench/e2e_relay.py --idle --seconds 60
 """
 import argparse
@@ -31,8 +37,25 @@ import tempfile
 import time
 
 HERE = os.path.dirname(os.path.abspath(__file__))
-RECORD = 108
 SYNC = b"\xFF\xFE\xFD"
+
+
+class Family:
+    """What differs between an ARX unit and the line-protocol units."""
+
+    def __init__(self, unit):
+        self.unit = unit
+        self.line = unit != "arx"
+        self.frame = 1501 if self.line else 100
+        self.record = self.frame + 8
+        self.hardware = {"arx": 0, "kh71": 2, "kf71": 3}[unit]
+        self.connected = {"arx": "ARX", "kh71": "HD", "kf71": "KF71"}[unit] + " Succesful Connection"
+        self.login = b"SPbench:bench\r" if self.line else b"\x00bench:bench\xFE"
+        self.reply_end = b"\r" if self.line else b"\xFF"
+        self.start = b"SD\r" if self.line else b"\x04\xFE"
+
+
+FAMILY = Family("arx")
 
 
 def crlf(lines):
@@ -48,7 +71,7 @@ def free_port():
 def page_config(station, n, port):
     connect = port is not None
     return crlf([
-        " 0", "KELPO4", " 1" if connect else " 0", "1" if connect else "0", " 0", " 3", " 0", "",
+        "%2d" % (FAMILY.hardware if connect else 0), "KELPO4", " 1" if connect else " 0", "1" if connect else "0", " 0", " 3", " 0", "",
         "127.0.0.1" if connect else "000.000.000.000", "%6d" % (port or 0),
         os.path.join(station, "LOG") + "/", "Connect%d-" % n, "0", "Bench %d" % n, "Rack%d" % n, "", "0",
     ])
@@ -61,13 +84,13 @@ def day_number(epoch):
 
 
 def read_frames(trace_path):
-    """[(day number, first 100 bytes)] of every frame the unit sent."""
+    """[(day number, frame bytes)] of every frame the unit sent."""
     frames = []
     with open(trace_path, encoding="latin-1") as f:
         for line in f:
             parts = line.split()
             if len(parts) >= 4 and parts[1] == "FRAME":
-                frames.append((float(parts[2]), bytes.fromhex(parts[3])[:100]))
+                frames.append((float(parts[2]), bytes.fromhex(parts[3])[:FAMILY.frame]))
     return frames
 
 
@@ -97,15 +120,15 @@ def proc_stats(pid):
 class Viewer:
     def __init__(self, server):
         self.server = server
-        self.records = []  # (receive time, first 100 bytes)
+        self.records = []  # (receive time, frame bytes)
 
     async def run(self, port, stop):
         reader, writer = await asyncio.open_connection("127.0.0.1", port)
-        writer.write(b"\x00bench:bench\xFE")
-        reply = await reader.readuntil(b"\xFF")
+        writer.write(FAMILY.login)
+        reply = await reader.readuntil(FAMILY.reply_end)
         if b"VALID" not in reply or b"INVALID" in reply:
             raise RuntimeError("log-in refused: %r" % reply)
-        writer.write(b"\x04\xFE")
+        writer.write(FAMILY.start)
         buf = b""
         while not stop.is_set():
             try:
@@ -121,11 +144,11 @@ class Viewer:
                 if at < 0:
                     buf = buf[-2:]
                     break
-                if len(buf) - at < RECORD:
+                if len(buf) - at < FAMILY.record:
                     buf = buf[at:]
                     break
-                self.records.append((now, buf[at:at + 100]))
-                buf = buf[at + RECORD:]
+                self.records.append((now, buf[at:at + FAMILY.frame]))
+                buf = buf[at + FAMILY.record:]
         writer.close()
 
 
@@ -186,9 +209,13 @@ def main():
     ap.add_argument("--viewers", type=int, default=50, help="viewers per server")
     ap.add_argument("--seconds", type=float, default=60)
     ap.add_argument("--warmup", type=float, default=5)
+    ap.add_argument("--unit", choices=("arx", "kh71", "kf71"), default="arx")
+    ap.add_argument("--rate", type=int, default=8, help="frames a second of a kh71/kf71 unit")
     ap.add_argument("--idle", action="store_true")
     ap.add_argument("--keep", action="store_true", help="keep the scratch station")
     args = ap.parse_args()
+    global FAMILY
+    FAMILY = Family(args.unit)
     units = 0 if args.idle else max(0, min(8, args.units))
     build = os.path.abspath(args.build)
 
@@ -202,8 +229,9 @@ def main():
     try:
         unit_ports = []
         for n in range(1, units + 1):
-            p = subprocess.Popen([os.path.join(build, "tolva-unitsim"), "--tcp", "0", "--loaded",
-                                  "--trace", os.path.join(station, "LOG", "unit-%d.trace" % n)],
+            kind = ["--unit", args.unit, "--rate", str(args.rate)] if FAMILY.line else ["--loaded"]
+            p = subprocess.Popen([os.path.join(build, "tolva-unitsim"), "--tcp", "0"] + kind +
+                                 ["--trace", os.path.join(station, "LOG", "unit-%d.trace" % n)],
                                  stdout=subprocess.PIPE, text=True)
             procs.append(p)
             line = p.stdout.readline().split()
@@ -229,7 +257,7 @@ def main():
         while time.time() < deadline:
             with open(errlog.name) as f:
                 text = f.read()
-            if text.count("ARX Succesful Connection") >= units and all(
+            if text.count(FAMILY.connected) >= units and all(
                     socket.socket().connect_ex(("127.0.0.1", p)) == 0 for p in server_ports[:1]):
                 break
             time.sleep(0.2)
@@ -270,7 +298,11 @@ def main():
                 expected = {i for i in range(min(known), len(frames[v.server])) if frames[v.server][i][0] <= end_day}
                 lost += len(expected - set(known))
         cpu = after[0] - before[0]
-        print("%d units, %d viewers per server, %.0f s" % (units, args.viewers, span))
+        # The page files what the unit sent, one tick behind at most.
+        filed = sum(1 for f in frames for day, _ in f if day_number(t0) <= day <= day_number(t1))
+        print("%d %s units, %d viewers per server, %.0f s" % (units, args.unit, args.viewers, span))
+        print("  frames filed      %d (%.1f /s), %.0f us server CPU per frame filed, decoded and relayed" %
+              (filed, filed / span, 1e6 * cpu / filed if filed else float("nan")))
         print("  deliveries        %d (%.0f /s)" % (deliveries, deliveries / span))
         print("  server CPU        %.2f %% of a core, %.1f us per delivery" %
               (100.0 * cpu / span, 1e6 * cpu / deliveries if deliveries else float("nan")))
