@@ -311,7 +311,8 @@ def main():
               (percentile(lat, 50), percentile(lat, 99), max(lat) if lat else float("nan")))
         print("  records           lost %d, duplicated %d, out of order %d, unknown %d" %
               (lost, dup, disorder, unknown))
-        print("  RSS               peak %d KiB, final %d KiB" % (max(after[3], before[3]), after[2]))
+        print("  RSS               %d KiB at the window's start, %d KiB at its end (peak %d KiB)" %
+              (before[2], after[2], max(after[3], before[3])))
     finally:
         for p in reversed(procs):
             if p.poll() is None:
