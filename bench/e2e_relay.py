@@ -118,12 +118,15 @@ def proc_stats(pid):
 
 
 class Viewer:
-    def __init__(self, server):
+    def __init__(self, server, index):
         self.server = server
+        self.index = index
         self.records = []  # (receive time, frame bytes)
 
     async def run(self, port, stop):
-        reader, writer = await asyncio.open_connection("127.0.0.1", port)
+        # A server takes at most ten connections from one address.
+        local = ("127.0.%d.%d" % (1 + self.index // 2500, 1 + self.index // 10 % 250), 0)
+        reader, writer = await asyncio.open_connection("127.0.0.1", port, local_addr=local)
         writer.write(FAMILY.login)
         reply = await reader.readuntil(FAMILY.reply_end)
         if b"VALID" not in reply or b"INVALID" in reply:
@@ -174,7 +177,7 @@ def match(viewer, frames, t0, t1):
 
 async def run_viewers(ports, per_server, seconds, warmup, server_pid):
     stop = asyncio.Event()
-    viewers = [Viewer(s) for s in range(len(ports)) for _ in range(per_server)]
+    viewers = [Viewer(s, i) for s in range(len(ports)) for i in range(per_server)]
     tasks = [asyncio.create_task(v.run(ports[v.server], stop)) for v in viewers]
     await asyncio.sleep(warmup)
     before = proc_stats(server_pid)

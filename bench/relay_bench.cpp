@@ -111,6 +111,8 @@ int runClients(const QStringList &args)
                     raw->buffer.remove(0, recordSize);
                 }
             });
+            // A server takes at most ten connections from one address.
+            raw->socket.bind(QHostAddress(QStringLiteral("127.0.1.%1").arg(1 + i / 10)));
             raw->socket.connectToHost(QHostAddress::LocalHost, port);
             clients.push_back(std::move(c));
         }

@@ -2,6 +2,7 @@
 // event loop.
 #include "app/commandline.h"
 #include "core/clock.h"
+#include "core/descriptors.h"
 #include "core/messagelog.h"
 #include "core/version.h"
 #include "station/station.h"
@@ -46,6 +47,8 @@ void handleStopSignals(QObject *context, const std::function<void()> &stop)
     action.sa_flags = SA_RESTART;
     ::sigaction(SIGTERM, &action, nullptr);
     ::sigaction(SIGINT, &action, nullptr);
+    // A closed terminal or session ends the program as a stop does.
+    ::sigaction(SIGHUP, &action, nullptr);
     auto *notifier = new QSocketNotifier(signalPipe[0], QSocketNotifier::Read, context);
     QObject::connect(notifier, &QSocketNotifier::activated, context, [stop, received = 0]() mutable {
         char byte;
@@ -129,7 +132,7 @@ int runWindow(int argc, char **argv)
     MainWindow window(station);
     CloseWatcher watcher(station);
     window.installEventFilter(&watcher);
-    // SIGTERM and SIGINT close the window as "Exit" does.
+    // SIGTERM, SIGINT and SIGHUP close the window as "Exit" does.
     handleStopSignals(&app, [&window] { window.close(); });
 
     window.show();
@@ -140,6 +143,8 @@ int runWindow(int argc, char **argv)
 
 int main(int argc, char **argv)
 {
+    // Many viewers and ports at once: take every descriptor the system allows.
+    descriptors::raiseLimit();
     const CommandLine command = CommandLine::parse(argumentList(argc, argv));
     switch (command.action) {
     case CommandLine::Help:

@@ -474,6 +474,13 @@ void ConnectionPage::logArxRecord(const QByteArray &frameText, const QDateTime &
     QString error;
     if (!m_measurementLog->logArxRecord(frameText, stamp, m_env.clock->now(), m_settings.logEnabled, &error))
         reportLogFailure(error);
+    reportLogResumed();
+}
+
+void ConnectionPage::reportLogResumed()
+{
+    if (m_measurementLog->takeResumed())
+        logMessage(QStringLiteral("Log file resumed: ") + m_measurementLog->fileName(), int(LogLevel::Status));
 }
 
 void ConnectionPage::logHdLine(std::optional<qint32> totalLevel)
@@ -481,6 +488,7 @@ void ConnectionPage::logHdLine(std::optional<qint32> totalLevel)
     QString error;
     if (!m_measurementLog->logHdLine(m_env.clock->now(), totalLevel, m_settings.logEnabled, &error))
         reportLogFailure(error);
+    reportLogResumed();
 }
 
 void ConnectionPage::closeLog()

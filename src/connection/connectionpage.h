@@ -156,6 +156,7 @@ private:
     void resetRunTime();
     void writeState(bool countShown);
     void reportLogFailure(const QString &error);
+    void reportLogResumed();
     void ensureSession();
     void reportSerial(int code, const QString &detail = QString());
     int openSerial(int port);

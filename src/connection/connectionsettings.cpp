@@ -1,5 +1,7 @@
 #include "connection/connectionsettings.h"
 
+#include "core/outsidetext.h"
+
 #include <QDir>
 #include <QFile>
 #include <QSaveFile>
@@ -86,10 +88,10 @@ static bool toInt(const QByteArray &line, int *value)
 
 static QString notAnInteger(const QByteArray &line)
 {
-    return QLatin1Char('\'') + QString::fromLatin1(line) + QStringLiteral("' is not a valid integer value");
+    return QLatin1Char('\'') + outsidetext::shown(line) + QStringLiteral("' is not a valid integer value");
 }
 
-bool parse(const QByteArray &fileText, ConnectionSettings &s, QString *error)
+bool parse(const QByteArray &fileText, ConnectionSettings &s, QString *error, int *errorLine)
 {
     QList<QByteArray> values = serialize(s).split('\n');
     for (QByteArray &line : values)
@@ -112,6 +114,8 @@ bool parse(const QByteArray &fileText, ConnectionSettings &s, QString *error)
         if (!toInt(values[index], &v)) {
             if (error)
                 *error = notAnInteger(values[index]);
+            if (errorLine)
+                *errorLine = index + 1;
             return false;
         }
         field = v;
@@ -122,6 +126,8 @@ bool parse(const QByteArray &fileText, ConnectionSettings &s, QString *error)
         if (!toInt(values[index], &v)) {
             if (error)
                 *error = notAnInteger(values[index]);
+            if (errorLine)
+                *errorLine = index + 1;
             return false;
         }
         if (v == 0)
@@ -167,7 +173,13 @@ bool load(const QString &baseDirectory, int pageNumber, ConnectionSettings &s, Q
             *error = path + QStringLiteral(": ") + file.errorString();
         return false;
     }
-    return parse(content, s, error);
+    int line = 0;
+    if (parse(content, s, error, &line))
+        return true;
+    if (error)
+        *error = QDir::toNativeSeparators(path) + QStringLiteral(" line ") + QString::number(line)
+            + QStringLiteral(": ") + *error;
+    return false;
 }
 
 bool save(const QString &baseDirectory, int pageNumber, const ConnectionSettings &s, QString *error)

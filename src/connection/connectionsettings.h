@@ -48,13 +48,15 @@ QByteArray serialize(const ConnectionSettings &s);
 
 // Reads the file's text into the settings: defaults first, then up to 49
 // lines of which the first 17 are used, and line 18 when it holds 1 (anything
-// else there, which an older program may have left, means off). Returns false with the conversion
-// error's text at the first numeric line that is not a decimal integer; the
-// fields before it are taken, the rest keep their defaults.
-bool parse(const QByteArray &text, ConnectionSettings &s, QString *error);
+// else there, which an older program may have left, means off). Returns false
+// with the conversion error's text (and its line number, from 1) at the first
+// numeric line that is not a decimal integer; the fields before it are taken,
+// the rest keep their defaults.
+bool parse(const QByteArray &text, ConnectionSettings &s, QString *error, int *errorLine = nullptr);
 
 // Reads or (when missing) creates the file. False with the system's text
-// when it can be neither read nor created, or with the conversion text.
+// when it can be neither read nor created, or with the conversion text
+// preceded by "<file> line <n>: ".
 bool load(const QString &baseDirectory, int pageNumber, ConnectionSettings &s, QString *error);
 bool save(const QString &baseDirectory, int pageNumber, const ConnectionSettings &s, QString *error);
 

@@ -4,7 +4,6 @@
 #include "core/datetime.h"
 
 #include <QDir>
-#include <QFile>
 #include <cmath>
 
 MeasurementLog::MeasurementLog(int pageNumber) : m_pageNumber(pageNumber) {}
@@ -51,19 +50,14 @@ bool MeasurementLog::open(int hardwareType, const QString &directory, const QStr
     // The directory is taken as given and joined with one separator, so the
     // default ".../LOG/" gives a doubled one, which the file system accepts.
     m_fileName = directory + QLatin1Char('/') + fileNameFor(hardwareType, m_pageNumber, prefix, now);
-    m_file = std::make_unique<QFile>(m_fileName);
-    if (!m_file->open(QIODevice::WriteOnly | QIODevice::Truncate)) {
-        if (error)
-            *error = m_fileName + QStringLiteral(": ") + m_file->errorString();
-        m_file.reset();
+    if (!m_writer.open(m_fileName, error))
         return false;
-    }
     m_open = true;
     m_hdCount = 0;
     m_hdSum = 0;
     if (hardwareType == hardware::Hd) {
         m_mark = now.time().hour();
-        return writeAll("DATE,TIME,TOTAL PEAK,TOTAL AVE,TOTAL MIN\r\n", error);
+        return writeAll("DATE,TIME,TOTAL PEAK,TOTAL AVE,TOTAL MIN\r\n", now, error);
     }
     m_mark = fraction(datetime::toDays(now) - 1.0 / 6.0);
     return true;
@@ -71,24 +65,28 @@ bool MeasurementLog::open(int hardwareType, const QString &directory, const QStr
 
 void MeasurementLog::close()
 {
-    if (m_file) {
-        m_file->close();
-        m_file.reset();
-    }
+    m_writer.close();
     m_open = false;
 }
 
-bool MeasurementLog::writeAll(const QByteArray &bytes, QString *error)
+bool MeasurementLog::writeAll(const QByteArray &bytes, const QDateTime &now, QString *error)
 {
-    if (!m_file)
-        return true;
-    if (m_file->write(bytes) != bytes.size() || !m_file->flush()) {
-        if (error)
-            *error = m_fileName + QStringLiteral(": ") + m_file->errorString();
-        close();
+    switch (m_writer.write(bytes, now, error)) {
+    case LogFileWriter::Outcome::Failed:
         return false;
+    case LogFileWriter::Outcome::Resumed:
+        m_resumed = true;
+        return true;
+    default:
+        return true;
     }
-    return true;
+}
+
+bool MeasurementLog::takeResumed()
+{
+    const bool r = m_resumed;
+    m_resumed = false;
+    return r;
 }
 
 bool MeasurementLog::logArxRecord(const QByteArray &frameText, const QDateTime &stamp, const QDateTime &now,
@@ -103,7 +101,7 @@ bool MeasurementLog::logArxRecord(const QByteArray &frameText, const QDateTime &
         ok = open(m_hardwareType, m_directory, m_prefix, now, error);
     }
     if (ok && enabled && m_open)
-        ok = writeAll(record, error);
+        ok = writeAll(record, now, error);
     m_mark = d;
     return ok;
 }
@@ -126,7 +124,7 @@ bool MeasurementLog::logHdLine(const QDateTime &now, std::optional<qint32> sampl
         if (m_hdCount > 0)
             line += ',' + QByteArray::number(m_hdPeak) + ','
                 + QByteArray::number(double(m_hdSum) / m_hdCount, 'f', 1) + ',' + QByteArray::number(m_hdMin);
-        ok = writeAll(line + "\r\n", error);
+        ok = writeAll(line + "\r\n", now, error);
     }
     m_hdCount = 0;
     m_hdSum = 0;

@@ -3,12 +3,11 @@
 // 109-byte record (length byte, frame text, zero padding) to a file replaced
 // each day at 04:00; HD pages write a text file with at most one line a
 // second; KF-71 pages only mark the log open; KX-71 pages keep none.
+#include "connection/logfilewriter.h"
+
 #include <QDateTime>
 #include <QString>
-#include <memory>
 #include <optional>
-
-class QFile;
 
 class MeasurementLog {
 public:
@@ -30,7 +29,8 @@ public:
     // ARX: one frame text (cut to 108 bytes) with its time stamp. Passing
     // 04:00 since the last record starts a new file, named by `now`. False
     // with the reason when the file could not be written or replaced; the
-    // log is closed then, so the failure is reported once.
+    // log stays open: a failing write (a full disk) is reported once and
+    // writing is tried again each minute (see LogFileWriter).
     bool logArxRecord(const QByteArray &frameText, const QDateTime &stamp, const QDateTime &now, bool enabled,
                       QString *error);
     // HD: a line "date,time,peak,average,minimum" when the second of the day
@@ -38,18 +38,23 @@ public:
     // (this one's included); without samples the line ends after the time.
     bool logHdLine(const QDateTime &now, std::optional<qint32> sample, bool enabled, QString *error);
 
+    // True once after a write succeeded again following failures.
+    bool takeResumed();
+    void setWriteFunction(LogFileWriter::WriteFunction f) { m_writer.setWriteFunction(std::move(f)); }
+
     // "Connect1-Date..12.06.26 Time..14.05.09.LW1" and the like.
     static QString fileNameFor(int hardwareType, int pageNumber, const QString &prefix, const QDateTime &t);
     // The 109 bytes written for a frame text.
     static QByteArray arxRecord(const QByteArray &frameText);
 
 private:
-    bool writeAll(const QByteArray &bytes, QString *error);
+    bool writeAll(const QByteArray &bytes, const QDateTime &now, QString *error);
 
     int m_pageNumber;
     int m_hardwareType = 0;
     QString m_directory, m_prefix, m_fileName;
-    std::unique_ptr<QFile> m_file;
+    LogFileWriter m_writer;
+    bool m_resumed = false;
     bool m_open = false;
     double m_mark = 0.0;
     // Total level samples gathered for the next HD line.

@@ -2,6 +2,7 @@
 
 #include "core/clock.h"
 #include "core/datetime.h"
+#include "core/outsidetext.h"
 
 #include <cstdio>
 
@@ -35,8 +36,12 @@ void MessageLog::log(const QString &source, const QString &text, int level)
     addLine(formatLine(datetime::messageText(m_clock.now()), source, text, level), true);
 }
 
-void MessageLog::addLine(const QString &line, bool notifyExpanded)
+void MessageLog::addLine(const QString &text, bool notifyExpanded)
 {
+    // The program's own texts hold no control characters and stay far below
+    // the limit; anything from outside that slipped through unshown is made
+    // harmless here (the callers cut it to 200 characters with "…").
+    const QString line = outsidetext::shown(text, kMaxLineChars);
     m_lines.push_front(line);
     while (m_lines.size() > size_t(kMaxLines))
         m_lines.pop_back();

@@ -18,6 +18,7 @@ class MessageLog : public QObject {
     Q_OBJECT
 public:
     static constexpr int kMaxLines = 10000;
+    static constexpr int kMaxLineChars = 2000;
 
     explicit MessageLog(const Clock &clock, QObject *parent = nullptr);
 
@@ -26,7 +27,8 @@ public:
     void log(const QString &source, const QString &text, int level);
     void log(const QString &source, const QString &text, LogLevel level) { log(source, text, int(level)); }
 
-    // A line built elsewhere (the socket error hook).
+    // A line built elsewhere (the socket error hook). Control characters are
+    // shown escaped and a line is cut at kMaxLineChars.
     void addLine(const QString &line, bool notifyExpanded = true);
 
     void clear();

@@ -5,6 +5,7 @@
 #include <QFileInfo>
 #include <QSerialPort>
 
+#include <poll.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -144,7 +145,17 @@ void SerialLibrary::onError(int port)
     QSerialPort *serial = portAt(port);
     if (!serial)
         return;
-    const QString detail = m_map.devicePath(port) + QStringLiteral(": ") + serial->errorString();
+    const QString path = m_map.devicePath(port);
+    QString reason = serial->errorString();
+    // A pseudo-terminal whose far end closed, or a USB adapter pulled out,
+    // shows as a failed read whose errno says little; say what happened.
+    struct stat st {};
+    pollfd p {int(serial->handle()), POLLIN, 0};
+    if (p.fd >= 0 && ::poll(&p, 1, 0) > 0 && (p.revents & POLLHUP))
+        reason = QStringLiteral("the device hung up");
+    else if (::stat(QFile::encodeName(path).constData(), &st) != 0)
+        reason = QStringLiteral("the device went away");
+    const QString detail = path + QStringLiteral(": ") + reason;
     m_ports[size_t(port)] = nullptr;
     m_devices[size_t(port)].clear();
     serial->disconnect(this);

@@ -26,7 +26,11 @@ struct RelayClient {
     QString address;           // dotted address of the peer
     QString hostName;          // from the reverse look-up; empty until it answers
     bool lookupStarted = false;
-    QDateTime overCapSince;    // when its unsent bytes first stayed above the cap
+    QDateTime connectedAt;
+    QDateTime lastMessageAt;   // last complete message (or KX-71 request)
+    quint64 bytesQueued = 0;   // everything handed to the socket so far
+    quint64 bytesTaken = 0;    // of which the peer had taken at the last look
+    QDateTime stallSince;      // first look that found bytes waiting and none taken
     quint64 id = 0;            // stable identity for the client list rows
     PeerResetProbe resetProbe; // a reset is reported, an orderly close is not
 };

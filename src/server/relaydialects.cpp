@@ -3,6 +3,7 @@
 #include "server/relayserver.h"
 
 #include "connection/relaysource.h"
+#include "core/clock.h"
 #include "core/messagelog.h"
 #include "server/arxtranslation.h"
 #include "server/relayclient.h"
@@ -23,11 +24,19 @@ void RelayServer::applyLogin(RelayClient &client, const QByteArray &text, char t
     client.loggedIn = result.level > 0;
     if (!result.reply.isEmpty())
         reply(client, result.reply + terminator);
-    if (result.level == 0)
+    if (result.level == 0) {
         m_log.log(pageName(),
                   QStringLiteral(" Failed login from ") + client.address + QLatin1Char(':')
                       + QString::number(client.clientPort),
                   LogLevel::Status);
+        if (m_guard.loginFailed(client.address, m_clock.now()))
+            m_log.log(pageName(),
+                      QStringLiteral(" Connections from ") + client.address
+                          + QStringLiteral(" refused for %1 s: %2 failed logins within a minute")
+                                .arg(ClientGuard::kThrottleMs / 1000)
+                                .arg(ClientGuard::kMaxFailedLogins),
+                      LogLevel::Status);
+    }
 }
 
 void RelayServer::handleArx(RelayClient &client, const QByteArray &m)

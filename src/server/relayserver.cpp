@@ -3,6 +3,7 @@
 #include "connection/relaysource.h"
 #include "connection/relaystore.h"
 #include "core/clock.h"
+#include "core/descriptors.h"
 #include "core/messagelog.h"
 #include "core/socketerrors.h"
 #include "server/relayclient.h"
@@ -66,6 +67,8 @@ RelayServer::RelayServer(int number, const QString &baseDir, MessageLog &log, co
     m_settings.source = number;
     m_settings.listenPort = 80 + number;
     connect(m_listener, &QTcpServer::newConnection, this, &RelayServer::onNewConnection);
+    connect(m_listener, &QTcpServer::acceptError, this, &RelayServer::onAcceptError);
+    descriptors::reserve();
     m_timer->setInterval(kHousekeepingMs);
     connect(m_timer, &QTimer::timeout, this, &RelayServer::relayTick);
     m_statusRow.port = QString::number(m_settings.listenPort);
@@ -138,6 +141,7 @@ void RelayServer::enable()
     auto &hook = socketerrors::Hook::instance();
     m_enabled = false;
     m_failed = false;
+    m_acceptPaused = false;
     hook.clearFlag();
     hook.setCurrentServerName(pageName());
     refreshSourceType();
@@ -172,6 +176,7 @@ void RelayServer::disable()
     auto clients = std::move(m_clients);
     m_clients.clear();
     for (auto &c : clients) {
+        m_guard.closed(c->address);
         c->socket->disconnect(this);
         c->socket->abort();
         c->socket->deleteLater();
@@ -237,10 +242,38 @@ void RelayServer::refreshClients()
 void RelayServer::startLookup(RelayClient &client)
 {
     client.lookupStarted = true;
-    const quint64 id = client.id;
-    const QString address = client.address;
+    m_lookupQueue.push_back(client.id);
+    pumpLookups();
+}
+
+void RelayServer::pumpLookups()
+{
+    // Few at a time, and none when descriptors run short: each look-up may
+    // start a thread, which cannot run without its pipes.
+    while (m_lookupsInFlight < kMaxLookups && !m_lookupQueue.empty()) {
+        const quint64 id = m_lookupQueue.front();
+        RelayClient *client = nullptr;
+        for (auto &c : m_clients) {
+            if (c->id == id)
+                client = c.get();
+        }
+        if (!client) {
+            m_lookupQueue.pop_front();
+            continue;
+        }
+        if (!descriptors::available(8))
+            return; // tried again with the next client-list refresh
+        m_lookupQueue.pop_front();
+        ++m_lookupsInFlight;
+        lookUp(id, client->address);
+    }
+}
+
+void RelayServer::lookUp(quint64 id, const QString &address)
+{
     // Answered later on this thread; the list never waits for a name server.
     QHostInfo::lookupHost(address, this, [this, id, address](const QHostInfo &info) {
+        --m_lookupsInFlight;
         const QString name = info.error() == QHostInfo::NoError && info.hostName() != address ? info.hostName()
                                                                                                : QString();
         for (auto &c : m_clients) {
@@ -260,12 +293,15 @@ void RelayServer::startLookup(RelayClient &client)
         }
         if (shown)
             emit clientsChanged();
+        pumpLookups();
     });
 }
 
 void RelayServer::onNewConnection()
 {
+    m_acceptFailing = false;
     while (QTcpSocket *socket = m_listener->nextPendingConnection()) {
+        dropClosedPeers();
         if (m_clients.size() >= size_t(kMaxClients)) {
             if (!m_refusing)
                 m_log.log(pageName(),
@@ -278,12 +314,20 @@ void RelayServer::onNewConnection()
             continue;
         }
         m_refusing = false;
+        const QString address = dottedAddress(socket->peerAddress());
+        if (!admit(socket, address))
+            continue;
+        socket->setSocketOption(QAbstractSocket::SendBufferSizeSocketOption, kKernelSendBuffer);
         const bool arx = m_sourceType == 0;
         auto client = std::make_unique<RelayClient>(socket, arx ? char(0xFE) : '\r', arx);
         client->clientPort = qint32(socket->peerPort());
-        client->address = dottedAddress(socket->peerAddress());
+        client->address = address;
         client->id = m_nextClientId++;
         client->resetProbe.watch(socket->socketDescriptor());
+        client->connectedAt = m_clock.now();
+        client->lastMessageAt = client->connectedAt;
+        m_guard.opened(address);
+        scheduleHousekeeping(); // its log-in and idle deadlines
         m_connectionLog.push_back({client->id, QString(), client->address, quint16(client->clientPort), m_clock.now()});
         if (m_connectionLog.size() > size_t(kConnectionLogSize))
             m_connectionLog.pop_front();
@@ -312,6 +356,7 @@ void RelayServer::dropClient(QTcpSocket *socket)
 {
     for (auto it = m_clients.begin(); it != m_clients.end(); ++it) {
         if ((*it)->socket == socket) {
+            m_guard.closed((*it)->address);
             m_clients.erase(it);
             break;
         }
@@ -330,11 +375,14 @@ void RelayServer::onClientError(QTcpSocket *socket)
 {
     const QAbstractSocket::SocketError error = socket->error();
     // A peer that closes its end is an ordinary disconnect, not a failure;
-    // one that resets it is reported (10054) like any other error.
+    // one that resets it is reported (10054) like any other error. Either
+    // stops counting against the limits at once.
     if (error == QAbstractSocket::RemoteHostClosedError) {
         const RelayClient *client = findClient(socket);
-        if (!client || !client->resetProbe.wasReset())
+        if (!client || !client->resetProbe.wasReset()) {
+            dropClient(socket);
             return;
+        }
     }
     const int code = socketerrors::winsockCode(error);
     if (code != 10053)
@@ -356,18 +404,27 @@ void RelayServer::onClientRead(QTcpSocket *socket)
     if (client->assembler.terminator() != (arx ? char(0xFE) : '\r'))
         client->assembler = MessageAssembler(arx ? char(0xFE) : '\r', arx);
     switch (m_sourceType) {
-    case 0:
-        for (const QByteArray &m : client->assembler.feed(bytes))
+    case 0: {
+        const QList<QByteArray> messages = client->assembler.feed(bytes);
+        if (!messages.isEmpty())
+            client->lastMessageAt = m_clock.now();
+        for (const QByteArray &m : messages)
             handleArx(*client, m);
         break;
+    }
     case 1:
+        client->lastMessageAt = m_clock.now();
         handleKx(*client, bytes);
         break;
     case 2:
-    case 3:
-        for (const QByteArray &line : client->assembler.feed(bytes))
+    case 3: {
+        const QList<QByteArray> lines = client->assembler.feed(bytes);
+        if (!lines.isEmpty())
+            client->lastMessageAt = m_clock.now();
+        for (const QByteArray &line : lines)
             handleLine(*client, line);
         break;
+    }
     default:
         break;
     }
@@ -378,7 +435,14 @@ void RelayServer::reply(RelayClient &client, const QByteArray &bytes)
     // A client that does not read gets no further replies either.
     if (client.socket->bytesToWrite() >= kSendCap)
         return;
+    queueBytes(client, bytes);
+}
+
+qint64 RelayServer::queueBytes(RelayClient &client, const QByteArray &bytes)
+{
     writeOut(client.socket, bytes);
+    client.bytesQueued += quint64(bytes.size());
+    return bytes.size();
 }
 
 void RelayServer::setTimerRunning(bool on)
@@ -433,53 +497,31 @@ bool RelayServer::sendRecord(RelayClient &client, const QByteArray &record)
 {
     if (client.socket->bytesToWrite() >= kSendCap) {
         // Skipped for this client; the housekeeping timer watches how long.
-        if (!client.overCapSince.isValid())
-            client.overCapSince = m_clock.now();
-        if (m_timerAllowed && !m_timer->isActive())
-            m_timer->start();
+        scheduleHousekeeping();
         return false;
     }
-    writeOut(client.socket, record);
+    queueBytes(client, record);
     return true;
-}
-
-void RelayServer::checkStalled()
-{
-    const QDateTime now = m_clock.now();
-    std::vector<QTcpSocket *> stalled;
-    bool overCap = false;
-    for (auto &c : m_clients) {
-        if (c->socket->bytesToWrite() < kSendCap) {
-            c->overCapSince = QDateTime();
-            continue;
-        }
-        overCap = true;
-        if (!c->overCapSince.isValid())
-            c->overCapSince = now;
-        else if (c->overCapSince.msecsTo(now) >= kStallLimitMs)
-            stalled.push_back(c->socket);
-    }
-    for (QTcpSocket *socket : stalled) {
-        const RelayClient *c = findClient(socket);
-        m_log.log(pageName(),
-                  QStringLiteral(" Client ") + c->address + QLatin1Char(':') + QString::number(c->clientPort)
-                      + QStringLiteral(" disconnected: not reading its data"),
-                  LogLevel::Status);
-        dropClient(socket);
-    }
-    if (overCap && m_timerAllowed && !m_timer->isActive())
-        m_timer->start();
-    else if (!overCap)
-        m_timer->stop();
 }
 
 void RelayServer::relayTick()
 {
+    checkAccepting();
     checkStalled();
+    checkDeadlines();
+    if (!housekeepingNeeded())
+        m_timer->stop();
+}
+
+void RelayServer::scheduleHousekeeping()
+{
+    if (m_timerAllowed && !m_timer->isActive())
+        m_timer->start();
 }
 
 void RelayServer::deliver(const QByteArray &record)
 {
+    sampleProgress();
     if (m_sourceType == 0) {
         for (auto &c : m_clients) {
             if (!c->arxHalted && sendRecord(*c, record))

@@ -4,6 +4,7 @@
 // the dialect of the source's hardware type, and passes permitted commands of
 // the clients on to the source's unit.
 #include "connection/relaystore.h"
+#include "server/clientguard.h"
 #include "server/serversettings.h"
 
 #include <QDateTime>
@@ -51,6 +52,16 @@ public:
     // Clients one server takes at most: a flood of connections must not use
     // up the program's file descriptors (serial ports, logs, other servers).
     static constexpr int kMaxClients = 100;
+    // The kernel's send buffer of a client socket is bounded too (the kernel
+    // doubles it for its book-keeping): with kSendCap, a viewer that reads
+    // nothing holds at most about 256 KiB.
+    static constexpr int kKernelSendBuffer = 32 * 1024;
+    // With "Require Authentication" on, a client must log in this soon.
+    static constexpr qint64 kLoginDeadlineMs = 20000;
+    // A client that neither started data nor sent a message for this long.
+    static constexpr qint64 kIdleLimitMs = 5 * 60 * 1000;
+    // Reverse look-ups in flight at once; each may need a thread.
+    static constexpr int kMaxLookups = 2;
 
     // number 1..8; the page is named "Server1".."Server8".
     RelayServer(int number, const QString &baseDir, MessageLog &log, const Clock &clock, SourceResolver resolver,
@@ -115,7 +126,13 @@ private:
     void onClientRead(QTcpSocket *socket);
     void onClientDisconnected(QTcpSocket *socket);
     void onClientError(QTcpSocket *socket);
+    void onAcceptError();
+    bool admit(QTcpSocket *socket, const QString &address);
     void dropClient(QTcpSocket *socket);
+    void closeClient(QTcpSocket *socket, const QString &why);
+    void dropClosedPeers();
+    void pumpLookups();
+    void lookUp(quint64 id, const QString &address);
     RelayClient *findClient(QTcpSocket *socket);
     void startLookup(RelayClient &client);
 
@@ -135,7 +152,13 @@ private:
     void subscribe(const RelayStore *store);
     void deliver(const QByteArray &record);
     bool sendRecord(RelayClient &client, const QByteArray &record);
+    qint64 queueBytes(RelayClient &client, const QByteArray &bytes);
     void checkStalled();
+    void checkDeadlines();
+    void checkAccepting();
+    bool housekeepingNeeded() const;
+    void scheduleHousekeeping();
+    void sampleProgress();
 
     int m_number;
     QString m_baseDir;
@@ -143,6 +166,12 @@ private:
     const Clock &m_clock;
     std::deque<ConnectionLogEntry> m_connectionLog;
     bool m_refusing = false; // over kMaxClients: refusals reported once
+    bool m_acceptFailing = false; // no descriptor for a connection: reported once
+    bool m_acceptPaused = false;
+    ClientGuard m_guard;
+    std::deque<quint64> m_lookupQueue; // clients waiting for a reverse look-up
+    int m_lookupsInFlight = 0;
+    QDateTime m_lastSample; // progress of the viewers looked at during delivery
     SourceResolver m_resolver;
 
     ServerSettings m_settings;

@@ -10,7 +10,9 @@
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <memory>
+#include <unistd.h>
 
 namespace {
 
@@ -98,6 +100,47 @@ TEST_F(ArxLogTest, FailureIsReportedOnceAndLoggingResumesWhenReopened)
         page->logArxRecord(QByteArray(108, 'x'), clock.now());
     EXPECT_EQ(raised.count(), 2);
     EXPECT_FALSE(page->measurementLog().isOpen());
+}
+
+TEST_F(ArxLogTest, FullDiskLeavesWholeRecordsNamesTheReasonAndResumesWithinAMinute)
+{
+    QDir().mkpath(dir);
+    // A disk with room for 112 records and 80 bytes, as a full disk tears a write.
+    qint64 room = 112 * 109 + 80;
+    page->measurementLog().setWriteFunction([&room](int fd, const void *data, size_t size) -> ssize_t {
+        if (room <= 0) {
+            errno = ENOSPC;
+            return -1;
+        }
+        const ssize_t n = ::write(fd, data, size_t(std::min<qint64>(qint64(size), room)));
+        room -= n;
+        return n;
+    });
+    QSignalSpy raised(page.get(), &ConnectionPage::errorRaised);
+    run(QTime(10, 0, 0), 185); // 10:00:00 .. 10:03:04, the disk full at 10:01:52
+    const QString name = QStringLiteral("P-Date..12.06.26 Time..10.00.00.LW1");
+    ASSERT_EQ(raised.count(), 1);
+    EXPECT_TRUE(raised.at(0).at(0).toString().endsWith(name + QStringLiteral(": No space left on device")));
+    ASSERT_EQ(log.lines().filter(QStringLiteral("ERROR (")).size(), 1);
+    // Retried at 10:02:52 and failing again: no further report.
+    EXPECT_EQ(files(), QStringList{name + QStringLiteral(": ") + QString::number(112 * 109)});
+
+    room = 1 << 20; // space freed
+    for (int i = 0; i < 60; ++i) {
+        page->logArxRecord(QByteArray("\xFF\xFE\xFD") + QByteArray(105, 'z'), clock.now());
+        clock.advanceMs(1000);
+    }
+    // Back at the next retry, 10:03:52, with one STATUS line; whole records only.
+    EXPECT_EQ(raised.count(), 1);
+    const QStringList resumed = log.lines().filter(QStringLiteral("Log file resumed: "));
+    ASSERT_EQ(resumed.size(), 1);
+    EXPECT_TRUE(resumed[0].startsWith(QStringLiteral("STATUS(")));
+    EXPECT_EQ(files(), QStringList{name + QStringLiteral(": ") + QString::number((112 + 13) * 109)});
+    QFile f(dir + QLatin1Char('/') + name);
+    ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+    const QByteArray bytes = f.readAll();
+    for (qsizetype at = 0; at < bytes.size(); at += 109)
+        ASSERT_EQ(bytes.mid(at, 4), QByteArray("\x6C\xFF\xFE\xFD")) << "record at " << at;
 }
 
 } // namespace

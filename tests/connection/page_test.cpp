@@ -226,6 +226,29 @@ TEST_F(PageTest, EveryHardwareTypeHasItsProtocol)
     EXPECT_TRUE(log.lines().filter(QStringLiteral("protocol is not available")).isEmpty());
 }
 
+TEST_F(PageTest, SettingsErrorsNameFileAndLineAndShowOutsideTextHarmlessly)
+{
+    const struct {
+        QByteArray file;
+        QString error; // after "<file> line "
+    } cases[] = {
+        {"\x1B[2J\x1B[31m\r\n", "1: '\\x1B[2J\\x1B[31m' is not a valid integer value"},
+        {" 0\r\nPW\r\n\r\n", "3: '' is not a valid integer value"},
+        {" 0\r\nPW\r\n 0\r\n" + QByteArray(300000, '9') + "\r\n",
+         "4: '" + QString(200, '9') + QChar(0x2026) + "' is not a valid integer value"},
+    };
+    for (const auto &c : cases) {
+        QFile file(dir.path() + "/CONFIG/Connect7.CFG");
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        file.write(c.file);
+        file.close();
+        ConnectionPage page(7, env);
+        QString error;
+        EXPECT_FALSE(page.loadSettings(&error));
+        EXPECT_EQ(error, QDir::toNativeSeparators(dir.path() + "/CONFIG/Connect7.CFG") + " line " + c.error);
+    }
+}
+
 TEST_F(PageTest, MalformedSettingsLeaveThePageStopped)
 {
     QFile file(dir.path() + "/CONFIG/Connect6.CFG");
@@ -235,7 +258,8 @@ TEST_F(PageTest, MalformedSettingsLeaveThePageStopped)
     ConnectionPage page(6, env);
     QString error;
     EXPECT_FALSE(page.loadSettings(&error));
-    EXPECT_EQ(error, QStringLiteral("'x' is not a valid integer value"));
+    EXPECT_EQ(error, QDir::toNativeSeparators(dir.path() + "/CONFIG/Connect6.CFG")
+                         + QStringLiteral(" line 3: 'x' is not a valid integer value"));
     EXPECT_FALSE(page.timerActive());
     EXPECT_FALSE(page.started());
     EXPECT_EQ(page.settings().password, QStringLiteral("PW"));

@@ -73,3 +73,22 @@ TEST(ServerProcess, FirstStartWritesDefaultsReportsErrorsOnStderrAndStopsOnSigte
     EXPECT_EQ(server.exitStatus(), QProcess::NormalExit);
     EXPECT_EQ(server.exitCode(), 0);
 }
+
+TEST(ServerProcess, HangUpClosesTheProgramAsSigtermDoes)
+{
+    ASSERT_FALSE(serverPath().isEmpty());
+    QTemporaryDir dir;
+    ASSERT_TRUE(QDir(dir.path()).mkdir("CONFIG"));
+    QProcess server;
+    server.setWorkingDirectory(dir.path());
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("QT_QPA_PLATFORM", "offscreen");
+    server.setProcessEnvironment(env);
+    server.start(serverPath(), {});
+    ASSERT_TRUE(server.waitForStarted(5000));
+    ASSERT_TRUE(waitFor([&] { return QFile::exists(dir.path() + "/CONFIG/Server8.USR"); }));
+    ::kill(pid_t(server.processId()), SIGHUP);
+    ASSERT_TRUE(waitFor([&] { return server.state() == QProcess::NotRunning; }, 5000));
+    EXPECT_EQ(server.exitStatus(), QProcess::NormalExit) << "not killed by the signal";
+    EXPECT_EQ(server.exitCode(), 0);
+}

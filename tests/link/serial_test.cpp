@@ -171,6 +171,7 @@ TEST(SerialLibrary, FarEndClosingFailsThePortOnce)
     waitFor([] { return false; }, 200);
     EXPECT_EQ(failed.count(), 1);
     EXPECT_EQ(failed.at(0).at(0).toInt(), 0);
+    EXPECT_EQ(failed.at(0).at(1).toString(), pty.slavePath + ": the device hung up");
     EXPECT_FALSE(lib.isOpen(0)); // closed by the library, not left spinning
     EXPECT_EQ(lib.sioStatus(0), sio::NoSuchPort); // the pty is gone with its far end
 }

@@ -39,8 +39,12 @@ inline void pumpFor(int ms)
 
 class TestClient {
 public:
-    explicit TestClient(quint16 port)
+    // `from`: a loopback address of its own (127.0.0.2 ...), since a server
+    // takes at most ten connections from one address.
+    explicit TestClient(quint16 port, const QHostAddress &from = QHostAddress())
     {
+        if (!from.isNull())
+            socket.bind(from);
         socket.connectToHost(QHostAddress::LocalHost, port);
         QObject::connect(&socket, &QTcpSocket::readyRead, [this] { received += socket.readAll(); });
     }
@@ -90,10 +94,10 @@ protected:
         return s;
     }
 
-    std::unique_ptr<TestClient> connectClient(RelayServer &s)
+    std::unique_ptr<TestClient> connectClient(RelayServer &s, const QHostAddress &from = QHostAddress())
     {
         const int before = s.clientCount();
-        auto c = std::make_unique<TestClient>(s.serverPort());
+        auto c = std::make_unique<TestClient>(s.serverPort(), from);
         EXPECT_TRUE(c->waitConnected());
         EXPECT_TRUE(pumpUntil([&] { return s.clientCount() == before + 1; }));
         return c;

@@ -1,0 +1,198 @@
+// How a relay server keeps hostile or vanished viewers from costing the
+// others: per-address limits and log-in throttling at accept, a stall rule
+// that counts what waits in the kernel too, log-in and idle deadlines, and
+// refusal when no descriptor is left.
+#include "server/relayserver.h"
+
+#include "core/clock.h"
+#include "core/descriptors.h"
+#include "core/messagelog.h"
+#include "server/relayclient.h"
+
+#include <QTcpServer>
+#include <QTcpSocket>
+
+#include <cerrno>
+#include <cstring>
+#include <linux/sockios.h>
+#include <poll.h>
+#include <sys/ioctl.h>
+
+namespace {
+
+// Bytes the kernel still holds for the peer: unsent plus sent but not
+// acknowledged. 0 when it cannot be told.
+qint64 kernelQueued(const QTcpSocket *socket)
+{
+    const qintptr fd = socket->socketDescriptor();
+    int n = 0;
+    if (fd < 0 || ::ioctl(int(fd), SIOCOUTQ, &n) != 0)
+        return 0;
+    return n;
+}
+
+} // namespace
+
+bool RelayServer::admit(QTcpSocket *socket, const QString &address)
+{
+    const ClientGuard::Admission a = m_guard.admit(address, m_clock.now());
+    if (a.verdict == ClientGuard::Verdict::Accept)
+        return true;
+    if (a.report)
+        m_log.log(pageName(),
+                  QStringLiteral(" Connection from ") + address
+                      + QStringLiteral(" refused: %1 connections from this address already open")
+                            .arg(ClientGuard::kMaxPerAddress),
+                  LogLevel::Status);
+    socket->abort();
+    socket->deleteLater();
+    return false;
+}
+
+void RelayServer::dropClosedPeers()
+{
+    std::vector<QTcpSocket *> gone;
+    for (auto &c : m_clients) {
+        if (c->socket->state() != QAbstractSocket::ConnectedState)
+            gone.push_back(c->socket);
+    }
+    for (QTcpSocket *socket : gone)
+        dropClient(socket);
+}
+
+void RelayServer::onAcceptError()
+{
+    // The listener paused itself; checkAccepting() goes on from here.
+    m_acceptPaused = true;
+    scheduleHousekeeping();
+}
+
+void RelayServer::checkAccepting()
+{
+    // With no descriptor left, accept() fails and the connection stays
+    // waiting, so the listener would be woken for it again and again. It is
+    // paused instead, the waiting connections are closed with the descriptor
+    // kept in reserve, and listening resumes once descriptors are free.
+    if (!m_listener->isListening())
+        return;
+    const int fd = int(m_listener->socketDescriptor());
+    pollfd p {fd, POLLIN, 0};
+    const bool waiting = ::poll(&p, 1, 0) > 0 && (p.revents & POLLIN);
+    if (!m_acceptPaused) {
+        if (!waiting || descriptors::available(1))
+            return;
+        m_listener->pauseAccepting();
+        m_acceptPaused = true;
+        scheduleHousekeeping();
+    }
+    if (descriptors::available(2)) {
+        m_listener->resumeAccepting();
+        m_acceptPaused = false;
+        return;
+    }
+    if (!waiting)
+        return;
+    descriptors::refuseWaiting(fd);
+    if (!m_acceptFailing)
+        m_log.log(pageName(), QStringLiteral(" Connection refused: ") + QString::fromLocal8Bit(std::strerror(EMFILE)),
+                  LogLevel::Status);
+    m_acceptFailing = true;
+}
+
+namespace {
+
+// Looks at what waits for a client (here and in the kernel) and how much it
+// took since the last look. Returns how long it has taken nothing while
+// bytes waited, or -1 while it takes them (or nothing waits).
+qint64 stalledFor(RelayClient &c, const QDateTime &now)
+{
+    const qint64 waiting = c.socket->bytesToWrite() + kernelQueued(c.socket);
+    const quint64 taken = c.bytesQueued - quint64(qMax<qint64>(waiting, 0));
+    if (waiting <= 0 || taken != c.bytesTaken) {
+        c.bytesTaken = taken;
+        c.stallSince = QDateTime();
+        return -1;
+    }
+    if (!c.stallSince.isValid())
+        c.stallSince = now;
+    return c.stallSince.msecsTo(now);
+}
+
+} // namespace
+
+void RelayServer::sampleProgress()
+{
+    // Records go out as they are filed, without a timer. A viewer that
+    // stopped reading is noticed here, at most once a second, and the
+    // housekeeping timer then counts its time; a viewer that reads costs
+    // nothing more.
+    const QDateTime now = m_clock.now();
+    if (m_lastSample.isValid() && m_lastSample.msecsTo(now) < kHousekeepingMs && m_lastSample <= now)
+        return;
+    m_lastSample = now;
+    bool stalled = false;
+    for (auto &c : m_clients)
+        stalled = stalledFor(*c, now) >= 0 || stalled;
+    if (stalled)
+        scheduleHousekeeping();
+}
+
+void RelayServer::checkStalled()
+{
+    // A viewer that reads nothing stops taking bytes: its window closes, and
+    // what waits for it (here and in the kernel) stops shrinking. Counted
+    // from the first look that found it so, whatever the record rate.
+    const QDateTime now = m_clock.now();
+    std::vector<QTcpSocket *> stalled;
+    for (auto &c : m_clients) {
+        if (stalledFor(*c, now) >= kStallLimitMs)
+            stalled.push_back(c->socket);
+    }
+    for (QTcpSocket *socket : stalled)
+        closeClient(socket, QStringLiteral("not reading its data"));
+}
+
+bool RelayServer::housekeepingNeeded() const
+{
+    if (m_acceptPaused)
+        return true;
+    for (const auto &c : m_clients) {
+        const bool receiving = !c->arxHalted || !c->hdHalted || !c->kfHalted;
+        if (c->stallSince.isValid() || c->socket->bytesToWrite() >= kSendCap || !receiving
+            || (m_settings.requireAuth && !c->loggedIn))
+            return true;
+    }
+    return false;
+}
+
+void RelayServer::checkDeadlines()
+{
+    const QDateTime now = m_clock.now();
+    std::vector<std::pair<QTcpSocket *, QString>> expired;
+    for (auto &c : m_clients) {
+        if (m_settings.requireAuth && !c->loggedIn && c->connectedAt.msecsTo(now) >= kLoginDeadlineMs) {
+            expired.emplace_back(c->socket, QStringLiteral("no login within %1 s").arg(kLoginDeadlineMs / 1000));
+            continue;
+        }
+        const bool receiving = !c->arxHalted || !c->hdHalted || !c->kfHalted;
+        if (!receiving && c->lastMessageAt.msecsTo(now) >= kIdleLimitMs)
+            expired.emplace_back(c->socket, QStringLiteral("idle for %1 minutes").arg(kIdleLimitMs / 60000));
+    }
+    for (const auto &[socket, why] : expired)
+        closeClient(socket, why);
+}
+
+void RelayServer::closeClient(QTcpSocket *socket, const QString &why)
+{
+    const RelayClient *c = findClient(socket);
+    if (!c)
+        return;
+    // One line per address a minute: a host that keeps coming back to sit
+    // idle does not fill the message window.
+    if (m_guard.reportClose(c->address, m_clock.now()))
+        m_log.log(pageName(),
+                  QStringLiteral(" Client ") + c->address + QLatin1Char(':') + QString::number(c->clientPort)
+                      + QStringLiteral(" disconnected: ") + why,
+                  LogLevel::Status);
+    dropClient(socket);
+}
