@@ -17,6 +17,7 @@
 #include <linux/sockios.h>
 #include <poll.h>
 #include <sys/ioctl.h>
+#include <sys/socket.h>
 
 namespace {
 
@@ -148,8 +149,13 @@ void RelayServer::checkStalled()
         if (stalledFor(*c, now) >= kStallLimitMs)
             stalled.push_back(c->socket);
     }
-    for (QTcpSocket *socket : stalled)
+    for (QTcpSocket *socket : stalled) {
+        // Reset, not closed: a closing handshake would wait behind the bytes
+        // the viewer does not take, and the kernel would keep them meanwhile.
+        const linger reset {1, 0};
+        ::setsockopt(int(socket->socketDescriptor()), SOL_SOCKET, SO_LINGER, &reset, sizeof reset);
         closeClient(socket, QStringLiteral("not reading its data"));
+    }
 }
 
 bool RelayServer::housekeepingNeeded() const
