@@ -6,14 +6,23 @@
 
 namespace downloadfile {
 
+QString fullName(const QString &baseDirectory, const QString &relative)
+{
+    return baseDirectory + QLatin1Char('/') + relative;
+}
+
 QString existingFile(const QString &path)
 {
     const QFileInfo info(path);
     if (info.isFile())
         return path;
+    // Compared name by name: a name filter would take '*' or '[' as patterns.
     const QDir dir = info.dir();
-    const QStringList matches = dir.entryList({info.fileName()}, QDir::Files);
-    return matches.isEmpty() ? QString() : dir.filePath(matches.first());
+    const QStringList names = dir.entryList(QDir::Files, QDir::Name);
+    for (const QString &n : names)
+        if (n.compare(info.fileName(), Qt::CaseInsensitive) == 0)
+            return dir.filePath(n);
+    return QString();
 }
 
 std::unique_ptr<QIODevice> open(const QString &wanted)
@@ -70,6 +79,51 @@ bool readInteger(QIODevice &file, qint32 *value)
 {
     QByteArray line;
     return readLine(file, &line) == LineRead::Ok && leadingInteger(line, value);
+}
+
+File::File() = default;
+File::File(std::unique_ptr<QIODevice> device, QString name) : m_device(std::move(device)), m_name(std::move(name)) {}
+File::File(File &&) noexcept = default;
+File &File::operator=(File &&) noexcept = default;
+File::~File() { close(); }
+
+File File::open(const QString &path, const Opener &opener)
+{
+    std::unique_ptr<QIODevice> device = opener ? opener(path) : downloadfile::open(path);
+    if (!device)
+        return File();
+    return File(std::move(device), path);
+}
+
+LineRead File::readLine(QByteArray *line)
+{
+    return m_device ? downloadfile::readLine(*m_device, line) : LineRead::Broken;
+}
+
+bool File::readInteger(qint32 *value)
+{
+    return m_device && downloadfile::readInteger(*m_device, value);
+}
+
+void File::close()
+{
+    if (m_device) {
+        m_device->close();
+        m_device.reset();
+    }
+}
+
+bool readHead(File &file, int versionLines, Head *head)
+{
+    Head h;
+    if (!file.readInteger(&h.count))
+        return false;
+    QByteArray *lines[] = {&h.version1, &h.version2};
+    for (int i = 0; i < versionLines && i < 2; ++i)
+        if (file.readLine(lines[i]) != LineRead::Ok)
+            return false;
+    *head = h;
+    return true;
 }
 
 } // namespace downloadfile
