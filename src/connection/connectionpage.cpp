@@ -10,6 +10,7 @@
 #include "link/networklink.h"
 #include "link/seriallibrary.h"
 #include "link/seriallink.h"
+#include "update/updatemachine.h"
 
 ConnectionPage::ConnectionPage(int number, const Environment &env, QObject *parent)
     : QObject(parent), m_number(number), m_env(env), m_reader(std::make_unique<LineReader>()),
@@ -219,6 +220,17 @@ void ConnectionPage::openLink()
 void ConnectionPage::closeLink()
 {
     m_reconnector->stop();
+    releaseLink();
+    m_record.state = state::Disconnected;
+    m_record.phase = 0;
+    m_record.portOpen = false;
+    m_record.socketConnected = false;
+    showConnection();
+    setUpdateEnabled(false);
+}
+
+void ConnectionPage::releaseLink()
+{
     if (m_testLink) {
         // nothing to release
     } else if (isSerial()) {
@@ -232,12 +244,18 @@ void ConnectionPage::closeLink()
     m_reader->detach();
     m_link = nullptr;
     m_serialLink.reset();
-    m_record.state = state::Disconnected;
-    m_record.phase = 0;
-    m_record.portOpen = false;
-    m_record.socketConnected = false;
-    showConnection();
-    setUpdateEnabled(false);
+}
+
+int ConnectionPage::setSerialBaud(int code)
+{
+    if (!m_serialLink || !m_env.serial)
+        return 0;
+    const int result = m_env.serial->sioBaud(static_cast<SerialLink *>(m_serialLink.get())->port(), code);
+    if (result >= 0) {
+        m_baudCode = code;
+        showConnection();
+    }
+    return result;
 }
 
 void ConnectionPage::reconnect()
@@ -523,6 +541,13 @@ void ConnectionPage::requestShutdown()
 void ConnectionPage::startPasswordChange()
 {
     m_session->startPasswordChange();
+}
+
+UpdateMachine &ConnectionPage::updateMachine()
+{
+    if (!m_updateMachine)
+        m_updateMachine = new UpdateMachine(*this, this);
+    return *m_updateMachine;
 }
 
 // --- RelaySource --------------------------------------------------------------------

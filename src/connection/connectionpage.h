@@ -22,6 +22,7 @@ class Reconnector;
 class SharedTimer;
 class SerialLibrary;
 class Session;
+class UpdateMachine;
 
 class ConnectionPage : public QObject, public RelaySource {
     Q_OBJECT
@@ -69,6 +70,11 @@ public:
     void openLink();
     void closeLink();
     void reconnect();
+    // Closes the transport and nothing else: phase, state and PortOpen stay
+    // (a unit that restarts its network module takes the link away).
+    void releaseLink();
+    // Switches the open serial port of an RS-232 page to a serial-library baud code.
+    int setSerialBaud(int code);
     void sendText(const QByteArray &bytes);
     QByteArray readMarked();
     QByteArray readMarkedOrPollEnd();
@@ -127,6 +133,8 @@ public:
     void disconnectButton();
     void requestShutdown();
     void startPasswordChange();
+    // The firmware update of this page's unit (its download file stays with it).
+    UpdateMachine &updateMachine();
 
     // --- RelaySource --------------------------------------------------------
     int hardwareType() const override { return m_settings.hardwareType; }
@@ -180,6 +188,7 @@ private:
     ByteLink *m_link = nullptr; // the open transport, or none
     std::unique_ptr<MeasurementLog> m_measurementLog;
     std::unique_ptr<Reconnector> m_reconnector;
+    UpdateMachine *m_updateMachine = nullptr;
     std::unique_ptr<SharedTimer> m_timer;
     bool m_started = false;
     int m_baudCode = 0;
