@@ -5,6 +5,7 @@
 #include "hayesmodem.h"
 #include "kxunit.h"
 #include "hdunit.h"
+#include "loaderunit.h"
 #include "trace.h"
 #include "transport.h"
 
@@ -59,7 +60,8 @@ UNIT
   --unit KIND         The kind of unit on the line: arx (default), the Arxon
                       system with its modules; kh71, kh72 (HD monitors) or
                       kf71 (see HD MONITORS AND KF-71 below); kx71, the KX-71
-                      analyzer (see KX-71 ANALYZER below).
+                      analyzer (see KX-71 ANALYZER below); loader, an HD/KF-71
+                      unit's program loader alone (see LOADER).
   --model ID          KM71 (default), KS71, KR71, KC71, KV71, KV73, KV75,
                       KA71 or KA72. Chooses the frame layout: FM (KM/KS/KR/
                       KC), TV (KV), AM (KA71, KA72).
@@ -166,6 +168,7 @@ int main(int argc, char **argv)
     arxsim::ArxOptions arx;
     kxsim::KxOptions kx;
     hdsim::LineOptions line;
+    hdsim::LoaderOptions loader;
     ModemOptions modem;
     bool useModem = false, usePty = false;
     int tcpPort = -1;
@@ -186,6 +189,7 @@ int main(int argc, char **argv)
             std::fputs(hdsim::helpSection(), stdout);
             std::fputs(helpTextEnd, stdout);
             std::fputs(kxsim::helpText, stdout);
+            std::fputs(hdsim::loaderHelp, stdout);
             return 0;
         } else if (a == QLatin1String("--pty")) {
             usePty = true;
@@ -198,8 +202,8 @@ int main(int argc, char **argv)
         } else if (a == QLatin1String("--unit")) {
             unitKind = value().toLower();
             if (unitKind != QLatin1String("arx") && unitKind != QLatin1String("kx71")
-                && !hdsim::lineUnitKind(unitKind, &line.model))
-                usageError(QStringLiteral("unknown unit kind \"%1\"; known: arx, kx71, kh71, kh72, kf71").arg(unitKind));
+                && unitKind != QLatin1String("loader") && !hdsim::lineUnitKind(unitKind, &line.model))
+                usageError(QStringLiteral("unknown unit kind \"%1\"; known: arx, kx71, kh71, kh72, kf71, loader").arg(unitKind));
         } else if (a == QLatin1String("--model")) {
             arx.model = value().toUpper().remove(QLatin1Char('-')).toLatin1();
             arxsim::ModelInfo info;
@@ -259,6 +263,9 @@ int main(int argc, char **argv)
         } else if (QString error; hdsim::takeOption(a, value, &line, &error)) {
             if (!error.isEmpty())
                 usageError(error);
+        } else if (QString loaderError; hdsim::parseLoaderOption(args, i, &loader, &loaderError)) {
+            if (!loaderError.isEmpty())
+                usageError(loaderError);
         } else {
             usageError(QStringLiteral("unknown option ") + a);
         }
@@ -293,6 +300,8 @@ int main(int argc, char **argv)
         kx.silent = arx.silent;
         kx.replyDelayMs = arx.replyDelayMs;
         unit = new kxsim::KxUnit(kx, &app);
+    } else if (unitKind == QLatin1String("loader")) {
+        unit = new hdsim::LoaderUnit(loader, &app);
     } else {
         line.passwords = arx.passwords;
         line.ident = arx.idText;
