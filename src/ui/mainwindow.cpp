@@ -14,6 +14,7 @@
 #include "ui/serverlogwindow.h"
 #include "ui/serverpageview.h"
 #include "ui/smalldialogs.h"
+#include "ui/updatedialog.h"
 
 #include <QCloseEvent>
 #include <QGuiApplication>
@@ -59,6 +60,8 @@ MainWindow::MainWindow(Station &station, QWidget *parent) : QMainWindow(parent),
                 &MainWindow::configureRequested);
         connect(station.page(i), &ConnectionPage::errorRaised, this,
                 [this](const QString &text) { reportErrors({text}); });
+        connect(m_pageViews[size_t(i - 1)], &ConnectionPageView::updateRequested, this, &MainWindow::showUpdateDialog);
+        connect(station.page(i), &ConnectionPage::updateDialogRequested, this, &MainWindow::showUpdateDialog);
     }
     m_logView = new LogPageView(station.logPlayer(), station.baseDirectory(), m_connectionTabs);
     m_connectionTabs->addTab(m_logView, QString::fromLatin1(kConnectionTabCaptions[8]));
@@ -207,6 +210,22 @@ void MainWindow::configureRequested(int)
         return;
     m_configure->activate(page, &m_station.comPorts());
     m_configure->exec();
+}
+
+UpdateDialog *MainWindow::showUpdateDialog(int pageNumber)
+{
+    ConnectionPage *page = m_station.page(pageNumber);
+    const std::optional<updatecheck::Dialog> kind = page ? updatecheck::dialogFor(*page) : std::nullopt;
+    if (!kind)
+        return nullptr;
+    // One dialog per page and kind: updates on two pages each keep their own.
+    UpdateDialog *&dialog = m_updateDialogs[(pageNumber - 1) * 3 + int(*kind)];
+    if (!dialog)
+        dialog = new UpdateDialog(*kind, this);
+    if (dialog->machineRunning())
+        return dialog;
+    dialog->activate(*page);
+    return dialog;
 }
 
 void MainWindow::closeEvent(QCloseEvent *event)

@@ -18,6 +18,7 @@ class ServerConfigDialog;
 class ServerLogWindow;
 class QTimer;
 class Station;
+class UpdateDialog;
 
 class MainWindow : public QMainWindow {
     Q_OBJECT
@@ -55,6 +56,8 @@ public:
     void startUp();
     // The 625 ms tick: state of every page, client list of the visible server.
     void mainTimerTick();
+    // The page's Update button: the update dialog of its unit, or none.
+    UpdateDialog *showUpdateDialog(int pageNumber);
 
 protected:
     void closeEvent(QCloseEvent *event) override;
@@ -80,6 +83,7 @@ private:
     ServerLogWindow *m_serverLog;
     QTimer *m_timer;
     std::array<ConnectionPageView *, 8> m_pageViews{};
+    std::array<UpdateDialog *, 8 * 3> m_updateDialogs{};
     int m_currentConnection = 1;
     int m_currentServer = 1;
     int m_mainTicks = 0;
