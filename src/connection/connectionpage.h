@@ -135,6 +135,8 @@ public:
     void startPasswordChange();
     // The firmware update of this page's unit (its download file stays with it).
     UpdateMachine &updateMachine();
+    // Detection found a unit that must be updated before it can be served.
+    void requestUpdateDialog() { emit updateDialogRequested(number()); }
 
     // --- RelaySource --------------------------------------------------------
     int hardwareType() const override { return m_settings.hardwareType; }
@@ -156,6 +158,7 @@ signals:
     void hardwareRowsChanged();
     void stateTextChanged(const QString &text);
     void updateEnabledChanged(bool on);
+    void updateDialogRequested(int pageNumber);
     void settingsChanged();
     // An input/output failure the operator must see (the error dialog).
     void errorRaised(const QString &text);

@@ -261,3 +261,40 @@ TEST_F(UpdateMachineTest, AbortRunsTheFailureStepOfTheMachine)
 }
 
 } // namespace
+
+namespace {
+
+// The HD session runs the machine in its update phases and reconnects after it.
+TEST_F(UpdatePageTest, TheLineSessionRunsTheMachines)
+{
+    link.answer("PG0001\r", "READY\r");
+    link.answer("S1\r", "GC\r");
+    start(UpdateMachine::Kind::Network, {"S1"});
+    for (int i = 0; i < 10 && machine().step() != 7; ++i) {
+        link.advance();
+        page->tick();
+    }
+    EXPECT_EQ(link.sends(), (QList<QByteArray>{"PG0001\r", "S1\r", "UL\r"}));
+    machine().abort(UpdateMachine::Kind::Kh71);
+    page->tick();
+    EXPECT_EQ(record().state, state::Error);
+
+    page->openLink();
+    link.answer("PG0001\r", "READY\r");
+    link.answer("EF\r", "PASS\r", 1);
+    link.answer("EF\r", "PASS\r", 3);
+    link.answer("EF\r", "PASS\r", 6);
+    link.answer("EF\r", "PASS\r", 8);
+    link.answer("EF\r", "PASS\r", 11);
+    link.answer("EF\r", "PASS\r", 13);
+    link.answer("EF\r", "SUCCESS\r", 17);
+    start(UpdateMachine::Kind::Kh71, {"S1"});
+    for (int i = 0; i < 60 && record().phase == UpdateMachine::kEepromPhase; ++i) {
+        link.advance();
+        page->tick();
+    }
+    EXPECT_TRUE(logged(QStringLiteral(" EEPROM Update Succesful ")));
+    EXPECT_EQ(record().phase, 6); // the HD connect machine
+}
+
+} // namespace

@@ -232,4 +232,6 @@ void LineSession::updateNeededStep()
     m_updateDialogNeeded = true;
     m_page.logMessage(QStringLiteral(" HD KH-71 without LCD: its firmware must be updated before it sends data"),
                       int(LogLevel::Status));
+    if (!r.viaRelay)
+        m_page.requestUpdateDialog();
 }

@@ -6,6 +6,7 @@
 #include "core/messagelog.h"
 #include "protocols/hd/hdcommands.h"
 #include "protocols/hd/linedecoder.h"
+#include "update/updatemachine.h"
 
 namespace {
 
@@ -46,8 +47,11 @@ void LineSession::tick()
         m_page.setInterval(kMachineInterval);
         closeMachine(true);
         break;
+    case UpdateUnit:
+    case UpdateNetwork:
+        m_page.updateMachine().tick();
+        break;
     default:
-        // Phases 3 and 5 belong to the firmware update machines.
         break;
     }
 }
