@@ -14,18 +14,18 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     auto buffer = std::make_unique<QBuffer>();
     buffer->setData(input);
     buffer->open(QIODevice::ReadOnly);
-    download::File file(std::move(buffer), QStringLiteral("F.DLD"));
-    download::Head head;
-    if (download::readHead(file, 2, &head)) {
+    downloadfile::File file(std::move(buffer), QStringLiteral("F.DLD"));
+    downloadfile::Head head;
+    if (downloadfile::readHead(file, 2, &head)) {
         firmware::parseVersion(head.version1);
         firmware::hdUnitVersion(head.version2);
     }
     QByteArray line;
     for (qsizetype lines = 0;; ++lines) {
-        const download::LineRead r = file.readLine(&line);
-        if (r != download::LineRead::Ok)
+        const downloadfile::LineRead r = file.readLine(&line);
+        if (r != downloadfile::LineRead::Ok)
             break;
-        if (line.size() > download::kMaxLine || lines > input.size())
+        if (line.size() > downloadfile::kMaxLine || lines > input.size())
             __builtin_trap();
     }
     return 0;

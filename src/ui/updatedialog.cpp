@@ -243,7 +243,7 @@ void UpdateDialog::updateLantronix()
     message(QMessageBox::Warning, updatecheck::kLantronixQuestion, true, [this](bool ok) {
         if (!ok)
             return;
-        updatecheck::Start opened = updatecheck::open(m_page->baseDirectory(), QString::fromLatin1(download::kXport),
+        updatecheck::Start opened = updatecheck::open(m_page->baseDirectory(), QString::fromLatin1(downloadfile::kXport),
                                                       1, updatecheck::kInvalidFile);
         start(UpdateMachine::Kind::Network, opened);
     });

@@ -11,19 +11,19 @@ namespace {
 QString text(const QByteArray &bytes) { return QString::fromLatin1(bytes); }
 
 // Count and version lines of a file the dialog only looks at.
-bool readHeadOf(const QString &full, int versionLines, const download::Opener &opener, download::Head *head,
+bool readHeadOf(const QString &full, int versionLines, const downloadfile::Opener &opener, downloadfile::Head *head,
                 bool *found)
 {
-    download::File file = download::File::open(full, opener);
+    downloadfile::File file = downloadfile::File::open(full, opener);
     *found = file.isOpen();
-    return *found && download::readHead(file, versionLines, head);
+    return *found && downloadfile::readHead(file, versionLines, head);
 }
 
 // The network module's file, read by the KH-71 and KF-71 dialogs.
-void readXport(Activation &a, const QString &base, const download::Opener &opener)
+void readXport(Activation &a, const QString &base, const downloadfile::Opener &opener)
 {
-    const QString full = download::fullName(base, QString::fromLatin1(download::kXport));
-    download::Head head;
+    const QString full = downloadfile::fullName(base, QString::fromLatin1(downloadfile::kXport));
+    downloadfile::Head head;
     bool found = false;
     if (!readHeadOf(full, 1, opener, &head, &found)) {
         a.errors << (found ? kInvalidFile : kNotFound) + full;
@@ -32,7 +32,7 @@ void readXport(Activation &a, const QString &base, const download::Opener &opene
     a.lanFileVersion = text(head.version1);
 }
 
-Activation activateHd(const UnitReport &unit, const QString &base, const download::Opener &opener)
+Activation activateHd(const UnitReport &unit, const QString &base, const downloadfile::Opener &opener)
 {
     Activation a;
     a.unitVersionText = text(unit.main);
@@ -47,8 +47,8 @@ Activation activateHd(const UnitReport &unit, const QString &base, const downloa
         return a;
     }
     a.file = choice->file;
-    const QString full = download::fullName(base, a.file);
-    download::Head head;
+    const QString full = downloadfile::fullName(base, a.file);
+    downloadfile::Head head;
     bool found = false;
     if (!readHeadOf(full, 2, opener, &head, &found)) {
         // This dialog names a bad file by the unit-version text.
@@ -69,7 +69,7 @@ Activation activateHd(const UnitReport &unit, const QString &base, const downloa
     return a;
 }
 
-Activation activatePair(Dialog dialog, const UnitReport &unit, const QString &base, const download::Opener &opener)
+Activation activatePair(Dialog dialog, const UnitReport &unit, const QString &base, const downloadfile::Opener &opener)
 {
     const bool kf = dialog == Dialog::Kf71;
     Activation a;
@@ -91,8 +91,8 @@ Activation activatePair(Dialog dialog, const UnitReport &unit, const QString &ba
         a.displayText = QStringLiteral("DISPLAY: ") + firmware::displayName(choice.display);
     }
     const double bVersion = kf ? firmware::kKf71BVersion : firmware::kKh71BVersion;
-    const QString full = download::fullName(base, choice.file);
-    download::Head head;
+    const QString full = downloadfile::fullName(base, choice.file);
+    downloadfile::Head head;
     bool found = false;
     if (!readHeadOf(full, 2, opener, &head, &found)) {
         a.errors << (found ? kInvalidFile : kNotFound) + full;
@@ -122,7 +122,7 @@ Activation activatePair(Dialog dialog, const UnitReport &unit, const QString &ba
 } // namespace
 
 Activation activate(Dialog dialog, const UnitReport &unit, const QString &baseDirectory,
-                    const download::Opener &opener)
+                    const downloadfile::Opener &opener)
 {
     if (dialog == Dialog::Hd)
         return activateHd(unit, baseDirectory, opener);
@@ -140,15 +140,15 @@ QStringList eepromWarnings(const Activation &a)
 }
 
 Start open(const QString &baseDirectory, const QString &relative, int versionLines, const QString &invalidText,
-           const download::Opener &opener)
+           const downloadfile::Opener &opener)
 {
     Start s;
-    const QString full = download::fullName(baseDirectory, relative);
-    s.file = download::File::open(full, opener);
-    download::Head head;
+    const QString full = downloadfile::fullName(baseDirectory, relative);
+    s.file = downloadfile::File::open(full, opener);
+    downloadfile::Head head;
     if (!s.file.isOpen()) {
         s.error = kNotFound + full;
-    } else if (!download::readHead(s.file, versionLines, &head) || head.count < 0) {
+    } else if (!downloadfile::readHead(s.file, versionLines, &head) || head.count < 0) {
         s.error = invalidText + full;
         s.file.close();
     } else {

@@ -43,20 +43,20 @@ struct Activation {
 };
 
 Activation activate(Dialog dialog, const UnitReport &unit, const QString &baseDirectory,
-                    const download::Opener &opener = {});
+                    const downloadfile::Opener &opener = {});
 // The warnings "Update EEPROM" shows before it starts (KH-71, KF-71).
 QStringList eepromWarnings(const Activation &a);
 
 // A file opened for a machine, past its head.
 struct Start {
     QString error; // non-empty: show it and abort
-    download::File file;
+    downloadfile::File file;
     qint32 count = 0;
 };
 // `relative` under the base directory; `versionLines` skipped after line 1;
 // `invalidText` names an unreadable head.
 Start open(const QString &baseDirectory, const QString &relative, int versionLines, const QString &invalidText,
-           const download::Opener &opener = {});
+           const downloadfile::Opener &opener = {});
 
 UpdateMachine::Kind machineOf(Dialog dialog);
 

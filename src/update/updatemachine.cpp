@@ -171,7 +171,7 @@ QString UpdateMachine::field(qint64 n, int width)
     return digits.rightJustified(width, QLatin1Char(' '));
 }
 
-void UpdateMachine::start(Kind kind, download::File file, qint32 recordCount, std::array<int, 3> serialDigits)
+void UpdateMachine::start(Kind kind, downloadfile::File file, qint32 recordCount, std::array<int, 3> serialDigits)
 {
     m_kind = kind;
     m_traits = &traitsOf(kind);
@@ -319,11 +319,11 @@ void UpdateMachine::sendLine(const Step &s)
     if (m_sendNext) {
         QByteArray line;
         switch (m_file.readLine(&line)) {
-        case download::LineRead::Broken:
+        case downloadfile::LineRead::Broken:
             m_page.logMessage(QStringLiteral(" Download File Read Error: ") + m_file.name(), int(LogLevel::Error));
             failWith(QString());
             return;
-        case download::LineRead::End:
+        case downloadfile::LineRead::End:
             if (m_dataLines < m_recordCount) {
                 // Fewer records than line 1 promised: the file was cut short.
                 m_page.logMessage(QStringLiteral(" Download File Ends Early: ") + m_file.name(), int(LogLevel::Error));
@@ -339,7 +339,7 @@ void UpdateMachine::sendLine(const Step &s)
             m_page.setInterval(m_savedInterval);
             m_step = 6;
             return;
-        case download::LineRead::Ok:
+        case downloadfile::LineRead::Ok:
             ++m_dataLines;
             break;
         }

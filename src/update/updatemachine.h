@@ -30,7 +30,7 @@ public:
 
     // Starts on the page: `file` is open past its head, `recordCount` is its
     // line 1; `serialDigits` (hundreds, tens, units) only for the HD machine.
-    void start(Kind kind, download::File file, qint32 recordCount, std::array<int, 3> serialDigits = {});
+    void start(Kind kind, downloadfile::File file, qint32 recordCount, std::array<int, 3> serialDigits = {});
     // A fault found by the dialog: the failure step runs on the next tick.
     void abort(Kind kind);
     void tick();
@@ -105,7 +105,7 @@ private:
     int m_savedInterval = 125;
     qint32 m_recordCount = 0;
     std::array<int, 3> m_serialDigits{};
-    download::File m_file;
+    downloadfile::File m_file;
 
     int m_progress = 0;
     QString m_status, m_countText, m_badText;

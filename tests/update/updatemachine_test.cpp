@@ -229,7 +229,7 @@ TEST_F(UpdateMachineTest, ShortOrUnreadableFileFails)
     page->reconnect();
     link.answer("PG0003\r", "READY\r");
     acceptLines(kLines);
-    machine().start(Kind::Kh71, download::File(), 3);
+    machine().start(Kind::Kh71, downloadfile::File(), 3);
     run();
     EXPECT_TRUE(logged(QStringLiteral(" Download File Read Error: ")));
 }

@@ -41,7 +41,7 @@ protected:
     ConnectionRecord &record() { return page->record(); }
 
     // A download file of `lines` data lines (line 1 `count`, two version lines).
-    static download::File file(int count, const QList<QByteArray> &lines)
+    static downloadfile::File file(int count, const QList<QByteArray> &lines)
     {
         QByteArray text = QByteArray::number(count) + "\r\nV01.00\r\nV01.00\r\n";
         for (const QByteArray &l : lines)
@@ -49,8 +49,8 @@ protected:
         auto b = std::make_unique<QBuffer>();
         b->setData(text);
         b->open(QIODevice::ReadOnly);
-        download::File f(std::move(b), QStringLiteral("/st/DLD/T.DLD"));
-        download::Head head;
+        downloadfile::File f(std::move(b), QStringLiteral("/st/DLD/T.DLD"));
+        downloadfile::Head head;
         readHead(f, 2, &head);
         return f;
     }
