@@ -108,8 +108,11 @@ cd "$station"
 "$server" &
 server_pid=$!
 pids+=("$server_pid")
-# Ctrl+C and kill reach the server as SIGINT/SIGTERM; it closes as "Exit" does.
-trap 'kill -TERM "$server_pid" 2>/dev/null || true' INT TERM
+# Ctrl+C reaches the server itself (the terminal signals the whole group) and
+# kill is passed on as SIGTERM; either closes it as "Exit" does. One signal
+# only: a second one would end the server before its units' sessions.
+trap 'kill -TERM "$server_pid" 2>/dev/null || true' TERM
+trap ':' INT
 wait "$server_pid" || true
 # A signal ends the first wait early; the simulators stay up until the server
 # has closed its links.
