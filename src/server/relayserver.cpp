@@ -8,6 +8,7 @@
 #include "core/socketerrors.h"
 #include "server/relayclient.h"
 
+#include <QCoreApplication>
 #include <QHostInfo>
 #include <QNetworkInterface>
 #include <QTcpServer>
@@ -136,6 +137,17 @@ quint16 RelayServer::serverPort() const
     return m_listener->isListening() ? m_listener->serverPort() : 0;
 }
 
+// Linux keeps ports below 1024 for privileged programs; the default relay
+// ports 81-88 are among them.
+static QString privilegedPortHint(int port)
+{
+    return QStringLiteral("Port %1 is below 1024 and needs a privilege: run the tolva-server service, "
+                          "or allow it with \"sudo setcap cap_net_bind_service=+ep %2\", "
+                          "or choose a port from 1024 up")
+        .arg(port)
+        .arg(QCoreApplication::applicationFilePath());
+}
+
 void RelayServer::enable()
 {
     auto &hook = socketerrors::Hook::instance();
@@ -148,12 +160,18 @@ void RelayServer::enable()
     if (m_sourceType >= 0 && m_sourceType <= 3) {
         // A port outside 0..65535 must not wrap round to another one.
         const int port = m_settings.listenPort;
-        const bool valid = port >= 0 && port <= 65535;
-        const bool listening = valid && m_listener->listen(QHostAddress::Any, quint16(port));
-        if (!valid)
+        const QHostAddress address = m_settings.bindAddress.isEmpty() ? QHostAddress(QHostAddress::Any)
+                                                                      : QHostAddress(m_settings.bindAddress);
+        const bool valid = port >= 0 && port <= 65535 && !address.isNull();
+        const bool listening = valid && m_listener->listen(address, quint16(port));
+        if (!valid) {
             hook.report(10049);
-        else if (!listening)
-            hook.report(socketerrors::winsockCode(m_listener->serverError()));
+        } else if (!listening) {
+            const int code = socketerrors::winsockCode(m_listener->serverError());
+            hook.report(code);
+            if (code == 10013 && port < 1024)
+                m_log.log(pageName(), privilegedPortHint(port), LogLevel::Status);
+        }
         if (listening && !hook.errorFlag()) {
             m_enabled = true;
         } else {
@@ -191,7 +209,10 @@ void RelayServer::showStatus()
 {
     const bool listening = m_listener->isListening();
     m_statusRow.host = listening ? QHostInfo::localHostName() : QString();
-    m_statusRow.address = listening ? localAddressText() : QString();
+    // Bound to one address: that one; to all: this computer's first.
+    m_statusRow.address = !listening ? QString()
+        : m_settings.bindAddress.isEmpty() ? localAddressText()
+                                           : m_listener->serverAddress().toString();
     refreshSourceType();
     m_statusRow.port = QString::number(m_settings.listenPort);
     m_statusRow.status = m_enabled  ? QStringLiteral("Enabled")

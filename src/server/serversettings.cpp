@@ -102,7 +102,7 @@ QString usersPath(const QString &baseDir, const QString &pageName)
 QByteArray settingsText(const ServerSettings &s)
 {
     return right(s.source, 2) + "\r\n" + (s.enableOnStartup ? "1" : "0") + "\r\n" + right(s.listenPort, 6) + "\r\n"
-        + (s.requireAuth ? "1" : "0") + "\r\n";
+        + (s.requireAuth ? "1" : "0") + "\r\n" + (s.bindAddress.isEmpty() ? QByteArray() : s.bindAddress.toLatin1() + "\r\n");
 }
 
 QByteArray usersText(const UserTable &users)
@@ -128,6 +128,7 @@ bool parseSettings(const QByteArray &text, ServerSettings &s, QString &error)
     s.listenPort = port;
     if (auth == 0 || auth == 1)
         s.requireAuth = auth == 1;
+    s.bindAddress = lines.size() > 4 ? QString::fromLatin1(lines.at(4).trimmed()) : QString();
     return true;
 }
 

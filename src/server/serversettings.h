@@ -1,6 +1,7 @@
 #pragma once
 // A relay server's two files under CONFIG/: "ServerN.CFG" (source, start-up
-// switch, port, authentication switch) and "ServerN.USR" (accounts). Both are
+// switch, port, authentication switch; a fifth line with the address to
+// listen on, when one is chosen, which older readers do not read) and "ServerN.USR" (accounts). Both are
 // CR LF text; numbers right-aligned in fixed widths, as the files stations
 // already have hold them.
 #include "server/useraccounts.h"
@@ -12,6 +13,7 @@ struct ServerSettings {
     bool enableOnStartup = false;
     int listenPort = 0;
     bool requireAuth = false;
+    QString bindAddress = {}; // empty: every interface
 
     bool operator==(const ServerSettings &) const = default;
 };
@@ -21,7 +23,8 @@ namespace serverfiles {
 QString settingsPath(const QString &baseDir, const QString &pageName);
 QString usersPath(const QString &baseDir, const QString &pageName);
 
-// The four lines as written to the settings file.
+// The four lines as written to the settings file, and the bind address as a
+// fifth only when there is one.
 QByteArray settingsText(const ServerSettings &settings);
 // Count line, then name, password and authorization of every row.
 QByteArray usersText(const UserTable &users);

@@ -74,17 +74,23 @@ ServerConfigDialog::ServerConfigDialog(QWidget *parent) : QDialog(parent)
     m_port = new QLineEdit(settings);
     m_port->setObjectName(QStringLiteral("EditPort"));
     grid->addWidget(m_port, 3, 0);
+    grid->addWidget(new QLabel(QStringLiteral("Bind Address:"), settings), 4, 0);
+    m_bind = new QLineEdit(settings);
+    m_bind->setObjectName(QStringLiteral("EditBind"));
+    m_bind->setPlaceholderText(QStringLiteral("all interfaces"));
+    m_bind->setToolTip(QStringLiteral("The IP address of this computer to listen on, e.g. 127.0.0.1; empty: all interfaces."));
+    grid->addWidget(m_bind, 5, 0);
     m_startup = new QCheckBox(QStringLiteral("Enable on StartUp"), settings);
     m_auth = new QCheckBox(QStringLiteral("Require Authentication"), settings);
-    grid->addWidget(m_startup, 4, 0);
-    grid->addWidget(m_auth, 5, 0);
+    grid->addWidget(m_startup, 6, 0);
+    grid->addWidget(m_auth, 7, 0);
     // The analyzer's dialect has no log-in: the flag cannot protect it.
     const QString kxNote = QStringLiteral("Not for a KX-71 source: its clients have no log-in and are always served.");
     m_auth->setToolTip(kxNote);
     auto *authNote = new QLabel(kxNote, settings);
     authNote->setWordWrap(true);
-    grid->addWidget(authNote, 6, 0);
-    grid->setRowStretch(7, 1);
+    grid->addWidget(authNote, 8, 0);
+    grid->setRowStretch(9, 1);
     m_pages->addTab(settings, QStringLiteral("Settings"));
 
     // Page "Manage Users"
@@ -167,6 +173,7 @@ void ServerConfigDialog::activate(RelayServer *server)
     const ServerSettings &s = server->settings();
     m_connection->setCurrentIndex(s.source >= 0 && s.source <= 9 ? s.source : 0);
     m_port->setText(QString::number(s.listenPort));
+    m_bind->setText(s.bindAddress);
     m_startup->setChecked(s.enableOnStartup);
     m_auth->setChecked(s.requireAuth);
     m_users->clear();
@@ -241,6 +248,7 @@ void ServerConfigDialog::takeOver()
     bool ok = false;
     const int port = m_port->text().toInt(&ok);
     s.listenPort = ok ? port : 0;
+    s.bindAddress = m_bind->text().trimmed();
     m_server->takeOver(s, dialogUsers());
 }
 

@@ -44,6 +44,7 @@ public:
     QTabWidget *pages() const { return m_pages; }
     QComboBox *connectionBox() const { return m_connection; }
     QLineEdit *portEdit() const { return m_port; }
+    QLineEdit *bindEdit() const { return m_bind; }
     QCheckBox *startupBox() const { return m_startup; }
     QCheckBox *authBox() const { return m_auth; }
     QTreeWidget *userList() const { return m_users; }
@@ -65,6 +66,7 @@ private:
     QTabWidget *m_pages;
     QComboBox *m_connection;
     QLineEdit *m_port;
+    QLineEdit *m_bind;
     QCheckBox *m_startup;
     QCheckBox *m_auth;
     QTreeWidget *m_users;

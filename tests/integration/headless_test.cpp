@@ -6,9 +6,11 @@
 #include "unitsim_support.h"
 
 #include <QProcess>
+#include <QStandardPaths>
 #include <gtest/gtest.h>
 
 #include <csignal>
+#include <unistd.h>
 
 using namespace stationtest;
 
@@ -51,13 +53,15 @@ Finished runToEnd(const QStringList &args)
 // The server running headless; stderr gathered as it comes.
 class Headless {
 public:
-    bool start(const QStringList &args, const QString &workingDirectory = QString())
+    // runAs: a program and its arguments that start the server, e.g. setpriv.
+    bool start(const QStringList &args, const QString &workingDirectory = QString(), const QStringList &runAs = {})
     {
         m_proc.setProcessEnvironment(noDisplay());
         if (!workingDirectory.isEmpty())
             m_proc.setWorkingDirectory(workingDirectory);
         QObject::connect(&m_proc, &QProcess::readyReadStandardError, [this] { m_err += m_proc.readAllStandardError(); });
-        m_proc.start(serverPath(), QStringList{"--headless"} + args);
+        const QStringList command = runAs + QStringList{serverPath(), "--headless"} + args;
+        m_proc.start(command.first(), command.mid(1));
         return m_proc.waitForStarted(5000);
     }
     bool waitForLine(const QByteArray &text, int ms = 10000)
@@ -176,4 +180,43 @@ TEST_F(HeadlessStation, ServesAViewerAndStopsOnSigterm)
     const qint64 size = QFileInfo(logs.filePath(files.first())).size();
     EXPECT_GT(size, 0);
     EXPECT_EQ(size % 109, 0);
+}
+
+// A relay port below 1024 that the system refuses an ordinary user: the
+// usual error line, then one line saying how to allow it.
+TEST(HeadlessService, LowPortRefusedSaysHowToAllowIt)
+{
+    QStringList runAs;
+    if (::geteuid() == 0) {
+        const QString setpriv = QStandardPaths::findExecutable(QStringLiteral("setpriv"));
+        if (setpriv.isEmpty())
+            GTEST_SKIP() << "running as root and no setpriv to run as an ordinary user";
+        runAs = {setpriv, "--reuid=65534", "--regid=65534", "--clear-groups"};
+    } else {
+        QFile start(QStringLiteral("/proc/sys/net/ipv4/ip_unprivileged_port_start"));
+        if (start.open(QIODevice::ReadOnly) && start.readAll().trimmed().toInt() <= 1)
+            GTEST_SKIP() << "this system lets every user open low ports";
+    }
+    StationDir station;
+    for (const QString &d : {station.path(), station.filePath("CONFIG")})
+        QFile::setPermissions(d, QFileDevice::Permissions(0x7777));
+    ASSERT_TRUE(station.writeServer(1, 1, 1, false)); // port 1, enabled at start
+    ASSERT_TRUE(station.writeUsers(1, {}));
+
+    Headless server;
+    ASSERT_TRUE(server.start({"--base", station.path()}, QString(), runAs));
+    ASSERT_TRUE(server.waitForLine("Port 1 is below 1024")) << server.err().constData();
+    const QList<QByteArray> lines = server.err().split('\n');
+    qsizetype error = -1, hint = -1;
+    for (qsizetype i = 0; i < lines.size(); ++i) {
+        if (lines[i].contains("<Server1>   Socket Error(10013): "))
+            error = i;
+        if (lines[i].contains("<Server1>   Port 1 is below 1024"))
+            hint = i;
+    }
+    EXPECT_GE(error, 0) << server.err().constData();
+    EXPECT_EQ(hint, error + 1);
+    EXPECT_TRUE(lines[hint].startsWith("STATUS(")) << lines[hint].constData();
+    EXPECT_TRUE(lines[hint].contains("setcap cap_net_bind_service=+ep")) << lines[hint].constData();
+    EXPECT_TRUE(server.stop(5000)) << server.err().constData();
 }

@@ -72,6 +72,7 @@ struct PageFile {
     bool logEnabled = false;
     QString logDirectory; // empty: LOG/ in the station directory
     QString name = QStringLiteral("Test");
+    bool autoReconnect = false; // line 18, written only when on
 };
 
 // A page on a unit's (or a relay server's) TCP port on this computer.
@@ -128,10 +129,11 @@ public:
     {
         const auto flag = [](bool b) { return b ? QStringLiteral("1") : QStringLiteral("0"); };
         return writeConfig(QStringLiteral("Connect%1.CFG").arg(n),
-                           {width(p.hardwareType, 2), p.password, width(p.connectionType, 2), flag(p.autoConnect),
+                           QStringList{width(p.hardwareType, 2), p.password, width(p.connectionType, 2), flag(p.autoConnect),
                             width(p.serialPort, 2), width(p.baudIndex, 2), width(p.modemPort, 2), p.phoneNumber,
                             p.ipAddress, width(p.portNumber, 6), p.logDirectory.isEmpty() ? logDirectory() : p.logDirectory, QStringLiteral("Connect%1-").arg(n),
-                            flag(p.logEnabled), p.name, QStringLiteral("Rack%1").arg(n), QString(), QStringLiteral("0")});
+                            flag(p.logEnabled), p.name, QStringLiteral("Rack%1").arg(n), QString(), QStringLiteral("0")}
+                               + (p.autoReconnect ? QStringList{QStringLiteral("1")} : QStringList()));
     }
     bool writeServer(int n, int source, int port, bool requireAuth) const
     {
@@ -175,7 +177,8 @@ private:
 // The station running in this process on the real clock.
 class StationRun {
 public:
-    explicit StationRun(const QString &base) : m_station(std::make_unique<Station>(base, SystemClock::instance()))
+    explicit StationRun(const QString &base, const Clock &clock = SystemClock::instance())
+        : m_station(std::make_unique<Station>(base, clock))
     {
         m_station->messageLog().setEchoToStderr(false);
     }

@@ -147,6 +147,28 @@ TEST_F(RecordRelay, PortInUseGivesErrorAndOneLine)
     EXPECT_EQ(server.statusRow().status, QString("Disabled"));
 }
 
+TEST_F(RecordRelay, ListensOnTheBindAddressAndRefusesOneItCannotHave)
+{
+    RelayServer server(4, dir.path(), log, clock, resolver);
+    server.setSettings({1, false, 0, false, "127.0.0.1"});
+    server.enable();
+    ASSERT_TRUE(server.isEnabled());
+    EXPECT_EQ(server.statusRow().address, QString("127.0.0.1"));
+    TestClient client(server.serverPort());
+    EXPECT_TRUE(client.waitConnected());
+    EXPECT_EQ(log.count(), 0);
+
+    // Not an address, and an address of no interface here: Error, one line each.
+    for (const char *bad : {"studio-pc", "192.0.2.1"}) {
+        log.clear();
+        server.setSettings({1, false, 0, false, bad});
+        server.enable();
+        EXPECT_TRUE(server.isFailed()) << bad;
+        ASSERT_EQ(log.count(), 1) << bad;
+        EXPECT_TRUE(log.line(0).contains("<Server4>   Socket Error(10049): ")) << log.line(0).toStdString();
+    }
+}
+
 TEST_F(RecordRelay, FirstStartCreatesAllFilesAndEnablesNothing)
 {
     ASSERT_TRUE(QDir(dir.path()).mkdir("CONFIG"));

@@ -80,6 +80,31 @@ TEST(ServerFiles, SettingsWriteRoundTrip)
     EXPECT_EQ(back, (ServerSettings{10, true, 123456, true}));
 }
 
+TEST(ServerFiles, BindAddressIsAFifthLineOnlyWhenSet)
+{
+    ServerSettings s{2, true, 8082, false};
+    EXPECT_EQ(serverfiles::settingsText(s), QByteArray(" 2\r\n1\r\n  8082\r\n0\r\n"));
+    s.bindAddress = "192.168.1.10";
+    EXPECT_EQ(serverfiles::settingsText(s), QByteArray(" 2\r\n1\r\n  8082\r\n0\r\n192.168.1.10\r\n"));
+    const struct {
+        QByteArray text;
+        QString bind;
+    } cases[] = {
+        {" 2\r\n1\r\n  8082\r\n0\r\n", ""},
+        {" 2\r\n1\r\n  8082\r\n0\r\n192.168.1.10\r\n", "192.168.1.10"},
+        {" 2\r\n1\r\n  8082\r\n0\r\n 10.0.0.1 \r\nmore\r\n", "10.0.0.1"},
+        {" 2\r\n1\r\n  8082\r\n0\r\n\r\n", ""},
+    };
+    for (const auto &c : cases) {
+        ServerSettings back;
+        back.bindAddress = "stale";
+        QString error;
+        ASSERT_TRUE(serverfiles::parseSettings(c.text, back, error)) << c.text.constData();
+        EXPECT_EQ(back.bindAddress, c.bind) << c.text.constData();
+        EXPECT_EQ(back.listenPort, 8082);
+    }
+}
+
 TEST(ServerFiles, UserFileCountLineIsNotTrusted)
 {
     QTemporaryDir dir;

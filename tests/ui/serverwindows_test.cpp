@@ -164,12 +164,14 @@ TEST_F(ServerWindows, ApplyTakesOverAndEnablesCancelChangesNothing)
     dialog.activate(server.get());
     dialog.connectionBox()->setCurrentIndex(0);
     dialog.portEdit()->setText("not a port");
+    EXPECT_EQ(dialog.bindEdit()->text(), QString()); // all interfaces
+    dialog.bindEdit()->setText(" 127.0.0.1 ");
     dialog.authBox()->setChecked(true);
     dialog.userList()->topLevelItem(0)->setSelected(true);
     dialog.deleteUser();
     dialog.apply();
     EXPECT_EQ(dialog.result(), int(QDialog::Accepted));
-    EXPECT_EQ(server->settings(), (ServerSettings{0, true, 0, true}));
+    EXPECT_EQ(server->settings(), (ServerSettings{0, true, 0, true, "127.0.0.1"}));
     EXPECT_EQ(server->users(), (UserTable{{"bob", "b", "odd"}, {"zed", "z", "Observer"}}));
     EXPECT_TRUE(server->isEnabled());
 }
