@@ -119,8 +119,9 @@ TEST_P(PlayerSteps, RangeIsPlayedAsItShould)
     for (int i = 1; i < ticks.size(); ++i)
         EXPECT_EQ(ticks[i] - ticks[i - 1], c.gap);
     EXPECT_EQ(player.mode() == LogPlayer::Mode::Paused, !c.loop);
-    if (!c.loop)
+    if (!c.loop) {
         EXPECT_EQ(player.position(), c.endPosition);
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(

@@ -165,7 +165,7 @@ void seedMirror(ArxMirror &mirror, const ArxConfig &c, const InfoMessage &def)
                 codes << code;
     std::sort(codes.begin(), codes.end());
     QList<int> values;
-    for (qsizetype i = 0; i < layout.values.size() && i < c.values.size(); ++i)
+    for (qsizetype i = 0; i < qsizetype(layout.values.size()) && i < c.values.size(); ++i)
         if (layout.values[i].low != layout.flagByte || layout.values[i].high >= 0)
             values << c.values[i];
     if (values.size() != codes.size())
