@@ -1,9 +1,7 @@
 #include "connection/connectionpage.h"
 #include "connection/session.h"
-#include "core/messagelog.h"
-#include "link/comportmap.h"
-#include "link/seriallibrary.h"
-#include "support/fakeclock.h"
+#include "support/pageenv.h"
+#include "support/waitfor.h"
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>
@@ -19,32 +17,9 @@
 #include <unistd.h>
 
 namespace {
-template <typename F> bool waitFor(F done, int ms = 3000)
-{
-    QDeadlineTimer deadline(ms);
-    while (!done() && !deadline.hasExpired())
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-    return done();
-}
 
-class PageTest : public ::testing::Test {
+class PageTest : public ::testing::Test, protected PageEnvironment {
 protected:
-    QTemporaryDir dir;
-    FakeClock clock;
-    MessageLog log{clock};
-    ComPortMap map;
-    SerialLibrary serial{map};
-    ConnectionPage::Environment env;
-
-    void SetUp() override
-    {
-        log.setEchoToStderr(false);
-        QDir(dir.path()).mkdir("CONFIG");
-        env.baseDirectory = dir.path();
-        env.log = &log;
-        env.clock = &clock;
-        env.serial = &serial;
-    }
     void writeSettings(int page, const ConnectionSettings &s)
     {
         ASSERT_TRUE(connectionsettings::save(dir.path(), page, s, nullptr));

@@ -2,15 +2,10 @@
 // page's clock, a device that comes back, a session that fails, Disconnect.
 #include "connection/connectionpage.h"
 #include "connection/reconnector.h"
-#include "core/messagelog.h"
-#include "link/comportmap.h"
-#include "link/seriallibrary.h"
-#include "support/fakeclock.h"
+#include "support/pageenv.h"
 #include "support/queuelink.h"
 
-#include <QDir>
 #include <QFile>
-#include <QTemporaryDir>
 #include <gtest/gtest.h>
 
 #include <pty.h>
@@ -18,25 +13,9 @@
 
 namespace {
 
-class ReconnectTest : public ::testing::Test {
+class ReconnectTest : public ::testing::Test, protected PageEnvironment {
 protected:
-    QTemporaryDir dir;
-    FakeClock clock;
-    MessageLog log{clock};
-    ComPortMap map;
-    SerialLibrary serial{map};
-    ConnectionPage::Environment env;
-
-    void SetUp() override
-    {
-        log.setEchoToStderr(false);
-        QDir(dir.path()).mkdir("CONFIG");
-        env.baseDirectory = dir.path();
-        env.log = &log;
-        env.clock = &clock;
-        env.serial = &serial;
-        map.setDevicePath(0, device());
-    }
+    void SetUp() override { map.setDevicePath(0, device()); }
     QString device() const { return dir.filePath("ttyUSB0"); }
     // A page on COM1 that connects at start-up, with the switch as given.
     std::unique_ptr<ConnectionPage> startPage(bool reconnect)

@@ -1,4 +1,5 @@
 #include "link/networklink.h"
+#include "support/waitfor.h"
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>
@@ -7,13 +8,6 @@
 #include <QTcpSocket>
 #include <gtest/gtest.h>
 
-template <typename F> static bool waitFor(F done, int ms = 3000)
-{
-    QDeadlineTimer deadline(ms);
-    while (!done() && !deadline.hasExpired())
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-    return done();
-}
 
 TEST(NetworkLink, ConnectsSendsAndReceivesEveryByte)
 {

@@ -1,5 +1,6 @@
 #include "link/comportmap.h"
 #include "link/seriallibrary.h"
+#include "support/waitfor.h"
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>
@@ -48,14 +49,6 @@ struct Pty {
     }
 };
 
-// Runs the event loop until the predicate holds or the time is up.
-template <typename F> bool waitFor(F done, int ms = 2000)
-{
-    QDeadlineTimer deadline(ms);
-    while (!done() && !deadline.hasExpired())
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-    return done();
-}
 
 QByteArray allBytes()
 {

@@ -1,20 +1,10 @@
 #pragma once
-// An ARX connection page on a scripted link and a fake clock, ticked by hand:
-// each tick moves the clock by the page's interval, lets the link deliver
-// what is due, and runs one session step.
+// An ARX connection page on a scripted link and a fake clock.
 #include "support/bytes.h"
-#include "connection/connectionpage.h"
-#include "core/messagelog.h"
 #include "protocols/arx/arxsession.h"
-#include "support/fakeclock.h"
-#include "support/scriptedlink.h"
+#include "support/scriptedpage.h"
 
 #include <QRegularExpression>
-#include <QTemporaryDir>
-#include <gtest/gtest.h>
-
-#include <initializer_list>
-#include <memory>
 
 
 // A reply as the unit ends it: text, F0 F1.
@@ -28,53 +18,13 @@ inline QByteArray arxFrame(quint8 descriptor = 0xFC, char fill = 0x11)
     return f;
 }
 
-class ArxPageTest : public ::testing::Test {
+class ArxPageTest : public ScriptedPageTest {
 protected:
-    void SetUp() override
-    {
-        log.setEchoToStderr(false);
-        page = std::make_unique<ConnectionPage>(1, ConnectionPage::Environment{base.path(), &log, &clock, nullptr});
-        ConnectionSettings s = page->settings();
-        s.hardwareType = hardware::Arx;
-        s.password = QStringLiteral("SECRET");
-        s.connectionType = connectionType();
-        s.phoneNumber = QStringLiteral("5551234");
-        page->setSettings(s);
-        page->setTestLink(&link);
-        link.setSocketLike(connectionType() == connection::Network);
-    }
+    void SetUp() override { page = makePage(1, hardware::Arx, connectionType(), link); }
     virtual int connectionType() const { return connection::Serial; }
 
-    void tick()
-    {
-        clock.advanceMs(page->interval());
-        link.advance();
-        page->tick();
-    }
-    void ticks(int n)
-    {
-        for (int i = 0; i < n; ++i)
-            tick();
-    }
-    // Ticks while the page stays in `phase`, at most `limit` times.
-    void tickWhile(int phase, int limit = 400)
-    {
-        for (int i = 0; i < limit && record().phase == phase; ++i)
-            tick();
-    }
-
-    ConnectionRecord &record() { return page->record(); }
+    void tick() { ticks(); }
     ArxSession &session() { return *static_cast<ArxSession *>(page->session()); }
-
-    // A message line of the level ending in exactly this text.
-    bool logged(const QString &text, LogLevel level = LogLevel::Error) const
-    {
-        const QString prefix = level == LogLevel::Error ? QStringLiteral("ERROR (") : QStringLiteral("STATUS(");
-        for (const QString &line : log.lines())
-            if (line.startsWith(prefix) && line.endsWith(QStringLiteral(">   ") + text))
-                return true;
-        return false;
-    }
     int errorCount() const { return int(log.lines().filter(QRegularExpression(QStringLiteral("^ERROR \\("))).size()); }
 
     // A far end that logs in and reports `model`.
@@ -96,10 +46,4 @@ protected:
         link.clearRules();
         link.takeSent();
     }
-
-    FakeClock clock;
-    MessageLog log{clock};
-    QTemporaryDir base;
-    ScriptedLink link;
-    std::unique_ptr<ConnectionPage> page;
 };

@@ -1,16 +1,8 @@
 #pragma once
 // A KX-71 page on a scripted link and a fake clock, ticked by hand.
-#include "connection/connectionpage.h"
-#include "core/messagelog.h"
 #include "protocols/kx71/kx71session.h"
 #include "support/bytes.h"
-#include "support/fakeclock.h"
-#include "support/scriptedlink.h"
-
-#include <QTemporaryDir>
-#include <gtest/gtest.h>
-
-#include <memory>
+#include "support/scriptedpage.h"
 
 inline QByteArray kxMarked(const char *text) { return QByteArray(text) + "\xF0\xF1"; }
 
@@ -29,33 +21,19 @@ inline QByteArray kxFrame(int kind, int mode, int seed = 0, bool goodSum = true)
     return f;
 }
 
-class Kx71PageTest : public ::testing::Test {
+class Kx71PageTest : public ScriptedPageTest {
 protected:
-    void SetUp() override
-    {
-        log.setEchoToStderr(false);
-        page = makePage(1, link);
-    }
+    void SetUp() override { page = makePage(1, link); }
     virtual int connectionType() const { return connection::Serial; }
 
     std::unique_ptr<ConnectionPage> makePage(int number, ScriptedLink &l)
     {
-        auto p = std::make_unique<ConnectionPage>(number, ConnectionPage::Environment{base.path(), &log, &clock, nullptr});
-        ConnectionSettings s = p->settings();
-        s.hardwareType = hardware::Kx71;
-        s.connectionType = connectionType();
-        p->setSettings(s);
-        p->setTestLink(&l);
-        l.setSocketLike(connectionType() == connection::Network);
-        return p;
+        return ScriptedPageTest::makePage(number, hardware::Kx71, connectionType(), l);
     }
     void ticks(int n = 1, ConnectionPage *p = nullptr, ScriptedLink *l = nullptr)
     {
-        for (int i = 0; i < n; ++i) {
-            clock.advanceMs((p ? p : page.get())->interval());
-            (l ? l : &link)->advance();
-            (p ? p : page.get())->tick();
-        }
+        for (int i = 0; i < n; ++i)
+            tickPage(p ? *p : *page, l ? *l : link);
     }
     // Opens the link and ticks until the page runs (or 30 ticks have passed).
     void connectUnit(const QByteArray &version = kxMarked("KX HC11 01.23    DSP  04.56"), ConnectionPage *p = nullptr,
@@ -82,13 +60,6 @@ protected:
             ticks();
     }
 
-    ConnectionRecord &record() { return page->record(); }
     Kx71Session &session() { return *static_cast<Kx71Session *>(page->session()); }
     bool logged(const QString &text) const { return !log.lines().filter(QStringLiteral(">   ") + text).isEmpty(); }
-
-    FakeClock clock;
-    MessageLog log{clock};
-    QTemporaryDir base;
-    ScriptedLink link;
-    std::unique_ptr<ConnectionPage> page;
 };
