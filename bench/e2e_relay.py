@@ -20,9 +20,13 @@ per frame filed (each filed frame is also decoded, and logged for the KH-71;
 --idle runs the server with the 8 relay servers enabled and no units or
 viewers, and reports CPU and wake-ups only.
 
+--headless runs the server as the service does (no window; its loop then
+waits on epoll); without it the server has its window, drawn off screen.
+
     python3 bench/e2e_relay.py --units 8 --viewers 50 --seconds 60
     python3 bench/e2e_relay.py --unit kh71 --rate 8 --units 1 --viewers 50 --seconds 60
     python3 bench/e2e_relay.py --idle --seconds 60
+    python3 bench/e2e_relay.py --headless --units 8 --viewers 100 --seconds 60
 """
 import argparse
 import asyncio
@@ -215,6 +219,7 @@ def main():
     ap.add_argument("--unit", choices=("arx", "kh71", "kf71"), default="arx")
     ap.add_argument("--rate", type=int, default=8, help="frames a second of a kh71/kf71 unit")
     ap.add_argument("--idle", action="store_true")
+    ap.add_argument("--headless", action="store_true", help="run the server without its window, as the service")
     ap.add_argument("--keep", action="store_true", help="keep the scratch station")
     args = ap.parse_args()
     global FAMILY
@@ -253,7 +258,8 @@ def main():
 
         env = dict(os.environ, QT_QPA_PLATFORM="offscreen")
         errlog = open(os.path.join(station, "server.err"), "w+")
-        server = subprocess.Popen([os.path.join(build, "tolva-server")], cwd=station, env=env,
+        server = subprocess.Popen([os.path.join(build, "tolva-server")] + (["--headless"] if args.headless else []),
+                                  cwd=station, env=env,
                                   stdout=subprocess.DEVNULL, stderr=errlog)
         procs.append(server)
         deadline = time.time() + 30
@@ -267,12 +273,15 @@ def main():
         else:
             sys.exit("the server did not connect its %d units in 30 s; see %s" % (units, errlog.name))
 
+        mode = "server %s, %s" % (build, "headless" if args.headless else "with its window (off screen)")
         if args.idle:
             time.sleep(args.warmup)
             before, t0 = proc_stats(server.pid), time.time()
             time.sleep(args.seconds)
             after, t1 = proc_stats(server.pid), time.time()
+            load = "%.2f (1 min, at the window's end)" % os.getloadavg()[0]
             span = t1 - t0
+            print("%s; load average %s" % (mode, load))
             print("idle: 8 servers enabled, no units, %.0f s" % span)
             print("  server CPU        %.3f %% of a core" % (100.0 * (after[0] - before[0]) / span))
             print("  wake-ups          %.1f /s" % ((after[1] - before[1]) / span))
@@ -281,6 +290,7 @@ def main():
 
         viewers, before, after, t0, t1 = asyncio.run(
             run_viewers(server_ports[:units], args.viewers, args.seconds, args.warmup, server.pid))
+        load = "%.2f (1 min, at the window's end)" % os.getloadavg()[0]
         span = t1 - t0
         frames = [read_frames(os.path.join(station, "LOG", "unit-%d.trace" % n)) for n in range(1, units + 1)]
         deliveries = 0
@@ -303,6 +313,7 @@ def main():
         cpu = after[0] - before[0]
         # The page files what the unit sent, one tick behind at most.
         filed = sum(1 for f in frames for day, _ in f if day_number(t0) <= day <= day_number(t1))
+        print("%s; load average %s" % (mode, load))
         print("%d %s units, %d viewers per server, %.0f s" % (units, args.unit, args.viewers, span))
         print("  frames filed      %d (%.1f /s), %.0f us server CPU per frame filed, decoded and relayed" %
               (filed, filed / span, 1e6 * cpu / filed if filed else float("nan")))

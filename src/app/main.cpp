@@ -3,6 +3,7 @@
 #include "app/commandline.h"
 #include "core/clock.h"
 #include "core/descriptors.h"
+#include "core/epolldispatcher.h"
 #include "core/messagelog.h"
 #include "core/version.h"
 #include "station/station.h"
@@ -76,6 +77,9 @@ QStringList argumentList(int argc, char **argv)
 
 int runHeadless(int argc, char **argv)
 {
+    // With no window to serve, the loop can wait on epoll: a pass then costs
+    // what is ready, not every viewer's socket.
+    QCoreApplication::setEventDispatcher(new EpollDispatcher);
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("Server"));
     QCoreApplication::setApplicationVersion(QLatin1String(kProgramVersion));
@@ -121,7 +125,6 @@ private:
 
 int runWindow(int argc, char **argv)
 {
-    SystemClock::readTimeZoneOnce();
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Server"));
     QApplication::setApplicationVersion(QLatin1String(kProgramVersion));
@@ -163,5 +166,6 @@ int main(int argc, char **argv)
     if (!command.baseDirectory.isEmpty() && !QDir::setCurrent(command.baseDirectory))
         return usageError(QStringLiteral("base directory '%1' not found").arg(command.baseDirectory));
 
+    SystemClock::readTimeZoneOnce();
     return command.headless ? runHeadless(argc, argv) : runWindow(argc, argv);
 }

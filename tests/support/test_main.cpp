@@ -8,6 +8,7 @@
 #include <QApplication>
 using TestApplication = QApplication;
 #else
+#include "core/epolldispatcher.h"
 #include <QCoreApplication>
 using TestApplication = QCoreApplication;
 #endif
@@ -29,6 +30,10 @@ int main(int argc, char **argv)
     setDefault("TOLVA_UNITSIM", TOLVA_BUILD_DIR "/tolva-unitsim");
     setDefault("TOLVA_SERVER", TOLVA_BUILD_DIR "/tolva-server");
     setDefault("TOLVA_SCREENSHOT_DIR", TOLVA_BUILD_DIR);
+#endif
+#ifndef TOLVA_TEST_GUI
+    // The engine runs on the service's dispatcher in its tests too.
+    QCoreApplication::setEventDispatcher(new EpollDispatcher);
 #endif
     TestApplication app(argc, argv);
     ::testing::InitGoogleTest(&argc, argv);

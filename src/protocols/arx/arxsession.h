@@ -43,6 +43,7 @@ public:
     ~ArxSession() override;
 
     void tick() override;
+    void onSocketRead() override;
     void disconnectButton() override;
     void linkOpening() override;
     QList<HardwareRow> hardwareRows() const override;
