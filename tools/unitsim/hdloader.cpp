@@ -6,7 +6,7 @@
 
 namespace hdsim {
 
-const char loaderHelp[] = R"(
+const char loaderHelp[] = R"help(
 LOADER (HD System and KF-71 units: firmware and network module updates)
   --loader-bad-checksums N
                       Answer "BC" N times to each program line before "GC"
@@ -19,11 +19,15 @@ LOADER (HD System and KF-71 units: firmware and network module updates)
                       20000; tests shorten it).
   --loader-module-ms MS
                       Time the network module takes after "UL" (default
-                      30000); the unit's network is away meanwhile.
-  A program's S0 header record names its version: the unit reports that
-  version once it runs the new program (an XPORT file's header: the network
-  module's version).
-)";
+                      30000) before the unit reports its new version.
+  A kh71, kh72 or kf71 unit hands its lines to this loader once a station
+  announces a program ("PG"). A program's S0 header record names its version,
+  the text the unit then shows in "SW(...)" (an XPORT file's header: the
+  network module's "LAN(...)"); an HD serial-number record (S2 at 002009)
+  sets the last three digits of "SN(...)". A KH-71 without LCD loaded by the
+  HD update reports its LCD afterwards and talks at 115200 baud only: on a
+  pty it takes nothing from a caller at another rate.
+)help";
 
 namespace {
 
@@ -175,6 +179,7 @@ bool Loader::takeLine(const QByteArray &line)
         lines_ = 0;
         lastLine_.clear();
         version_.clear();
+        serialDigits_.clear();
         reply("READY\r");
         return true;
     }
@@ -202,6 +207,11 @@ bool Loader::takeLine(const QByteArray &line)
     ++lines_;
     if (line.startsWith("S0"))
         version_ = headerText(line);
+    else if (QByteArray digits; line.startsWith("S20800200900") && hexBytes(line.mid(12, 6), &digits)) {
+        serialDigits_.clear();
+        for (char d : digits)
+            serialDigits_.append(char('0' + quint8(d) % 10));
+    }
     reply("GC\r");
     return true;
 }
@@ -251,7 +261,7 @@ void Loader::nextWork()
     }
     if (line == "SUCCESS\r" || line == "DONE\r") {
         state_ = State::Idle;
-        emit programLoaded(version_);
+        emit programLoaded(version_, serialDigits_);
         return;
     }
     timer_->start(opt_.stepMs);

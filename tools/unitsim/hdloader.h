@@ -8,7 +8,8 @@
 //   "UL\r"                   -> the network module is loaded; the unit's
 //                               network is gone while it restarts
 //   "DE\r", "EC\r"           -> the loader is left
-// A unit hands it every CR-ended line once it has entered the loader.
+// A unit hands it every CR-ended line; it takes the announcement and, from
+// then until it is done, everything.
 #pragma once
 
 #include <QByteArray>
@@ -41,6 +42,13 @@ class Loader : public QObject
 public:
     explicit Loader(const LoaderOptions &options, QObject *parent = nullptr);
 
+    // Longest line taken; an S-record is far shorter.
+    static constexpr int kMaxLine = 4200;
+
+    // The unit's firmware decides how its loader reports its work.
+    void setFlavour(LoaderOptions::Flavour flavour) { opt_.flavour = flavour; }
+    LoaderOptions::Flavour flavour() const { return opt_.flavour; }
+
     // True when `line` (without its CR) was the loader's: the announcement
     // that enters it, or anything while it runs.
     bool takeLine(const QByteArray &line);
@@ -56,8 +64,9 @@ public:
 signals:
     void output(const QByteArray &bytes);
     // A program was loaded and the unit runs it now: `version` is its header
-    // text (empty when it had none).
-    void programLoaded(const QByteArray &version);
+    // text (empty when it had none); `serialDigits` the three digits of the
+    // serial-number record at 0x002009 ("" when none came).
+    void programLoaded(const QByteArray &version, const QByteArray &serialDigits);
     // The network module was loaded: the unit's network is away for `ms`.
     void moduleLoading(const QByteArray &version, int ms);
 
@@ -75,6 +84,7 @@ private:
     int badLeft_ = 0;
     QByteArray lastLine_;
     QByteArray version_;
+    QByteArray serialDigits_;
     QList<QByteArray> work_; // lines of the unit's work still to come
     QTimer *timer_;
 };

@@ -70,7 +70,7 @@ int number(const QString &text, int min, int max, bool *ok)
     return v;
 }
 
-const char help[] = R"(HD MONITORS AND KF-71 (--unit kh71, kh72 or kf71)
+const char help[] = R"help(HD MONITORS AND KF-71 (--unit kh71, kh72 or kf71)
   These units speak text lines ended by a carriage return. The unit answers
   "SC" with a password prompt, the password with "VALID <LEVEL>" (or
   "INVAILD PASSWORD", the unit's own spelling), "UI" with its identification
@@ -84,7 +84,7 @@ const char help[] = R"(HD MONITORS AND KF-71 (--unit kh71, kh72 or kf71)
   echoed in the next two frames and shows in the settings page from then
   on; "PB" lines press buttons (KH-71/72 buttons 205..208 keep their value
   and echo it). Lines with a wrong check pair are traced and ignored.
-  Update commands (EF, PG, UL, DE) are traced only.
+  A "PG" line starts the unit's program loader (see LOADER below).
   --password, --level, --id, --reply-delay and --silent work as for arx;
   --id replaces the whole identification line.
 
@@ -94,6 +94,11 @@ const char help[] = R"(HD MONITORS AND KF-71 (--unit kh71, kh72 or kf71)
   --lcd-type DIGIT    KH-71 LCD type, one hex digit (default 2).
   --serial TEXT       Serial number, 6 characters (defaults: KH-71 710123,
                       KH-72 720456, KF-71 F71007).
+  --software TEXT     What the identification line shows in "SW(...)"
+                      (defaults below), e.g. V03.10 for a KH-71 without LCD
+                      whose firmware a station's HD update dialog takes.
+                      A loaded program replaces it (and a line given with
+                      --id) with its own.
   --option basic|complete
                       KF-71 option shown in the identification line as
                       OPT(0) or OPT(1) (default complete).
@@ -125,7 +130,7 @@ const char help[] = R"(HD MONITORS AND KF-71 (--unit kh71, kh72 or kf71)
     A KF-71 Basic on a network module, password OBSERVE for observers:
       tolva-unitsim --unit kf71 --option basic --tcp 10002 \
         --password KELPO4 --password OBSERVE:OBSERVER
-)";
+)help";
 
 } // namespace
 
@@ -158,6 +163,8 @@ bool takeOption(const QString &option, const std::function<QString()> &value, Li
             o->lcdType = v[0].toLatin1();
     } else if (option == QLatin1String("--serial")) {
         o->serial = value().toLatin1().left(6).leftJustified(6, '0');
+    } else if (option == QLatin1String("--software")) {
+        o->software = value().toLatin1().left(32);
     } else if (option == QLatin1String("--option")) {
         const QString v = value().toLower();
         if (v == QLatin1String("basic") || v == QLatin1String("complete"))
@@ -202,26 +209,35 @@ QByteArray identLine(const LineOptions &o)
 {
     if (!o.ident.isEmpty())
         return o.ident;
-    const QByteArray lan = " LAN(6.5.0.7)";
+    const QByteArray lan = " LAN(" + (o.lan.isEmpty() ? QByteArray("6.5.0.7") : o.lan) + ")";
+    auto head = [&](const char *model, const char *serial, const char *software) {
+        return QByteArray(model) + " SN(" + (o.serial.isEmpty() ? QByteArray(serial) : o.serial) + ") SW("
+            + (o.software.isEmpty() ? QByteArray(software) : o.software) + ")";
+    };
     switch (o.model) {
-    case Model::Kh71: {
-        const QByteArray sn = "KH-71 SN(" + (o.serial.isEmpty() ? QByteArray("710123") : o.serial) + ")";
+    case Model::Kh71:
         if (!o.lcd)
-            return sn + " SW(2.10.05)";
-        return sn + " SW(02.10,01.05) LCD(" + QByteArray(1, o.lcdType) + ")" + lan;
-    }
+            return head("KH-71", "710123", "2.10.05");
+        return head("KH-71", "710123", "02.10,01.05") + " LCD(" + QByteArray(1, o.lcdType) + ")" + lan;
     case Model::Kh72:
-        return "KH-72 SN(" + (o.serial.isEmpty() ? QByteArray("720456") : o.serial) + ") SW(03.01,01.02)" + lan;
+        return head("KH-72", "720456", "03.01,01.02") + lan;
     case Model::Kf71:
-        return "KF-71 SN(" + (o.serial.isEmpty() ? QByteArray("F71007") : o.serial) + ") SW(01.20,01.03) OPT("
-            + (o.completeOption ? "1" : "0") + ")" + lan;
+        return head("KF-71", "F71007", "01.20,01.03") + " OPT(" + (o.completeOption ? "1" : "0") + ")" + lan;
     }
     return QByteArray();
 }
 
 LineUnit::LineUnit(const LineOptions &options, QObject *parent)
-    : Unit(parent), opt_(options), timer_(new QTimer(this))
+    : Unit(parent), opt_(options), loader_(nullptr), timer_(new QTimer(this))
 {
+    // A KH-71 that does not report its display runs the older loader.
+    opt_.loader.flavour = opt_.model == Model::Kf71 ? LoaderOptions::Flavour::Kf71
+        : opt_.model == Model::Kh71 && !opt_.lcd   ? LoaderOptions::Flavour::Hd
+                                                    : LoaderOptions::Flavour::Kh71;
+    loader_ = new Loader(opt_.loader, this);
+    connect(loader_, &Loader::output, this, &Unit::output);
+    connect(loader_, &Loader::programLoaded, this, &LineUnit::programLoaded);
+    connect(loader_, &Loader::moduleLoading, this, &LineUnit::moduleLoading);
     if (opt_.model == Model::Kf71)
         frames_ = std::make_unique<KfFrames>();
     else
@@ -245,6 +261,7 @@ void LineUnit::resetSession()
     skipping_ = false;
     awaitingPassword_ = false;
     level_ = 0;
+    loader_->linkDown();
 }
 
 // Settings and the frame count outlive a caller, as in the unit's memory.
@@ -253,6 +270,14 @@ void LineUnit::linkDown() { resetSession(); }
 
 void LineUnit::receive(const QByteArray &bytes)
 {
+    if (unitRate_ > 0 && callerRate() > 0 && callerRate() != unitRate_) {
+        // Bytes sent at another rate reach the unit as noise.
+        if (Trace *t = globalTrace())
+            t->received(bytes.left(32), QStringLiteral("garbage (caller at %1 baud, unit at %2)").arg(callerRate()).arg(unitRate_));
+        return;
+    }
+    // Program lines are longer than any command.
+    const int longest = loader_->active() ? Loader::kMaxLine : maxLine;
     for (char c : bytes) {
         if (c == cr) {
             const QByteArray line = buffer_;
@@ -263,7 +288,7 @@ void LineUnit::receive(const QByteArray &bytes)
                 handle(line);
         } else if (c == '\n' || skipping_) {
             continue;
-        } else if (buffer_.size() >= maxLine) {
+        } else if (buffer_.size() >= longest) {
             if (Trace *t = globalTrace())
                 t->received(buffer_.left(32), QStringLiteral("garbage (too long)"));
             buffer_.clear();
@@ -276,6 +301,8 @@ void LineUnit::receive(const QByteArray &bytes)
 
 void LineUnit::handle(const QByteArray &line)
 {
+    if (loader_->takeLine(line))
+        return;
     const QByteArray raw = line + cr;
     Trace *t = globalTrace();
     if (line.isEmpty()) {
@@ -328,9 +355,9 @@ void LineUnit::handle(const QByteArray &line)
         stopData(QStringLiteral("session ended"));
     } else if (word == "CC" || word == "PB") {
         checked(line);
-    } else if (line == "EF" || line == "UL" || line == "DE" || word == "PG") {
+    } else if (line == "EF" || line == "UL" || line == "DE") {
         if (t)
-            t->received(raw, QStringLiteral("update command (not simulated)"));
+            t->received(raw, QStringLiteral("update command outside the loader"));
     } else if (t) {
         t->received(raw, QStringLiteral("unknown"));
     }
@@ -395,6 +422,40 @@ void LineUnit::checked(const QByteArray &line)
     else
         frames_->pressButton(n, pairs, &what);
     note(what);
+}
+
+void LineUnit::programLoaded(const QByteArray &version, const QByteArray &serialDigits)
+{
+    // The identification is the new program's from now on.
+    opt_.ident.clear();
+    if (!version.isEmpty())
+        opt_.software = version;
+    if (serialDigits.size() == 3) {
+        const QByteArray id = identLine(opt_);
+        opt_.serial = id.mid(id.indexOf("SN(") + 3, 3) + serialDigits;
+    }
+    if (loader_->flavour() == LoaderOptions::Flavour::Hd) {
+        // Firmware 4 reports its display and talks at 115200 baud.
+        opt_.lcd = true;
+        unitRate_ = 115200;
+        loader_->setFlavour(LoaderOptions::Flavour::Kh71);
+    }
+    if (Trace *t = globalTrace())
+        t->note(QStringLiteral("program loaded: ") + QString::fromLatin1(identLine(opt_))
+                + (unitRate_ ? QStringLiteral(" at %1 baud").arg(unitRate_) : QString()));
+}
+
+void LineUnit::moduleLoading(const QByteArray &version, int ms)
+{
+    if (Trace *t = globalTrace())
+        t->note(QStringLiteral("network module loading %1 ms").arg(ms));
+    QTimer::singleShot(ms, this, [this, version] {
+        opt_.ident.clear();
+        if (!version.isEmpty())
+            opt_.lan = version;
+        if (Trace *t = globalTrace())
+            t->note(QStringLiteral("network module runs: ") + QString::fromLatin1(identLine(opt_)));
+    });
 }
 
 void LineUnit::startData()

@@ -1,9 +1,11 @@
 // The line-protocol units as the server meets them on the wire: a KH-71
 // (with or without LCD), a KH-72 or a KF-71. Commands are text lines ended by
 // CR; answers are text lines ended by CR; after "SD" the unit streams
-// 1501-byte frames until "HD" or "EC".
+// 1501-byte frames until "HD" or "EC". An announced program goes to the
+// unit's loader (hdloader.h); the unit then reports what was loaded.
 #pragma once
 
+#include "hdloader.h"
 #include "unit.h"
 
 #include <QList>
@@ -31,6 +33,8 @@ struct LineOptions {
     char lcdType = '2';                      // KH-71: hex digit after "LCD("
     bool completeOption = true;              // KF-71: OPT(1), else OPT(0)
     QByteArray serial;                       // empty: the model's default
+    QByteArray software;                     // text in "SW(...)"; empty: the model's default
+    QByteArray lan;                          // text in "LAN(...)"; empty: 6.5.0.7
     QByteArray ident;                        // whole identification line; empty: built
     Login login = Login::Prompt;
     int openLevel = 3;                       // level of Login::Open
@@ -41,6 +45,7 @@ struct LineOptions {
     int traceFramesEvery = 1;                // FRAME lines in the trace (0 = none)
     int replyDelayMs = 0;
     bool silent = false;
+    LoaderOptions loader;                    // its flavour follows the model
 };
 
 // "kh71", "kh72", "kf71" -> true and the model.
@@ -74,10 +79,14 @@ private:
     void reply(const QByteArray &text, const QString &name);
     void resetSession();
     QString familyName() const;
+    void programLoaded(const QByteArray &version, const QByteArray &serialDigits);
+    void moduleLoading(const QByteArray &version, int ms);
 
     LineOptions opt_;
     std::unique_ptr<FrameSource> frames_;
+    Loader *loader_;
     QTimer *timer_;
+    int unitRate_ = 0; // baud the unit talks at; 0: whatever the caller uses
     QByteArray buffer_;
     bool skipping_ = false; // after an overlong line: drop up to the next CR
     bool awaitingPassword_ = false;

@@ -8,7 +8,7 @@ LoaderUnit::LoaderUnit(const LoaderOptions &options, QObject *parent)
     : Unit(parent), loader_(new Loader(options, this))
 {
     connect(loader_, &Loader::output, this, &Unit::output);
-    connect(loader_, &Loader::programLoaded, this, [](const QByteArray &version) {
+    connect(loader_, &Loader::programLoaded, this, [](const QByteArray &version, const QByteArray &) {
         if (Trace *t = globalTrace())
             t->note(QStringLiteral("program loaded, version ") + QString::fromLatin1(version));
     });
@@ -18,7 +18,7 @@ void LoaderUnit::receive(const QByteArray &bytes)
 {
     for (char c : bytes) {
         if (c != '\r') {
-            if (line_.size() < kMaxLine)
+            if (line_.size() < Loader::kMaxLine)
                 line_.append(c);
             continue;
         }

@@ -16,9 +16,6 @@ public:
     void receive(const QByteArray &bytes) override;
     void linkDown() override;
 
-    // Longest line taken; an S-record is far shorter.
-    static constexpr int kMaxLine = 4200;
-
 private:
     Loader *loader_;
     QByteArray line_;

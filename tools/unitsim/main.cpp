@@ -307,6 +307,7 @@ int main(int argc, char **argv)
         line.ident = arx.idText;
         line.replyDelayMs = arx.replyDelayMs;
         line.silent = arx.silent;
+        line.loader = loader;
         unit = new hdsim::LineUnit(line, &app);
     }
     if (useModem)

@@ -23,6 +23,23 @@ namespace {
 // transmit buffer overflows; it never grows without bound.
 constexpr qsizetype maxPending = 64 * 1024;
 constexpr qsizetype readChunk = 4096;
+
+// The rate the caller set on its end of the pty (both ends share one
+// termios); 0 when it is none of a serial port's usual rates.
+int callerBaud(int master)
+{
+    static const struct { speed_t code; int baud; } rates[] = {
+        {B1200, 1200}, {B2400, 2400}, {B4800, 4800}, {B9600, 9600}, {B19200, 19200},
+        {B38400, 38400}, {B57600, 57600}, {B115200, 115200}, {B230400, 230400},
+    };
+    struct termios t {};
+    if (::tcgetattr(master, &t) != 0)
+        return 0;
+    for (const auto &r : rates)
+        if (cfgetospeed(&t) == r.code)
+            return r.baud;
+    return 0;
+}
 }
 
 // --- TCP -------------------------------------------------------------------
@@ -199,6 +216,7 @@ void PtyTransport::readMaster()
     for (;;) {
         const ssize_t n = ::read(master_, buf, sizeof buf);
         if (n > 0) {
+            unit_->setCallerRate(callerBaud(master_));
             unit_->receive(QByteArray(buf, int(n)));
             if (!up_)
                 return; // the unit's answer may not outlive the caller

@@ -20,7 +20,14 @@ public:
     virtual void linkUp() {}
     // The caller went away (socket closed, pty closed, modem hung up).
     virtual void linkDown() {}
+    // The caller's line rate in baud, as its serial port is set (a pty
+    // tells; 0 where a line has none).
+    void setCallerRate(int baud) { callerRate_ = baud; }
+    int callerRate() const { return callerRate_; }
 
 signals:
     void output(const QByteArray &bytes);
+
+private:
+    int callerRate_ = 0;
 };
