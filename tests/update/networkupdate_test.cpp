@@ -48,7 +48,7 @@ TEST_P(NetworkUpdateTest, LoadsTheModuleWaitsAndReconnects)
     EXPECT_TRUE(results.isEmpty());
     tick();
     EXPECT_EQ(results, QList<bool>{true});
-    EXPECT_TRUE(logged(QStringLiteral(" Lantronix Update Succesful ")));
+    EXPECT_TRUE(logged(QStringLiteral(" Lantronix Update Succesful "), LogLevel::Status));
     EXPECT_NE(record().phase, UpdateMachine::kNetworkPhase);
 }
 

@@ -10,57 +10,61 @@ using Kind = UpdateMachine::Kind;
 
 const QList<QByteArray> kLines{"S1130000AA", "S1130010BB", "S9030000FC"};
 
-// Replies of the unit's work after "EF\r", each `ticks` after it.
-void scriptWork(ScriptedLink &link, const QList<std::pair<int, const char *>> &replies)
-{
-    for (const auto &[ticks, text] : replies)
-        link.answer("EF\r", text, ticks);
-}
-
-const QList<std::pair<int, const char *>> kKh71Work{
-    {2, "ERASE\r"},  {4, "PASS\r"},  {7, "FLASH\r"}, {9, "PASS\r"},  {12, "VERIFY\r"},
-    {14, "PASS\r"},  {17, "MICRO\r"}, {19, "PASS\r"}, {22, "MICRO\r"}, {24, "PASS\r"}, {28, "SUCCESS\r"}};
-
 class UpdateMachineTest : public UpdatePageTest {};
 
-TEST_F(UpdateMachineTest, Kh71RunsEveryStepAndReconnects)
+// KH-71: erase, flash, verify, two micros, its own 125 ms timer; KF-71: one
+// micro, the page's timer left as it was until the download.
+TEST_F(UpdateMachineTest, Kh71AndKf71RunEveryStepAndReconnect)
 {
-    link.answerInTurn("PG0003\r", {"REA"}, 1);
-    link.answer("PG0003\r", "DY\r", 3); // READY in two pieces
-    acceptLines(kLines);
-    scriptWork(link, kKh71Work);
-    start(Kind::Kh71, kLines);
-    tick();
-    EXPECT_EQ(record().state, state::Updating);
-    EXPECT_EQ(page->interval(), 125);
-    run();
+    const struct {
+        Kind kind;
+        int interval;
+        QList<std::pair<int, const char *>> work;
+        QList<int> steps;
+        QStringList statuses;
+    } cases[] = {
+        {Kind::Kh71, 125,
+         {{2, "ERASE\r"}, {4, "PASS\r"}, {7, "FLASH\r"}, {9, "PASS\r"}, {12, "VERIFY\r"}, {14, "PASS\r"},
+          {17, "MICRO\r"}, {19, "PASS\r"}, {22, "MICRO\r"}, {24, "PASS\r"}, {28, "SUCCESS\r"}},
+         {1, 2, 3, 4, 5, 4, 5, 4, 5, 4, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16, 17, 18},
+         {"Downloading Program ", "Erasing EEPROM     ", "Flashing EEPROM     ", "Verifying EEPROM    ",
+          "Updating Micro#1   ", "Updating Micro#2   ", "Resetting Unit   "}},
+        {Kind::Kf71, 50,
+         {{2, "ERASE\r"}, {4, "PASS\r"}, {7, "FLASH\r"}, {9, "PASS\r"}, {12, "VERIFY\r"}, {14, "PASS\r"},
+          {17, "MICRO\r"}, {19, "PASS\r"}, {23, "SUCCESS\r"}},
+         {1, 2, 3, 4, 5, 4, 5, 4, 5, 4, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16},
+         {"Downloading Program ", "Erasing EEPROM     ", "Flashing EEPROM     ", "Verifying EEPROM    ",
+          "Updating Micro   ", "Resetting Unit   "}},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(int(c.kind));
+        page->reconnect();
+        link.clearRules();
+        link.takeSent();
+        steps.clear();
+        statuses.clear();
+        results.clear();
+        page->setInterval(50);
+        link.answerInTurn("PG0003\r", {"REA"}, 1);
+        link.answer("PG0003\r", "DY\r", 3); // READY in two pieces
+        acceptLines(kLines);
+        for (const auto &[ticks, text] : c.work)
+            link.answer("EF\r", text, ticks);
+        start(c.kind, kLines);
+        tick();
+        EXPECT_EQ(record().state, state::Updating);
+        EXPECT_EQ(page->interval(), c.interval);
+        run();
 
-    EXPECT_EQ(steps, (QList<int>{1, 2, 3, 4, 5, 4, 5, 4, 5, 4, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16, 17, 18}));
-    EXPECT_EQ(link.sends().mid(0, 6), (QList<QByteArray>{"HD\r", "PG0003\r", "S1130000AA\r", "S1130010BB\r",
-                                                           "S9030000FC\r", "EF\r"}));
-    EXPECT_EQ(statuses, (QStringList{"Downloading Program ", "Erasing EEPROM     ", "Flashing EEPROM     ",
-                                     "Verifying EEPROM    ", "Updating Micro#1   ", "Updating Micro#2   ",
-                                     "Resetting Unit   "}));
-    EXPECT_EQ(results, QList<bool>{true});
-    EXPECT_EQ(machine().progress(), 100);
-    EXPECT_TRUE(logged(QStringLiteral(" EEPROM Update Succesful ")));
-    EXPECT_NE(record().phase, UpdateMachine::kEepromPhase); // the page reconnects
-}
-
-TEST_F(UpdateMachineTest, Kf71HasOneMicroAndKeepsItsTimerUntilTheDownload)
-{
-    page->setInterval(50);
-    link.answer("PG0003\r", "READY\r");
-    acceptLines(kLines);
-    scriptWork(link, {{2, "ERASE\r"}, {4, "PASS\r"}, {7, "FLASH\r"}, {9, "PASS\r"}, {12, "VERIFY\r"},
-                      {14, "PASS\r"}, {17, "MICRO\r"}, {19, "PASS\r"}, {23, "SUCCESS\r"}});
-    start(Kind::Kf71, kLines);
-    tick();
-    EXPECT_EQ(page->interval(), 50);
-    run();
-    EXPECT_EQ(steps.mid(steps.indexOf(12)), (QList<int>{12, 13, 14, 15, 16}));
-    EXPECT_TRUE(statuses.contains(QStringLiteral("Updating Micro   ")));
-    EXPECT_EQ(results, QList<bool>{true});
+        EXPECT_EQ(steps, c.steps);
+        EXPECT_EQ(link.sends().mid(0, 6), (QList<QByteArray>{"HD\r", "PG0003\r", "S1130000AA\r", "S1130010BB\r",
+                                                               "S9030000FC\r", "EF\r"}));
+        EXPECT_EQ(statuses.mid(statuses.indexOf(c.statuses[0])), c.statuses);
+        EXPECT_EQ(results, QList<bool>{true});
+        EXPECT_EQ(machine().progress(), 100);
+        EXPECT_TRUE(logged(QStringLiteral(" EEPROM Update Succesful "), LogLevel::Status));
+        EXPECT_EQ(record().phase, 6); // the session's connect machine
+    }
 }
 
 TEST_F(UpdateMachineTest, HdSendsTheSerialRecordFlashesBySectorAndSavesTheFastRate)
@@ -72,12 +76,8 @@ TEST_F(UpdateMachineTest, HdSendsTheSerialRecordFlashesBySectorAndSavesTheFastRa
     const QByteArray serial = "S20800200900040506BF\r";
     acceptLines(kLines);
     link.answer(serial, "GC\r");
-    QList<std::pair<int, const char *>> flash;
-    static const char *sectors[] = {"FLASH0\r", "FLASH1\r", "FLASH2\r", "FLASH3\r",
-                                    "FLASH4\r", "FLASH5\r", "FLASH6\r", "FLASH7\r"};
     for (int i = 0; i < 8; ++i)
-        flash.append({2 + i, sectors[i]});
-    scriptWork(link, flash);
+        link.answer("EF\r", "FLASH" + QByteArray::number(i) + "\r", 2 + i);
     QList<int> progress;
     QObject::connect(&machine(), &UpdateMachine::feedbackChanged, [&] { progress << machine().progress(); });
     start(Kind::Hd, kLines, -1, {4, 5, 6});
@@ -104,7 +104,7 @@ TEST_F(UpdateMachineTest, HdSendsTheSerialRecordFlashesBySectorAndSavesTheFastRa
     EXPECT_EQ(machine().step(), 18);
     tick();
     EXPECT_EQ(results, QList<bool>{true});
-    EXPECT_TRUE(logged(QStringLiteral(" EEPROM Update Succesful ")));
+    EXPECT_TRUE(logged(QStringLiteral(" EEPROM Update Succesful "), LogLevel::Status));
 }
 
 // The line hand-shake: repeats, the bad-checksum abort, silence.
@@ -258,43 +258,6 @@ TEST_F(UpdateMachineTest, AbortRunsTheFailureStepOfTheMachine)
     EXPECT_EQ(record().state, state::Error);
     EXPECT_EQ(results, QList<bool>{false});
     EXPECT_FALSE(page->updateEnabled());
-}
-
-} // namespace
-
-namespace {
-
-// The HD session runs the machine in its update phases and reconnects after it.
-TEST_F(UpdatePageTest, TheLineSessionRunsTheMachines)
-{
-    link.answer("PG0001\r", "READY\r");
-    link.answer("S1\r", "GC\r");
-    start(UpdateMachine::Kind::Network, {"S1"});
-    for (int i = 0; i < 10 && machine().step() != 7; ++i) {
-        link.advance();
-        page->tick();
-    }
-    EXPECT_EQ(link.sends(), (QList<QByteArray>{"PG0001\r", "S1\r", "UL\r"}));
-    machine().abort(UpdateMachine::Kind::Kh71);
-    page->tick();
-    EXPECT_EQ(record().state, state::Error);
-
-    page->openLink();
-    link.answer("PG0001\r", "READY\r");
-    link.answer("EF\r", "PASS\r", 1);
-    link.answer("EF\r", "PASS\r", 3);
-    link.answer("EF\r", "PASS\r", 6);
-    link.answer("EF\r", "PASS\r", 8);
-    link.answer("EF\r", "PASS\r", 11);
-    link.answer("EF\r", "PASS\r", 13);
-    link.answer("EF\r", "SUCCESS\r", 17);
-    start(UpdateMachine::Kind::Kh71, {"S1"});
-    for (int i = 0; i < 60 && record().phase == UpdateMachine::kEepromPhase; ++i) {
-        link.advance();
-        page->tick();
-    }
-    EXPECT_TRUE(logged(QStringLiteral(" EEPROM Update Succesful ")));
-    EXPECT_EQ(record().phase, 6); // the HD connect machine
 }
 
 } // namespace

@@ -1,30 +1,20 @@
 #pragma once
-// A page on a scripted link and a fake clock whose update machine is ticked
-// by hand, as the session does in its update phases.
-#include "connection/connectionpage.h"
-#include "core/messagelog.h"
-#include "support/fakeclock.h"
-#include "support/scriptedlink.h"
+// An HD page on a scripted link and a fake clock whose session runs the
+// update machine in its update phases; the machine's steps, statuses and
+// results are recorded as they come.
+#include "support/scriptedpage.h"
 #include "update/updatemachine.h"
 
 #include <QBuffer>
-#include <QTemporaryDir>
-#include <gtest/gtest.h>
 
 inline void PrintTo(const QString &s, std::ostream *os) { *os << '"' << s.toStdString() << '"'; }
 
-class UpdatePageTest : public ::testing::Test {
+class UpdatePageTest : public ScriptedPageTest {
 protected:
     void SetUp() override
     {
-        log.setEchoToStderr(false);
         QDir(base.path()).mkpath(QStringLiteral("CONFIG"));
-        page = std::make_unique<ConnectionPage>(1, ConnectionPage::Environment{base.path(), &log, &clock, nullptr});
-        ConnectionSettings s = page->settings();
-        s.hardwareType = hardware::Hd;
-        s.connectionType = connection::Serial;
-        page->setSettings(s);
-        page->setTestLink(&link);
+        page = makePage(1, hardware::Hd, connection::Serial, link);
         page->openLink();
         page->setInterval(125);
         QObject::connect(&machine(), &UpdateMachine::feedbackChanged, [this] {
@@ -38,7 +28,6 @@ protected:
     }
 
     UpdateMachine &machine() { return page->updateMachine(); }
-    ConnectionRecord &record() { return page->record(); }
 
     // A download file of `lines` data lines (line 1 `count`, two version lines).
     static downloadfile::File file(int count, const QList<QByteArray> &lines)
@@ -57,17 +46,13 @@ protected:
     void start(UpdateMachine::Kind kind, const QList<QByteArray> &lines, int count = -1,
                std::array<int, 3> serial = {})
     {
-        machine().start(kind, file(count < 0 ? int(lines.size()) : count, lines),
-                        count < 0 ? int(lines.size()) : count, serial);
+        const int n = count < 0 ? int(lines.size()) : count;
+        machine().start(kind, file(n, lines), n, serial);
     }
 
     void tick()
     {
-        clock.advanceMs(page->interval());
-        link.advance();
-        const int phase = record().phase;
-        if (phase == UpdateMachine::kEepromPhase || phase == UpdateMachine::kNetworkPhase)
-            machine().tick();
+        tickPage(*page, link);
         if (steps.isEmpty() || steps.last() != machine().step())
             steps << machine().step();
     }
@@ -89,19 +74,7 @@ protected:
             link.answer(l + "\r", "GC\r");
     }
     int count(const QByteArray &sent) const { return int(link.sends().count(sent)); }
-    bool logged(const QString &text) const
-    {
-        for (const QString &line : log.lines())
-            if (line.endsWith(QStringLiteral(">   ") + text))
-                return true;
-        return false;
-    }
 
-    FakeClock clock;
-    MessageLog log{clock};
-    QTemporaryDir base;
-    ScriptedLink link;
-    std::unique_ptr<ConnectionPage> page;
     QList<int> steps;
     QStringList statuses;
     QList<bool> results;
