@@ -18,8 +18,8 @@ class UpdateButton : public UnitFixture {};
 
 TEST_F(UpdateButton, Kf71PageIsUpdatedFromItsWindow)
 {
-    ASSERT_TRUE(sim.start({"--tcp", "0", "--unit", "kf71", "--trace", trace, "--loader-step-ms", "500",
-                           "--loader-progress", "1", "--loader-reset-ms", "300"}));
+    ASSERT_TRUE(sim.start({"--tcp", "0", "--unit", "kf71", "--software", "01.20,01.17", "--trace", trace,
+                           "--loader-step-ms", "500", "--loader-progress", "1", "--loader-reset-ms", "300"}));
     PageFile page = networkPage(sim.tcpPort());
     page.hardwareType = 3;
     ASSERT_TRUE(dir.writePage(1, page));
@@ -42,16 +42,18 @@ TEST_F(UpdateButton, Kf71PageIsUpdatedFromItsWindow)
     ASSERT_TRUE(dialog && dialog->isVisible());
     auto text = [&](const char *name) { return dialog->findChild<QLabel *>(QLatin1String(name))->text(); };
     auto button = [&](const char *name) { return dialog->findChild<QPushButton *>(QLatin1String(name)); };
-    EXPECT_EQ(text("UnitVersion"), QStringLiteral("01.20   01.03"));
+    EXPECT_EQ(text("UnitVersion"), QStringLiteral("01.20   01.17"));
     EXPECT_EQ(text("FileVersion"), QStringLiteral("V01.25  V01.30"));
     EXPECT_EQ(text("UnitLantronix"), QStringLiteral("6.5.0.7"));
-    EXPECT_FALSE(button("Button2")->isEnabled()) << "MAIN 1.03 cannot update its network module";
+    EXPECT_FALSE(button("Button2")->isEnabled()) << "MAIN 1.17 cannot update its network module";
+    const QString shots = qEnvironmentVariable("TOLVA_SCREENSHOT_DIR");
+    dialog->grab().save(shots + QStringLiteral("/update-kf71.png"));
 
     button("Button1")->click();
     ASSERT_TRUE(waitFor([&] { return text("LabelStatus").startsWith(QLatin1String("Verifying")); }, 20000))
         << run.messages();
     EXPECT_FALSE(button("Button3")->isEnabled());
-    dialog->grab().save(qEnvironmentVariable("TOLVA_SCREENSHOT_DIR") + QStringLiteral("/update-kf71-running.png"));
+    dialog->grab().save(shots + QStringLiteral("/update-kf71-running.png"));
     ASSERT_TRUE(waitFor([&] { return !dialog->isVisible(); }, 20000)) << run.messages();
     EXPECT_EQ(dialog->result(), QDialog::Accepted);
     ASSERT_TRUE(waitFor([&] { return run.station().messageLog().lines().filter(QStringLiteral(" KF71 Succesful Connection")).size() == 2; },
