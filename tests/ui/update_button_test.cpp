@@ -1,7 +1,7 @@
 // A KF-71 page updated as an operator does it: the page's Update button in
-// the main window, "Update EEPROM" in its dialog, the simulated unit's loader
-// doing the work, the dialog closed by the machine, and the new versions in
-// the dialog after the page reconnected.
+// the main window, "Update EEPROM" (then "Update Lantronix") in its dialog,
+// the simulated unit's loader doing the work, the dialog closed by the
+// machine, and the new versions in the dialog after the page reconnected.
 #include "integration/station_support.h"
 #include "ui/connectionpageview.h"
 #include "ui/mainwindow.h"
@@ -19,7 +19,8 @@ class UpdateButton : public UnitFixture {};
 TEST_F(UpdateButton, Kf71PageIsUpdatedFromItsWindow)
 {
     ASSERT_TRUE(sim.start({"--tcp", "0", "--unit", "kf71", "--software", "01.20,01.17", "--trace", trace,
-                           "--loader-step-ms", "500", "--loader-progress", "1", "--loader-reset-ms", "300"}));
+                           "--loader-step-ms", "500", "--loader-progress", "1", "--loader-reset-ms", "300",
+                           "--loader-module-ms", "100"}));
     PageFile page = networkPage(sim.tcpPort());
     page.hardwareType = 3;
     ASSERT_TRUE(dir.writePage(1, page));
@@ -27,7 +28,8 @@ TEST_F(UpdateButton, Kf71PageIsUpdatedFromItsWindow)
     ASSERT_TRUE(StationDir::write(dir.filePath(QStringLiteral("DLD/KF71.DLD")),
                                   "3\r\nV01.25\r\nV01.30\r\nS00E000030312E32352C30312E3330DD\r\n"
                                   "S107100001020304DE\r\nS9030000FC\r\n"));
-    ASSERT_TRUE(StationDir::write(dir.filePath(QStringLiteral("DLD/XPORT.DLD")), "1\r\n6.6.0.2\r\nS9030000FC\r\n"));
+    ASSERT_TRUE(StationDir::write(dir.filePath(QStringLiteral("DLD/XPORT.DLD")),
+                                  "2\r\nV06.60\r\nS00A0000362E362E302E329D\r\nS9030000FC\r\n"));
     QStringList boxes;
     UpdateDialog::setMessageHook([&](QMessageBox::Icon, const QString &text) { return boxes << text, true; });
 
@@ -56,18 +58,27 @@ TEST_F(UpdateButton, Kf71PageIsUpdatedFromItsWindow)
     dialog->grab().save(shots + QStringLiteral("/update-kf71-running.png"));
     ASSERT_TRUE(waitFor([&] { return !dialog->isVisible(); }, 20000)) << run.messages();
     EXPECT_EQ(dialog->result(), QDialog::Accepted);
-    ASSERT_TRUE(waitFor([&] { return run.station().messageLog().lines().filter(QStringLiteral(" KF71 Succesful Connection")).size() == 2; },
-                        20000))
-        << run.messages();
+    auto reconnected = [&](int times) {
+        return waitFor([&] { return run.station().messageLog().lines().filter(QStringLiteral(" KF71 Succesful Connection")).size() == times; },
+                       20000) && waitFor([&] { return update->isEnabled(); }, 5000);
+    };
+    ASSERT_TRUE(reconnected(2)) << run.messages();
 
     // The unit runs the new program, which may update its network module.
-    ASSERT_TRUE(waitFor([&] { return update->isEnabled(); }, 5000));
     update->click();
     EXPECT_EQ(text("UnitVersion"), QStringLiteral("01.25   01.30"));
-    EXPECT_TRUE(button("Button2")->isEnabled());
     EXPECT_EQ(boxes, QStringList{});
+    button("Button2")->click(); // the question answered OK
+    UpdateMachine &machine = run.page(1).updateMachine();
+    ASSERT_TRUE(waitFor([&] { return machine.step() == 7; }, 10000)) << run.messages();
+    while (machine.step() == 7 || machine.step() == 17)
+        machine.tick(); // 4200 and 900 ticks of 100 ms at once
+    ASSERT_TRUE(reconnected(3)) << run.messages();
+    EXPECT_EQ(dialog->result(), QDialog::Accepted);
+    update->click();
+    EXPECT_EQ(text("UnitLantronix"), QStringLiteral("6.6.0.2"));
+    EXPECT_EQ(boxes, QStringList{updatecheck::kLantronixQuestion});
     button("Button3")->click();
-    EXPECT_FALSE(dialog->isVisible());
     UpdateDialog::setMessageHook({});
 }
 
