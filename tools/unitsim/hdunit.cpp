@@ -276,9 +276,9 @@ void LineUnit::receive(const QByteArray &bytes)
             t->received(bytes.left(32), QStringLiteral("garbage (caller at %1 baud, unit at %2)").arg(callerRate()).arg(unitRate_));
         return;
     }
-    // Program lines are longer than any command.
-    const int longest = loader_->active() ? Loader::kMaxLine : maxLine;
     for (char c : bytes) {
+        // Program lines are longer than any command.
+        const int longest = loader_->active() ? Loader::kMaxLine : maxLine;
         if (c == cr) {
             const QByteArray line = buffer_;
             buffer_.clear();
