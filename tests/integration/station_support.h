@@ -17,6 +17,7 @@
 #include <QHostAddress>
 #include <QRegularExpression>
 #include <QTcpServer>
+#include <QRandomGenerator>
 #include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QTest>
@@ -29,15 +30,21 @@
 
 namespace stationtest {
 
-// A port nobody listens on just now: a probe listener takes one and lets it go.
+// A port nobody listens on just now, below the kernel's ephemeral range
+// (32768 and up): a port the kernel handed out would be free again after the
+// probe, and the next client socket of a test running beside this one could be
+// given it before the server under test listens on it.
 inline quint16 freePort()
 {
-    QTcpServer probe;
-    if (!probe.listen(QHostAddress::LocalHost, 0))
-        return 0;
-    const quint16 port = probe.serverPort();
-    probe.close();
-    return port;
+    static QRandomGenerator rng(quint32(QCoreApplication::applicationPid()) * 2654435761u
+                                ^ quint32(QDateTime::currentMSecsSinceEpoch()));
+    for (int i = 0; i < 500; ++i) {
+        const quint16 port = quint16(20000 + rng.bounded(12000));
+        QTcpServer probe;
+        if (probe.listen(QHostAddress::Any, port))
+            return port;
+    }
+    return 0;
 }
 
 // Runs the event loop until the condition holds or the time is up.
