@@ -29,8 +29,8 @@ waits on epoll); without it the server has its window, drawn off screen.
     python3 bench/e2e_relay.py --headless --units 8 --viewers 100 --seconds 60
 """
 import argparse
-import asyncio
 import os
+import selectors
 import shutil
 import signal
 import socket
@@ -122,41 +122,48 @@ def proc_stats(pid):
 
 
 class Viewer:
+    """One viewer; all of them are served by one selector loop, so that the
+    time a record is stamped at is when its bytes came, not when a busy
+    scheduler got round to that viewer."""
+
     def __init__(self, server, index):
         self.server = server
         self.index = index
         self.records = []  # (receive time, frame bytes)
+        self.buf = b""
+        self.closed = False
 
-    async def run(self, port, stop):
+    def log_in(self, port):
         # A server takes at most ten connections from one address.
         local = ("127.0.%d.%d" % (1 + self.index // 2500, 1 + self.index // 10 % 250), 0)
-        reader, writer = await asyncio.open_connection("127.0.0.1", port, local_addr=local)
-        writer.write(FAMILY.login)
-        reply = await reader.readuntil(FAMILY.reply_end)
+        self.sock = socket.create_connection(("127.0.0.1", port), timeout=30, source_address=local)
+        self.sock.sendall(FAMILY.login)
+
+    def start(self):
+        reply = b""
+        while not reply.endswith(FAMILY.reply_end):
+            chunk = self.sock.recv(256)
+            if not chunk:
+                raise RuntimeError("log-in: connection closed")
+            reply += chunk
         if b"VALID" not in reply or b"INVALID" in reply:
             raise RuntimeError("log-in refused: %r" % reply)
-        writer.write(FAMILY.start)
-        buf = b""
-        while not stop.is_set():
-            try:
-                chunk = await asyncio.wait_for(reader.read(65536), 0.5)
-            except asyncio.TimeoutError:
-                continue
-            if not chunk:
+        self.sock.sendall(FAMILY.start)
+        self.sock.setblocking(False)
+
+    def feed(self, chunk, now):
+        buf = self.buf + chunk
+        while True:
+            at = buf.find(SYNC)
+            if at < 0:
+                buf = buf[-2:]
                 break
-            now = time.time()
-            buf += chunk
-            while True:
-                at = buf.find(SYNC)
-                if at < 0:
-                    buf = buf[-2:]
-                    break
-                if len(buf) - at < FAMILY.record:
-                    buf = buf[at:]
-                    break
-                self.records.append((now, buf[at:at + FAMILY.frame]))
-                buf = buf[at + FAMILY.record:]
-        writer.close()
+            if len(buf) - at < FAMILY.record:
+                buf = buf[at:]
+                break
+            self.records.append((now, buf[at:at + FAMILY.frame]))
+            buf = buf[at + FAMILY.record:]
+        self.buf = buf
 
 
 def match(viewer, frames, t0, t1):
@@ -179,26 +186,47 @@ def match(viewer, frames, t0, t1):
     return positions, latencies
 
 
-async def run_viewers(ports, per_server, seconds, warmup, server_pid):
-    stop = asyncio.Event()
+def run_viewers(ports, per_server, seconds, warmup, server_pid):
     viewers = [Viewer(s, i) for s in range(len(ports)) for i in range(per_server)]
-    tasks = [asyncio.create_task(v.run(ports[v.server], stop)) for v in viewers]
-    await asyncio.sleep(warmup)
+    for v in viewers:
+        v.log_in(ports[v.server])
+    sel = selectors.DefaultSelector()
+    for v in viewers:
+        v.start()
+        sel.register(v.sock, selectors.EVENT_READ, v)
+
+    def pump(until):
+        while True:
+            left = until - time.time()
+            if left <= 0:
+                return
+            for key, _ in sel.select(left):
+                v = key.data
+                try:
+                    chunk = v.sock.recv(65536)
+                except (BlockingIOError, InterruptedError):
+                    continue
+                except OSError:
+                    chunk = b""
+                if not chunk:
+                    sel.unregister(v.sock)
+                    v.closed = True
+                    continue
+                v.feed(chunk, time.time())
+
+    pump(time.time() + warmup)
     before = proc_stats(server_pid)
     t0 = time.time()
     peak = before[3]
     end = t0 + seconds
     while time.time() < end:
-        await asyncio.sleep(1)
+        pump(min(end, time.time() + 1))
         peak = max(peak, proc_stats(server_pid)[3])
-        failed = [t for t in tasks if t.done() and t.exception()]
-        if failed:
-            raise failed[0].exception()
     after = proc_stats(server_pid)
     t1 = time.time()
-    await asyncio.sleep(1.0)  # the last records in flight
-    stop.set()
-    await asyncio.gather(*tasks, return_exceptions=True)
+    pump(time.time() + 1.0)  # the last records in flight
+    for v in viewers:
+        v.sock.close()
     return viewers, before, after, t0, t1
 
 
@@ -288,8 +316,8 @@ def main():
             print("  RSS               %d KiB (peak %d KiB)" % (after[2], after[3]))
             return
 
-        viewers, before, after, t0, t1 = asyncio.run(
-            run_viewers(server_ports[:units], args.viewers, args.seconds, args.warmup, server.pid))
+        viewers, before, after, t0, t1 = run_viewers(server_ports[:units], args.viewers, args.seconds, args.warmup,
+                                                     server.pid)
         load = "%.2f (1 min, at the window's end)" % os.getloadavg()[0]
         span = t1 - t0
         frames = [read_frames(os.path.join(station, "LOG", "unit-%d.trace" % n)) for n in range(1, units + 1)]
@@ -325,6 +353,7 @@ def main():
               (percentile(lat, 50), percentile(lat, 99), max(lat) if lat else float("nan")))
         print("  records           lost %d, duplicated %d, out of order %d, unknown %d" %
               (lost, dup, disorder, unknown))
+        print("  viewers           %d, %d closed by the server" % (len(viewers), sum(v.closed for v in viewers)))
         print("  RSS               %d KiB at the window's start, %d KiB at its end (peak %d KiB)" %
               (before[2], after[2], max(after[3], before[3])))
     finally:
