@@ -30,6 +30,7 @@ waits on epoll); without it the server has its window, drawn off screen.
 """
 import argparse
 import os
+import random
 import selectors
 import shutil
 import signal
@@ -67,9 +68,16 @@ def crlf(lines):
 
 
 def free_port():
-    with socket.socket() as s:
-        s.bind(("127.0.0.1", 0))
-        return s.getsockname()[1]
+    # Below the ephemeral range, so that no outgoing connection (of the
+    # viewers, or of other work on the machine) takes it before the server.
+    while True:
+        port = random.randrange(20000, 32000)
+        with socket.socket() as s:
+            try:
+                s.bind(("0.0.0.0", port))
+                return port
+            except OSError:
+                pass
 
 
 def page_config(station, n, port):
@@ -295,7 +303,7 @@ def main():
             with open(errlog.name) as f:
                 text = f.read()
             if text.count(FAMILY.connected) >= units and all(
-                    socket.socket().connect_ex(("127.0.0.1", p)) == 0 for p in server_ports[:1]):
+                    socket.socket().connect_ex(("127.0.0.1", p)) == 0 for p in server_ports):
                 break
             time.sleep(0.2)
         else:
