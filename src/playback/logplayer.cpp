@@ -38,6 +38,7 @@ LogPlayer::~LogPlayer() = default;
 
 void LogPlayer::setTimerRunning(bool on)
 {
+    m_timerWanted = on;
     if (on)
         m_timer->start();
     else
@@ -203,8 +204,10 @@ void LogPlayer::stepBack()
 
 void LogPlayer::tick()
 {
-    if (!m_loaded || m_mode == Mode::Paused)
+    if (!m_loaded || m_mode == Mode::Paused) {
+        m_timer->stop(); // started again by the next play, rewind or fast forward
         return;
+    }
     if (m_mode == Mode::Playing && ++m_playTicks < kPlayTicks)
         return;
     if (emitRecord()) {
@@ -220,6 +223,8 @@ void LogPlayer::tick()
 void LogPlayer::setMode(Mode m)
 {
     m_mode = m;
+    if (m != Mode::Paused && m_timerWanted && !m_timer->isActive())
+        m_timer->start();
     emit changed();
 }
 

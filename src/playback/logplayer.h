@@ -69,6 +69,8 @@ public:
 
     // One 100 ms step.
     void tick();
+    // The timer runs only while there is something to play: an idle player
+    // wakes nobody.
     void setTimerRunning(bool on);
 
     // --- RelaySource: always the ARX family, records only, no commands ----
@@ -93,6 +95,7 @@ private:
 
     MessageLog *m_log;
     QTimer *m_timer;
+    bool m_timerWanted = true;
     std::unique_ptr<QFile> m_file;
     RelayStore m_store;
     QString m_path;

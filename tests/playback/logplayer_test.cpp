@@ -6,8 +6,10 @@
 #include "playback/logplayer.h"
 #include "server/relayfixture.h"
 #include "support/bytes.h"
+#include "support/waitfor.h"
 
 #include <QFile>
+#include <QTimer>
 
 namespace {
 
@@ -233,6 +235,20 @@ TEST_F(LogFileRelay, ViewerReceivesThePlayedRecords)
     }
     EXPECT_EQ(viewer->take(), expected);
     EXPECT_TRUE(QFileInfo(path).size() == 3 * LogPlayer::kRecordSize); // read, never written
+}
+
+// An idle player stops its timer; playing starts it again.
+TEST_F(Player, TimerRunsOnlyWhileThereIsSomethingToPlay)
+{
+    auto *timer = player.findChild<QTimer *>(QStringLiteral("Timer1"));
+    ASSERT_NE(timer, nullptr);
+    player.setTimerRunning(true);
+    ASSERT_TRUE(waitFor([&] { return !timer->isActive(); }));
+    load(3);
+    player.fastForward();
+    EXPECT_TRUE(timer->isActive());
+    ASSERT_TRUE(waitFor([&] { return player.mode() == LogPlayer::Mode::Paused; }));
+    EXPECT_TRUE(waitFor([&] { return !timer->isActive(); }));
 }
 
 } // namespace
