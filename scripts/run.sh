@@ -9,8 +9,8 @@
 # and the KH-71 on ports 8081, 8082 and 8083. Run it again later and the
 # demo's simulators start again with it.
 #
-# Without a display the window is drawn off screen; the message lines still
-# appear on standard error.
+# Without a display the server runs without a window, as the service does
+# (--headless); the message lines appear on standard error.
 set -euo pipefail
 repo="$(cd "$(dirname "$0")/.." && pwd)"
 station="$(realpath -m "${1:-$repo/station}")"
@@ -100,12 +100,13 @@ if [ -f "$station/CONFIG/.demo" ]; then
   echo "      KF-71 on TCP port $kfport (page 5)."
 fi
 
+mode=()
 if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ] && [ -z "${QT_QPA_PLATFORM:-}" ]; then
-  export QT_QPA_PLATFORM=offscreen
-  echo "No display: the window is drawn off screen; messages follow below. Stop with Ctrl+C."
+  mode=(--headless)
+  echo "No display: the server runs without a window, as the service does; messages follow below. Stop with Ctrl+C."
 fi
 cd "$station"
-"$server" &
+"$server" "${mode[@]}" &
 server_pid=$!
 pids+=("$server_pid")
 # Ctrl+C reaches the server itself (the terminal signals the whole group) and
