@@ -71,9 +71,11 @@ void RelayServer::onAcceptError()
 void RelayServer::checkAccepting()
 {
     // With no descriptor left, accept() fails and the connection stays
-    // waiting, so the listener would be woken for it again and again. It is
-    // paused instead, the waiting connections are closed with the descriptor
-    // kept in reserve, and listening resumes once descriptors are free.
+    // waiting. Qt pauses the listener and reports it (onAcceptError, which
+    // starts the housekeeping of a server without clients too); found here
+    // first, it is paused the same way. The waiting connections are closed
+    // with the descriptor kept in reserve, and listening resumes once
+    // descriptors are free.
     if (!m_listener->isListening())
         return;
     const int fd = int(m_listener->socketDescriptor());

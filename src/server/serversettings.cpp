@@ -113,15 +113,19 @@ QByteArray usersText(const UserTable &users)
     return out;
 }
 
-bool parseSettings(const QByteArray &text, ServerSettings &s, QString &error)
+bool parseSettings(const QByteArray &text, ServerSettings &s, QString &error, int *line)
 {
     const QList<QByteArray> lines = splitLines(text);
-    int source = 0, enable = 0, port = 0, auth = 0;
-    if (!readNumber(lines, 0, source) || !readNumber(lines, 1, enable) || !readNumber(lines, 2, port)
-        || !readNumber(lines, 3, auth)) {
-        error = QStringLiteral("Invalid numeric input");
-        return false;
+    int values[4] = {};
+    for (int i = 0; i < 4; ++i) {
+        if (!readNumber(lines, i, values[i])) {
+            error = QStringLiteral("Invalid numeric input");
+            if (line)
+                *line = i + 1;
+            return false;
+        }
     }
+    const auto [source, enable, port, auth] = values;
     s.source = source;
     if (enable == 0 || enable == 1)
         s.enableOnStartup = enable == 1;
@@ -165,8 +169,10 @@ bool loadSettings(const QString &baseDir, const QString &pageName, ServerSetting
     QByteArray content;
     if (!readFile(path, content, error))
         return false;
-    if (!parseSettings(content, settings, error)) {
-        error = QDir::toNativeSeparators(path) + QStringLiteral(": ") + error;
+    int line = 0;
+    if (!parseSettings(content, settings, error, &line)) {
+        error = QDir::toNativeSeparators(path) + QStringLiteral(" line ") + QString::number(line) + QStringLiteral(": ")
+            + error;
         return false;
     }
     return true;

@@ -42,8 +42,9 @@ bool saveSettings(const QString &baseDir, const QString &pageName, const ServerS
 // Passwords are stored in clear text, so the file is readable by its owner only.
 bool saveUsers(const QString &baseDir, const QString &pageName, const UserTable &users, QString &error);
 
-// Parsing of the file contents, apart from the file system.
-bool parseSettings(const QByteArray &text, ServerSettings &settings, QString &error);
+// Parsing of the file contents, apart from the file system. On failure
+// `line` (when given) is the 1-based line that holds no number.
+bool parseSettings(const QByteArray &text, ServerSettings &settings, QString &error, int *line = nullptr);
 UserTable parseUsers(const QByteArray &text);
 
 } // namespace serverfiles
