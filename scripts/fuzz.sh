@@ -2,7 +2,9 @@
 # Builds the fuzz targets with clang (libFuzzer, AddressSanitizer,
 # UndefinedBehaviorSanitizer) in build-fuzz/ and runs each for a while.
 #   bash scripts/fuzz.sh [seconds-per-target] [target...]
-# A crash leaves its input as build-fuzz/crash-* and stops the run.
+# A crash leaves its input as build-fuzz/crash-* and stops the run. Inputs
+# worth keeping go to fuzz/seeds/<target>/: the sanitizer build of
+# scripts/test.sh runs every seed once as a test.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/setup.sh
@@ -12,7 +14,7 @@ if ! command -v clang++ >/dev/null; then
 fi
 seconds="${1:-60}"; shift || true
 targets=("$@")
-[ ${#targets[@]} -gt 0 ] || targets=(fuzz_arx_decoder fuzz_arx_stream fuzz_hd_stream fuzz_kx71_stream fuzz_kf71_decoder fuzz_relay_messages fuzz_settings_files)
+[ ${#targets[@]} -gt 0 ] || mapfile -t targets < <(basename -s .cpp fuzz/fuzz_*.cpp)
 [ -f build-fuzz/build.ninja ] || CC=clang CXX=clang++ cmake -S . -B build-fuzz -G Ninja -DTOLVA_FUZZ=ON \
   -DBUILD_TESTING=OFF -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 ninja -C build-fuzz -j"$(nproc)" "${targets[@]}"
