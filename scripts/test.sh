@@ -6,4 +6,5 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/build.sh
 (cd build && ctest --output-on-failure --no-tests=error -j2 "$@")
-[ "${TOLVA_SANITIZE:-1}" = 0 ] || bash scripts/asan.sh "$@"
+echo "== build and tests: ${SECONDS} s"
+[ "${TOLVA_SANITIZE:-1}" = 0 ] || { bash scripts/asan.sh "$@"; echo "== with the sanitizer pass: ${SECONDS} s"; }

@@ -293,29 +293,38 @@ void RelayServer::pumpLookups()
 void RelayServer::lookUp(quint64 id, const QString &address)
 {
     // Answered later on this thread; the list never waits for a name server.
-    QHostInfo::lookupHost(address, this, [this, id, address](const QHostInfo &info) {
-        --m_lookupsInFlight;
-        const QString name = info.error() == QHostInfo::NoError && info.hostName() != address ? info.hostName()
-                                                                                               : QString();
-        for (auto &c : m_clients) {
-            if (c->id == id)
-                c->hostName = name;
+    // A slot by name rather than a functor: Qt then holds nothing of ours for
+    // a look-up still running when the server or the program ends.
+    m_lookups.insert(QHostInfo::lookupHost(address, this, SLOT(lookedUp(QHostInfo))), {id, address});
+}
+
+void RelayServer::lookedUp(const QHostInfo &info)
+{
+    const auto it = m_lookups.constFind(info.lookupId());
+    if (it == m_lookups.cend())
+        return;
+    const auto [id, address] = *it;
+    m_lookups.erase(it);
+    --m_lookupsInFlight;
+    const QString name = info.error() == QHostInfo::NoError && info.hostName() != address ? info.hostName() : QString();
+    for (auto &c : m_clients) {
+        if (c->id == id)
+            c->hostName = name;
+    }
+    for (ConnectionLogEntry &entry : m_connectionLog) {
+        if (entry.clientId == id)
+            entry.host = name;
+    }
+    bool shown = false;
+    for (size_t i = 0; i < m_rowClients.size() && int(i) < m_clientRows.size(); ++i) {
+        if (m_rowClients[i] == id) {
+            m_clientRows[int(i)].host = name;
+            shown = true;
         }
-        for (ConnectionLogEntry &entry : m_connectionLog) {
-            if (entry.clientId == id)
-                entry.host = name;
-        }
-        bool shown = false;
-        for (size_t i = 0; i < m_rowClients.size() && int(i) < m_clientRows.size(); ++i) {
-            if (m_rowClients[i] == id) {
-                m_clientRows[int(i)].host = name;
-                shown = true;
-            }
-        }
-        if (shown)
-            emit clientsChanged();
-        pumpLookups();
-    });
+    }
+    if (shown)
+        emit clientsChanged();
+    pumpLookups();
 }
 
 void RelayServer::onNewConnection()

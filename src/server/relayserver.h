@@ -8,16 +8,19 @@
 #include "server/serversettings.h"
 
 #include <QDateTime>
+#include <QHash>
 #include <QObject>
 #include <QString>
 #include <QStringList>
 #include <deque>
 #include <functional>
 #include <memory>
+#include <utility>
 #include <vector>
 
 class Clock;
 class MessageLog;
+class QHostInfo;
 class QTcpServer;
 class QTcpSocket;
 class QTimer;
@@ -42,6 +45,7 @@ struct ConnectionLogEntry {
 
 class RelayServer : public QObject, private RelayStoreObserver {
     Q_OBJECT
+    Q_MOC_INCLUDE(<QHostInfo>)
 public:
     using SourceResolver = std::function<RelaySource *(int source)>;
 
@@ -121,6 +125,9 @@ signals:
     void statusChanged();
     void clientsChanged();
 
+private slots:
+    void lookedUp(const QHostInfo &info);
+
 private:
     void onNewConnection();
     void onClientRead(QTcpSocket *socket);
@@ -171,6 +178,7 @@ private:
     ClientGuard m_guard;
     std::deque<quint64> m_lookupQueue; // clients waiting for a reverse look-up
     int m_lookupsInFlight = 0;
+    QHash<int, std::pair<quint64, QString>> m_lookups; // look-up id: client id, address
     QDateTime m_lastSample; // progress of the viewers looked at during delivery
     SourceResolver m_resolver;
 
