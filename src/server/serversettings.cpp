@@ -66,7 +66,16 @@ bool readFile(const QString &path, QByteArray &content, QString &error)
         error = QStringLiteral("Cannot read ") + QDir::toNativeSeparators(path) + QStringLiteral(": ") + file.errorString();
         return false;
     }
-    content = file.read(kMaxFileSize);
+    // A read error or a file over the bound is a failure: a cut-off user
+    // file read as whole would lose the accounts past the cut at the next save.
+    content = file.read(kMaxFileSize + 1);
+    const bool tooLarge = content.size() > kMaxFileSize;
+    if (tooLarge || file.error() != QFileDevice::NoError) {
+        error = QStringLiteral("Cannot read ") + QDir::toNativeSeparators(path) + QStringLiteral(": ")
+            + (tooLarge ? QStringLiteral("larger than 1 MiB") : file.errorString());
+        content.clear();
+        return false;
+    }
     return true;
 }
 

@@ -79,6 +79,18 @@ TEST(ServerFiles, SettingsErrorNamesFileAndLine)
     EXPECT_EQ(error, dir.path() + "/CONFIG/Server4.CFG line 3: Invalid numeric input");
 }
 
+TEST(ServerFiles, FilesOverTheBoundFailInsteadOfBeingCut)
+{
+    QTemporaryDir dir;
+    ASSERT_TRUE(QDir(dir.path()).mkdir("CONFIG"));
+    writeAll(dir.path() + "/CONFIG/Server2.USR", " 1\r\n" + QByteArray(1 << 20, 'x'));
+    UserTable users;
+    QString error;
+    EXPECT_FALSE(serverfiles::loadUsers(dir.path(), "Server2", users, error));
+    EXPECT_EQ(error, "Cannot read " + dir.path() + "/CONFIG/Server2.USR: larger than 1 MiB");
+    EXPECT_TRUE(users.isEmpty());
+}
+
 TEST(ServerFiles, SettingsWriteRoundTrip)
 {
     QTemporaryDir dir;
