@@ -2,8 +2,6 @@
 
 #include "trace.h"
 
-#include <QTimer>
-
 namespace arxsim {
 
 namespace {
@@ -87,6 +85,7 @@ ArxUnit::ArxUnit(const ArxOptions &options, QObject *parent)
     : Unit(parent), opt_(options), model_(resolveModel(options.model)),
       frames_(model_, options.modules)
 {
+    setReplies(opt_.replyDelayMs, opt_.silent);
     if (opt_.idText.isEmpty())
         opt_.idText = model_.id;
     if (opt_.passwords.isEmpty())
@@ -98,7 +97,7 @@ ArxUnit::ArxUnit(const ArxOptions &options, QObject *parent)
 
 void ArxUnit::resetSession()
 {
-    ++generation_; // answers still on their way belong to the caller that left
+    dropPendingReplies(); // answers still on their way belong to the caller that left
     buffer_.clear();
     fixedArgs_ = -1;
     skipping_ = false;
@@ -435,27 +434,6 @@ void ArxUnit::poll()
     if (!started_)
         return;
     reply(frames_.nextFrame(), QStringLiteral("frame"), true);
-}
-
-void ArxUnit::reply(const QByteArray &bytes, const QString &name, bool isFrame)
-{
-    if (opt_.silent)
-        return;
-    auto send = [this, bytes, name, isFrame, generation = generation_]() {
-        if (generation != generation_)
-            return;
-        if (Trace *t = globalTrace()) {
-            if (isFrame)
-                t->frame(bytes);
-            else
-                t->sent(bytes, name);
-        }
-        emit output(bytes);
-    };
-    if (opt_.replyDelayMs <= 0)
-        send();
-    else
-        QTimer::singleShot(opt_.replyDelayMs, this, send);
 }
 
 } // namespace arxsim

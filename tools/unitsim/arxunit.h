@@ -56,7 +56,6 @@ private:
     void poll();
     int settingArgs(quint8 code) const;
     bool textExpected() const { return awaitingPassword_ || dialogue_ != Dialogue::None; }
-    void reply(const QByteArray &bytes, const QString &name, bool isFrame = false);
     void resetSession();
 
     ArxOptions opt_;
@@ -77,7 +76,6 @@ private:
     QByteArray lastLine_;
     bool lastLineValid_ = false;
     int badLeft_ = 0;
-    int generation_ = 0;
 };
 
 } // namespace arxsim

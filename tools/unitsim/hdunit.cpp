@@ -230,6 +230,7 @@ QByteArray identLine(const LineOptions &o)
 LineUnit::LineUnit(const LineOptions &options, QObject *parent)
     : Unit(parent), opt_(options), loader_(nullptr), timer_(new QTimer(this))
 {
+    setReplies(opt_.replyDelayMs, opt_.silent);
     // A KH-71 that does not report its display runs the older loader.
     opt_.loader.flavour = opt_.model == Model::Kf71 ? LoaderOptions::Flavour::Kf71
         : opt_.model == Model::Kh71 && !opt_.lcd   ? LoaderOptions::Flavour::Hd
@@ -255,7 +256,7 @@ QString LineUnit::familyName() const { return opt_.model == Model::Kf71 ? QStrin
 
 void LineUnit::resetSession()
 {
-    ++generation_; // answers still on their way belong to the caller that left
+    dropPendingReplies(); // answers still on their way belong to the caller that left
     timer_->stop();
     buffer_.clear();
     skipping_ = false;
@@ -328,21 +329,21 @@ void LineUnit::handle(const QByteArray &line)
         switch (opt_.login) {
         case Login::Prompt:
             awaitingPassword_ = true;
-            reply("PASSWORD", QStringLiteral("password prompt"));
+            replyLine("PASSWORD", QStringLiteral("password prompt"));
             break;
         case Login::SPrompt:
             awaitingPassword_ = true;
-            reply("SPASSWORD", QStringLiteral("password prompt"));
+            replyLine("SPASSWORD", QStringLiteral("password prompt"));
             break;
         case Login::Open:
             level_ = opt_.openLevel;
-            reply("VALID " + levelWord(level_), QStringLiteral("granted"));
+            replyLine("VALID " + levelWord(level_), QStringLiteral("granted"));
             break;
         }
     } else if (line == "UI") {
         if (t)
             t->received(raw, QStringLiteral("identify"));
-        reply(identLine(opt_), QStringLiteral("identification"));
+        replyLine(identLine(opt_), QStringLiteral("identification"));
     } else if (line == "SD") {
         if (t)
             t->received(raw, level_ > 0 ? QStringLiteral("start data") : QStringLiteral("start data (no session)"));
@@ -384,9 +385,9 @@ void LineUnit::password(const QByteArray &line)
     }
     level_ = granted;
     if (granted == 0)
-        reply("INVAILD PASSWORD", QStringLiteral("rejected"));
+        replyLine("INVAILD PASSWORD", QStringLiteral("rejected"));
     else
-        reply("VALID " + levelWord(granted), QStringLiteral("granted"));
+        replyLine("VALID " + levelWord(granted), QStringLiteral("granted"));
 }
 
 // "CC" + number + value pairs + check, "PB" + number + [value] + check: the
@@ -495,24 +496,6 @@ void LineUnit::sendFrame()
         t->frame(frame);
     ++sent_;
     emit output(out);
-}
-
-void LineUnit::reply(const QByteArray &text, const QString &name)
-{
-    if (opt_.silent)
-        return;
-    const QByteArray bytes = text + cr;
-    auto send = [this, bytes, name, generation = generation_]() {
-        if (generation != generation_)
-            return;
-        if (Trace *t = globalTrace())
-            t->sent(bytes, name);
-        emit output(bytes);
-    };
-    if (opt_.replyDelayMs <= 0)
-        send();
-    else
-        QTimer::singleShot(opt_.replyDelayMs, this, send);
 }
 
 } // namespace hdsim

@@ -76,7 +76,7 @@ private:
     void startData();
     void stopData(const QString &why);
     void sendFrame();
-    void reply(const QByteArray &text, const QString &name);
+    void replyLine(const QByteArray &text, const QString &name) { reply(text + '\r', name); }
     void resetSession();
     QString familyName() const;
     void programLoaded(const QByteArray &version, const QByteArray &serialDigits);
@@ -92,7 +92,6 @@ private:
     bool awaitingPassword_ = false;
     int level_ = 0;
     qint64 sent_ = 0;
-    int generation_ = 0;
 };
 
 } // namespace hdsim

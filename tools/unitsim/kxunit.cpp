@@ -2,7 +2,6 @@
 
 #include "trace.h"
 
-#include <QTimer>
 #include <QtMath>
 
 namespace kxsim {
@@ -57,14 +56,17 @@ bool parseOption(const QString &option, const std::function<QString()> &value, K
     return true;
 }
 
-KxUnit::KxUnit(const KxOptions &options, QObject *parent) : Unit(parent), opt_(options) {}
+KxUnit::KxUnit(const KxOptions &options, QObject *parent) : Unit(parent), opt_(options)
+{
+    setReplies(opt_.replyDelayMs, opt_.silent);
+}
 
 void KxUnit::linkUp() { reset(); }
 void KxUnit::linkDown() { reset(); }
 
 void KxUnit::reset()
 {
-    ++generation_; // frames still on a timer are not sent to the next caller
+    dropPendingReplies(); // frames still on a timer are not sent to the next caller
     buffer_.clear();
     mode_ = 0;
     setting_.clear();
@@ -99,7 +101,7 @@ void KxUnit::handle(const QByteArray &command)
         reply(opt_.version + marker, QStringLiteral("version"));
     } else if (command == "D0") {
         traced(QStringLiteral("stop"));
-        ++generation_;
+        dropPendingReplies();
     } else if (command == "D1") {
         traced(QStringLiteral("start"));
         sendFrame(mode_);
@@ -146,27 +148,6 @@ void KxUnit::sendFrame(int mode)
     const bool corrupt = opt_.corruptEvery > 0 && (sent_ + 1) % opt_.corruptEvery == 0;
     reply(frame(sent_, mode, setting_, corrupt), QString(), true);
     ++sent_;
-}
-
-void KxUnit::reply(const QByteArray &bytes, const QString &name, bool isFrame)
-{
-    if (opt_.silent)
-        return;
-    auto send = [this, bytes, name, isFrame, generation = generation_]() {
-        if (generation != generation_)
-            return;
-        if (Trace *t = globalTrace()) {
-            if (isFrame)
-                t->frame(bytes);
-            else
-                t->sent(bytes, name);
-        }
-        emit output(bytes);
-    };
-    if (opt_.replyDelayMs <= 0)
-        send();
-    else
-        QTimer::singleShot(opt_.replyDelayMs, this, send);
 }
 
 } // namespace kxsim

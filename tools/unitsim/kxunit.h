@@ -41,7 +41,6 @@ public:
 private:
     void handle(const QByteArray &command);
     void sendFrame(int mode);
-    void reply(const QByteArray &bytes, const QString &name, bool isFrame = false);
     void reset();
 
     KxOptions opt_;
@@ -49,7 +48,6 @@ private:
     int mode_ = 0;
     int sent_ = 0;
     QByteArray setting_; // the last setting command, shown in bytes 43-48
-    int generation_ = 0;
 };
 
 } // namespace kxsim

@@ -5,6 +5,7 @@
 
 #include <QByteArray>
 #include <QObject>
+#include <QString>
 
 class Unit : public QObject
 {
@@ -28,6 +29,21 @@ public:
 signals:
     void output(const QByteArray &bytes);
 
+protected:
+    // How the unit answers: after delayMs (0: at once), or not at all.
+    void setReplies(int delayMs, bool silent)
+    {
+        replyDelayMs_ = delayMs;
+        silent_ = silent;
+    }
+    // Sends an answer, traced under `name` (or as a frame); one still on its
+    // timer when dropPendingReplies() is called is never sent.
+    void reply(const QByteArray &bytes, const QString &name, bool isFrame = false);
+    void dropPendingReplies() { ++generation_; }
+
 private:
     int callerRate_ = 0;
+    int replyDelayMs_ = 0;
+    bool silent_ = false;
+    int generation_ = 0;
 };
