@@ -236,8 +236,8 @@ void UpdateMachine::runStep(const Step &s)
         m_step = s.next;
         break;
     case Op::BeginWork: beginWork(s); break;
-    case Op::AwaitWork: awaitWork(s); break;
-    case Op::AwaitHdFlash: awaitHdFlash(s); break;
+    case Op::AwaitWork:
+    case Op::AwaitHdFlash: awaitWork(s); break;
     case Op::AwaitSuccess: awaitSuccess(s); break;
     case Op::FixedWait: fixedWait(s); break;
     case Op::BeginModuleLoad: beginModuleLoad(s); break;
@@ -404,8 +404,11 @@ void UpdateMachine::beginWork(const Step &s)
     m_step = s.next;
 }
 
+// Progress words until PASS; the HD flash names the sector it writes and
+// ends with DONE, after which the unit talks at the fast rate.
 void UpdateMachine::awaitWork(const Step &s)
 {
+    const bool hdFlash = s.op == Op::AwaitHdFlash;
     ++m_tickCount;
     QByteArray reply;
     if (readReply(&reply)) {
@@ -414,41 +417,21 @@ void UpdateMachine::awaitWork(const Step &s)
             failWith(QString::fromLatin1(s.failed));
             return;
         }
-        if (reply.contains("PASS")) {
-            m_step = s.next;
-            m_tickCount = 0;
-        } else if (reply.contains(s.token)) {
-            m_tickCount = 0;
-            ++m_progressCount;
-            setProgress(percent(m_progressCount * 100.0 / s.divisor));
-        }
-        m_page.clearReceive();
-    }
-    if (m_step == s.next)
-        return;
-    if (m_tickCount > s.limit)
-        failWith(QString::fromLatin1(s.timeout));
-}
-
-void UpdateMachine::awaitHdFlash(const Step &s)
-{
-    ++m_tickCount;
-    QByteArray reply;
-    if (readReply(&reply)) {
-        if (reply.contains("FAIL")) {
-            failWith(QString::fromLatin1(s.failed));
-            return;
-        }
-        if (reply.contains("DONE")) {
-            switchToFastBaud();
+        if (reply.contains(hdFlash ? "DONE" : "PASS")) {
+            if (hdFlash)
+                switchToFastBaud();
             m_tickCount = 0;
             m_step = s.next;
         } else if (const qsizetype at = reply.indexOf(s.token); at >= 0) {
-            // The sector being written follows the word: eight sectors, 0-7.
             m_tickCount = 0;
-            const char digit = at + 5 < reply.size() ? reply.at(at + 5) : 0;
-            if (digit >= '0' && digit <= '9')
-                setProgress(percent((digit - '0' + 1) * 12.5));
+            if (!hdFlash) {
+                setProgress(percent(++m_progressCount * 100.0 / s.divisor));
+            } else {
+                // The sector being written follows the word: eight sectors, 0-7.
+                const char digit = at + 5 < reply.size() ? reply.at(at + 5) : 0;
+                if (digit >= '0' && digit <= '9')
+                    setProgress(percent((digit - '0' + 1) * 12.5));
+            }
         }
         m_page.clearReceive();
     }

@@ -71,7 +71,6 @@ private:
     void awaitLineAnswer(const Step &s);
     void beginWork(const Step &s);
     void awaitWork(const Step &s);
-    void awaitHdFlash(const Step &s);
     void awaitSuccess(const Step &s);
     void fixedWait(const Step &s);
     void beginModuleLoad(const Step &s);
