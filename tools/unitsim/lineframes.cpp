@@ -18,6 +18,18 @@ void put32(QByteArray &f, int at, qint64 v)
         f[at + i] = char(quint8(v >> (8 * (3 - i))));
 }
 
+void putPresets(QByteArray &f, std::initializer_list<Preset> presets)
+{
+    for (const Preset &p : presets) {
+        if (p.width == 4)
+            put32(f, p.at, p.value);
+        else if (p.width == 2)
+            put16(f, p.at, int(p.value));
+        else
+            put8(f, p.at, int(p.value));
+    }
+}
+
 int get8(const QByteArray &f, int at) { return quint8(f[at]); }
 int get16(const QByteArray &f, int at) { return (get8(f, at) << 8) | get8(f, at + 1); }
 

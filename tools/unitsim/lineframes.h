@@ -10,6 +10,8 @@
 #include <QPair>
 #include <QString>
 
+#include <initializer_list>
+
 namespace hdsim {
 
 constexpr int frameSize = 1501;
@@ -17,6 +19,13 @@ constexpr int frameSize = 1501;
 void put8(QByteArray &f, int at, int v);
 void put16(QByteArray &f, int at, int v); // big-endian, low 16 bits
 void put32(QByteArray &f, int at, qint64 v);
+// A value of a factory image: `width` bytes (1, 2 or 4) at `at`.
+struct Preset {
+    int at;
+    int width;
+    qint64 value;
+};
+void putPresets(QByteArray &f, std::initializer_list<Preset> presets);
 int get8(const QByteArray &f, int at);
 int get16(const QByteArray &f, int at);
 // Fixed width, padded with `pad`, cut when longer.
