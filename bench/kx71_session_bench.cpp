@@ -2,24 +2,12 @@
 // filing it in the ring and by kind, decoding it and asking for the next.
 // The analyzer is a byte link that answers each request with a frame at
 // once (in two pieces, as TCP may deliver it); the clock is a fake one.
-#include "connection/connectionpage.h"
-#include "core/clock.h"
-#include "core/messagelog.h"
-#include "link/bytelink.h"
 #include "protocols/kx71/kx71session.h"
+#include "sessionbench.h"
 
 #include <QCoreApplication>
-#include <QTemporaryDir>
-#include <cstdio>
-#include <ctime>
 
 namespace {
-
-class StepClock : public Clock {
-public:
-    QDateTime now() const override { return t; }
-    QDateTime t{QDate(2026, 12, 7), QTime(12, 0, 0)};
-};
 
 class AnalyzerLink : public ByteLink {
 public:
@@ -57,52 +45,31 @@ public:
     }
 };
 
-double cpuSeconds()
-{
-    timespec ts{};
-    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &ts);
-    return double(ts.tv_sec) + ts.tv_nsec / 1e9;
-}
-
 } // namespace
 
 int main(int argc, char **argv)
 {
     QCoreApplication app(argc, argv);
     const int ticks = argc > 1 ? atoi(argv[1]) : 40000;
-    QTemporaryDir dir;
-    StepClock clock;
-    MessageLog log(clock);
-    log.setEchoToStderr(false);
-    ConnectionPage page(1, ConnectionPage::Environment{dir.path(), &log, &clock, nullptr});
     AnalyzerLink link;
-    page.setTestLink(&link);
-    ConnectionSettings s = ConnectionSettings::defaults(1, dir.path());
+    sessionbench::Harness h(link);
+    ConnectionSettings s = h.defaults();
     s.hardwareType = 1;
     s.connectionType = 1;
-    page.setSettings(s);
-    page.openLink();
-    auto &session = *static_cast<Kx71Session *>(page.session());
-    for (int i = 0; i < 30 && page.record().phase != 4; ++i) {
-        page.tick();
-        clock.t = clock.t.addMSecs(page.interval());
-    }
-    if (page.record().phase != 4) {
+    if (!h.reach(s, 4, 30)) {
         fprintf(stderr, "the session did not start the stream\n");
         return 1;
     }
+    auto &session = *static_cast<Kx71Session *>(h.page.session());
     const int before = session.store().accepted();
-    const double start = cpuSeconds();
+    const double start = sessionbench::cpuSeconds();
     for (int i = 0; i < ticks; ++i) {
         session.onSocketRead(); // the read events of one frame
         session.onSocketRead();
-        page.tick();
-        clock.t = clock.t.addMSecs(125);
+        h.tick();
     }
-    const double used = cpuSeconds() - start;
+    const double used = sessionbench::cpuSeconds() - start;
     const int frames = session.store().accepted() - before;
-    printf("KX-71 frames cut, filed and decoded: %d\n", frames);
-    printf("CPU per frame: %.2f us (%.4f %% of one core at 8 frames/s)\n", used / frames * 1e6,
-           used / frames * 8 * 100);
+    h.report("KX-71 frames cut, filed and decoded", frames, used);
     return frames == ticks && session.badChecksums() == 0 ? 0 : 1;
 }

@@ -3,24 +3,12 @@
 // and writing the text log. A KH-71 at 8 frames a second is fed through a
 // byte link that always has the next frames waiting; the clock is a fake one
 // moved 125 ms a tick, so the figure is the session's work alone.
-#include "connection/connectionpage.h"
-#include "core/clock.h"
-#include "core/messagelog.h"
-#include "link/bytelink.h"
 #include "protocols/hd/linesession.h"
+#include "sessionbench.h"
 
 #include <QCoreApplication>
-#include <QTemporaryDir>
-#include <cstdio>
-#include <ctime>
 
 namespace {
-
-class StepClock : public Clock {
-public:
-    QDateTime now() const override { return t; }
-    QDateTime t{QDate(2026, 12, 7), QTime(12, 0, 0)};
-};
 
 // Replies to the detect machine, then an endless stream of frames with
 // every page number the decoder knows.
@@ -56,52 +44,30 @@ public:
     }
 };
 
-double cpuSeconds()
-{
-    timespec ts{};
-    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &ts);
-    return double(ts.tv_sec) + ts.tv_nsec / 1e9;
-}
-
 } // namespace
 
 int main(int argc, char **argv)
 {
     QCoreApplication app(argc, argv);
     const int frames = argc > 1 ? atoi(argv[1]) : 20000;
-    QTemporaryDir dir;
-    StepClock clock;
-    MessageLog log(clock);
-    log.setEchoToStderr(false);
-    ConnectionPage page(1, ConnectionPage::Environment{dir.path(), &log, &clock, nullptr});
     StreamLink link;
-    page.setTestLink(&link);
-    ConnectionSettings s = ConnectionSettings::defaults(1, dir.path());
+    sessionbench::Harness h(link);
+    ConnectionSettings s = h.defaults();
     s.hardwareType = 2;
     s.logEnabled = true;
-    s.logDirectory = dir.path();
-    page.setSettings(s);
-    page.openLog();
-    page.openLink();
-    for (int i = 0; i < 100 && page.record().phase != LineSession::Polling; ++i) {
-        page.tick();
-        clock.t = clock.t.addMSecs(page.interval());
-    }
-    if (page.record().phase != LineSession::Polling) {
+    s.logDirectory = h.dir.path();
+    if (!h.reach(s, LineSession::Polling, 100)) {
         fprintf(stderr, "the session did not reach polling\n");
         return 1;
     }
-    const quint64 before = page.store().sequence();
-    const double start = cpuSeconds();
+    const quint64 before = h.page.store().sequence();
+    const double start = sessionbench::cpuSeconds();
     for (int i = 0; i < frames; ++i) {
         link.addFrame();
-        page.tick();
-        clock.t = clock.t.addMSecs(125);
+        h.tick();
     }
-    const double used = cpuSeconds() - start;
-    const quint64 filed = page.store().sequence() - before;
-    printf("HD frames filed and decoded: %llu\n", static_cast<unsigned long long>(filed));
-    printf("CPU per frame: %.2f us (%.4f %% of one core at 8 frames/s)\n", used / double(filed) * 1e6,
-           used / double(filed) * 8 * 100);
+    const double used = sessionbench::cpuSeconds() - start;
+    const quint64 filed = h.page.store().sequence() - before;
+    h.report("HD frames filed and decoded", filed, used);
     return filed == quint64(frames) ? 0 : 1;
 }

@@ -1,0 +1,74 @@
+// What the session benches share: CPU time, a fake clock, and page 1 on the
+// bench's own byte link in a temporary folder.
+#pragma once
+
+#include "connection/connectionpage.h"
+#include "core/clock.h"
+#include "core/messagelog.h"
+#include "link/bytelink.h"
+
+#include <QTemporaryDir>
+#include <cstdio>
+#include <ctime>
+
+namespace sessionbench {
+
+inline double cpuSeconds()
+{
+    timespec ts{};
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &ts);
+    return double(ts.tv_sec) + double(ts.tv_nsec) / 1e9;
+}
+
+class StepClock : public Clock {
+public:
+    QDateTime now() const override { return t; }
+    QDateTime t{QDate(2026, 12, 7), QTime(12, 0, 0)};
+};
+
+class Harness {
+public:
+    explicit Harness(ByteLink &link) : log(clock), page(1, ConnectionPage::Environment{dir.path(), &log, &clock, nullptr})
+    {
+        log.setEchoToStderr(false);
+        page.setTestLink(&link);
+    }
+
+    ConnectionSettings defaults() const { return ConnectionSettings::defaults(1, dir.path()); }
+
+    // Opens the page with `s` (and its log, when it keeps one) and ticks at
+    // the page's own interval until `phase`, `limit` ticks at most.
+    bool reach(const ConnectionSettings &s, int phase, int limit)
+    {
+        page.setSettings(s);
+        if (s.logEnabled)
+            page.openLog();
+        page.openLink();
+        for (int i = 0; i < limit && page.record().phase != phase; ++i) {
+            page.tick();
+            clock.t = clock.t.addMSecs(page.interval());
+        }
+        return page.record().phase == phase;
+    }
+
+    // One tick of a unit sending 8 frames a second.
+    void tick()
+    {
+        page.tick();
+        clock.t = clock.t.addMSecs(125);
+    }
+
+    static void report(const char *what, quint64 frames, double used)
+    {
+        printf("%s: %llu\n", what, static_cast<unsigned long long>(frames));
+        printf("CPU per frame: %.2f us (%.4f %% of one core at 8 frames/s)\n", used / double(frames) * 1e6,
+               used / double(frames) * 8 * 100);
+    }
+
+    QTemporaryDir dir;
+    StepClock clock;
+    MessageLog log;
+    ConnectionPage page;
+};
+
+} // namespace sessionbench
