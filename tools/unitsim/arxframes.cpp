@@ -2,6 +2,8 @@
 
 #include <QStringList>
 
+#include <initializer_list>
+
 namespace arxsim {
 
 namespace {
@@ -27,6 +29,12 @@ const ModuleName moduleNames[] = {
 };
 
 void put(QByteArray &m, int at, quint8 v) { m[at] = char(v); }
+// Bytes from `at` on.
+void put(QByteArray &m, int at, std::initializer_list<quint8> bytes)
+{
+    for (quint8 b : bytes)
+        m[at++] = char(b);
+}
 
 // Fixed-width text, blank padded, as the decoder reads it character by character.
 void putText(QByteArray &m, int at, int width, const char *text)
@@ -45,11 +53,7 @@ QByteArray km71Identity()
 {
     QByteArray m(20, '\0');
     put(m, 0, 0x00);
-    put(m, 2, 23); // version 2.3
-    put(m, 3, 'C');
-    put(m, 4, 12); // serial 301234
-    put(m, 5, 34);
-    put(m, 6, 5);
+    put(m, 2, {23, 'C', 12, 34, 5}); // version 2.3, serial 301234
     putText(m, 10, 10, "FM MONITOR");
     seal(m, 1, 2, 19);
     return m;
@@ -59,15 +63,8 @@ QByteArray km71Config()
 {
     QByteArray m(19, '\0');
     put(m, 0, 0x01);
-    put(m, 3, 7);
-    put(m, 4, 0x2C); // word 0x012C = 300
-    put(m, 5, 0x01);
-    put(m, 6, 0x68); // word 0x2710 = 10000 (100.00 MHz in 10 kHz steps)
-    put(m, 7, 0x27);
-    put(m, 8, 75);
-    put(m, 9, 19);
-    put(m, 10, 0xE8);
-    put(m, 11, 0x03);
+    // Words 0x012C = 300 and 0x2710 = 10000 (100.00 MHz in 10 kHz steps).
+    put(m, 3, {7, 0x2C, 0x01, 0x68, 0x27, 75, 19, 0xE8, 0x03});
     for (int i = 12; i <= 18; ++i)
         put(m, i, quint8(i * 3));
     put(m, 15, 0x25); // flag byte: bits 0, 2 and 5
@@ -90,8 +87,7 @@ QByteArray optionIdentity()
     QByteArray m(24, '\0');
     put(m, 0, 0x11);
     putText(m, 1, 6, "KO-71");
-    put(m, 7, 100 + 0x12); // id 311234
-    put(m, 8, 100 + 0x34);
+    put(m, 7, {100 + 0x12, 100 + 0x34}); // id 311234
     putText(m, 9, 4, "A001");
     putText(m, 13, 10, "V1.05");
     seal(m, 23, 1, 22);
@@ -113,12 +109,7 @@ QByteArray ksKrMessage(quint8 descriptor, quint8 flags, quint8 serialHigh)
 {
     QByteArray m(19, '\0');
     put(m, 0, descriptor);
-    put(m, 3, 4);
-    put(m, 4, flags);
-    put(m, 5, 14); // version 1.4
-    put(m, 6, 'A');
-    put(m, 7, serialHigh);
-    put(m, 8, 7);
+    put(m, 3, {4, flags, 14, 'A', serialHigh, 7}); // version 1.4
     putText(m, 9, 10, descriptor == 0x20 ? "STEREO" : "RECEIVER");
     seal(m, 1, 2, 18);
     return m;
@@ -128,10 +119,7 @@ QByteArray kcIdentity(int channel)
 {
     QByteArray m(17, '\0');
     put(m, 0, quint8(0x40 + 0x10 * channel));
-    put(m, 3, 11); // version 1.1
-    put(m, 4, 'B');
-    put(m, 5, 45);
-    put(m, 6, quint8(60 + channel));
+    put(m, 3, {11, 'B', 45, quint8(60 + channel)}); // version 1.1
     putText(m, 7, 10, channel == 0 ? "CHANNEL 0" : "CHANNEL 1");
     seal(m, 1, 2, 16);
     return m;
@@ -143,16 +131,10 @@ QByteArray kcConfig(int channel)
 {
     QByteArray m(17, '\0');
     put(m, 0, quint8(0x41 + 0x10 * channel));
-    put(m, 3, 1);
-    put(m, 4, quint8(20 + channel));
-    put(m, 5, 30);
-    put(m, 6, 40);
-    put(m, 7, 0x05);
+    put(m, 3, {1, quint8(20 + channel), 30, 40, 0x05});
     for (int i = 8; i <= 14; ++i)
         put(m, i, quint8(i + channel));
-    put(m, 14, 0xA1);
-    put(m, 15, 9);
-    put(m, 16, 0x94); // bits 2, 4, 7
+    put(m, 14, {0xA1, 9, 0x94}); // byte 16: bits 2, 4, 7
     seal(m, 1, 2, 16);
     return m;
 }
@@ -163,10 +145,7 @@ QByteArray tvIdentity(bool kv75)
 {
     QByteArray m(16, '\0');
     put(m, 0, kv75 ? 0x30 : 0x20);
-    put(m, 2, kv75 ? 31 : 27);
-    put(m, 3, 'D');
-    put(m, 4, kv75 ? 56 : 23);
-    put(m, 5, 78);
+    put(m, 2, {quint8(kv75 ? 31 : 27), 'D', quint8(kv75 ? 56 : 23), 78});
     putText(m, 6, 10, kv75 ? "TV AURAL" : "TV VISUAL");
     seal(m, 1, 2, 15);
     return m;
@@ -176,9 +155,7 @@ QByteArray kv73Config()
 {
     QByteArray m(14, '\0');
     put(m, 0, 0x21);
-    put(m, 3, 2);
-    put(m, 4, 0x5A);
-    put(m, 5, 0x01);
+    put(m, 3, {2, 0x5A, 0x01});
     for (int i = 6; i <= 13; ++i)
         put(m, i, quint8(10 * i));
     seal(m, 1, 2, 13);
@@ -189,16 +166,8 @@ QByteArray kv75Config()
 {
     QByteArray m(13, '\0');
     put(m, 0, 0x31);
-    put(m, 3, 3);
-    put(m, 4, 0x11);
-    put(m, 5, 50);
-    put(m, 6, 60);
-    put(m, 7, 70);
-    put(m, 8, 0x21); // 3-bit field 2, 2-bit field 1
-    put(m, 9, 90);
-    put(m, 10, 100);
-    put(m, 11, 110);
-    put(m, 12, 0x03);
+    // Byte 8: 3-bit field 2, 2-bit field 1.
+    put(m, 3, {3, 0x11, 50, 60, 70, 0x21, 90, 100, 110, 0x03});
     seal(m, 1, 2, 12);
     return m;
 }
@@ -209,10 +178,7 @@ QByteArray amIdentity(int subType)
 {
     QByteArray m(20, '\0');
     put(m, 0, 0x00);
-    put(m, 2, subType == 1 ? 15 : 21);
-    put(m, 3, 'A');
-    put(m, 4, 90);
-    put(m, 5, quint8(subType));
+    put(m, 2, {quint8(subType == 1 ? 15 : 21), 'A', 90, quint8(subType)});
     putText(m, 10, 10, subType == 1 ? "AM MONITOR" : "AM STEREO");
     seal(m, 1, 2, 19);
     return m;
