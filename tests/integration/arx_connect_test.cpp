@@ -79,16 +79,20 @@ protected:
             checks += l.bytes == QByteArray("\x05" "1234\xFE");
         EXPECT_EQ(checks, 2);
     }
-    // Poll bytes the unit got in two seconds of data.
-    int pollsInTwoSeconds()
+    // The station connects, downloads the program and polls twice a second.
+    void expectDownloadAndPolls()
     {
+        startStation();
+        expectConnected(15000);
+        expectDownloadWithRefusals();
         const QTime from = QTime::currentTime();
         QTest::qWait(2000); // a rate is measured over a span, there is no condition to wait for
         const QTime to = QTime::currentTime();
         int polls = 0;
         for (const TraceLine &l : traceOf(readTrace(trace), QStringLiteral("RX")))
             polls += l.bytes == QByteArray(1, '\xFF') && l.time >= from && l.time < to;
-        return polls;
+        EXPECT_GE(polls, 3);
+        EXPECT_LE(polls, 5);
     }
 
     std::unique_ptr<StationRun> run;
@@ -98,12 +102,7 @@ TEST_F(ArxConnect, SerialPtyDownloadsProgramAndPollsTwiceASecond)
 {
     startPtyUnit({"--bad-checksums", "2"});
     ASSERT_TRUE(dir.writePage(1, PageFile{}));
-    startStation();
-    expectConnected(15000);
-    expectDownloadWithRefusals();
-    const int polls = pollsInTwoSeconds();
-    EXPECT_GE(polls, 3);
-    EXPECT_LE(polls, 5);
+    expectDownloadAndPolls();
     EXPECT_GT(run->page(1).store().sequence(), 0u);
 }
 
@@ -112,17 +111,8 @@ TEST_F(ArxConnect, NetworkUnitDownloadsProgramAndPolls)
 {
     ASSERT_TRUE(sim.start({"--tcp", "0", "--trace", trace, "--bad-checksums", "2", "--reply-end", "ff"})) << "no simulator";
     ASSERT_NE(sim.tcpPort(), 0) << sim.line().toStdString();
-    PageFile p;
-    p.connectionType = connection::Network;
-    p.ipAddress = QStringLiteral("127.0.0.1");
-    p.portNumber = sim.tcpPort();
-    ASSERT_TRUE(dir.writePage(1, p));
-    startStation();
-    expectConnected(15000);
-    expectDownloadWithRefusals();
-    const int polls = pollsInTwoSeconds();
-    EXPECT_GE(polls, 3);
-    EXPECT_LE(polls, 5);
+    ASSERT_TRUE(dir.writePage(1, networkPage(sim.tcpPort())));
+    expectDownloadAndPolls();
 }
 
 // Disconnect logs off before the link closes; Connect logs in again, and the
@@ -258,18 +248,16 @@ TEST_F(ArxConnect, ConnectWhileConnectedStartsOver)
     EXPECT_TRUE(waitFor([&] { return shown(QStringLiteral(" KM-71")) && shown(QStringLiteral(" KS-71")); }, 10000));
 
     run->station().messageLog().clear();
-    const int wakes = [&] {
+    const auto wakes = [&] {
         int n = 0;
         for (const TraceLine &l : traceOf(readTrace(trace), QStringLiteral("RX")))
-            n += l.bytes == QByteArray("\x03\xFE", 2);
+            n += l.bytes == unitsim::kWake;
         return n;
-    }();
+    };
+    const int before = wakes();
     run->page(1).connectButton();
     expectConnected(10000);
-    int wakesAfter = 0;
-    for (const TraceLine &l : traceOf(readTrace(trace), QStringLiteral("RX")))
-        wakesAfter += l.bytes == QByteArray("\x03\xFE", 2);
-    EXPECT_EQ(wakesAfter, wakes + 1) << "detection starts again from the wake-up";
+    EXPECT_EQ(wakes(), before + 1) << "detection starts again from the wake-up";
 }
 
 } // namespace

@@ -1,9 +1,9 @@
 // The built program as an operator starts it: a station directory, message
 // lines on standard error, a clean stop on SIGTERM.
 #include "connection/connectionsettings.h"
+#include "support/waitfor.h"
 
 #include <QCoreApplication>
-#include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
 #include <QProcess>
@@ -13,23 +13,36 @@
 #include <csignal>
 
 namespace {
-bool waitFor(const std::function<bool()> &done, int ms = 10000)
-{
-    QDeadlineTimer deadline(ms);
-    while (!done() && !deadline.hasExpired())
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-    return done();
-}
-
 QString serverPath()
 {
     return qEnvironmentVariable("TOLVA_SERVER");
+}
+
+// The program started in `dir` without a display; its relay servers' files
+// are written last in start-up.
+void startServer(QProcess &server, const QString &dir)
+{
+    ASSERT_FALSE(serverPath().isEmpty());
+    server.setWorkingDirectory(dir);
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("QT_QPA_PLATFORM", "offscreen");
+    server.setProcessEnvironment(env);
+    server.start(serverPath(), {});
+    ASSERT_TRUE(server.waitForStarted(5000));
+}
+
+// The signal ends the program normally, with exit code 0.
+void expectCleanStopOn(QProcess &server, int signal)
+{
+    ::kill(pid_t(server.processId()), signal);
+    ASSERT_TRUE(waitFor([&] { return server.state() == QProcess::NotRunning; }));
+    EXPECT_EQ(server.exitStatus(), QProcess::NormalExit) << "not killed by the signal";
+    EXPECT_EQ(server.exitCode(), 0);
 }
 } // namespace
 
 TEST(ServerProcess, FirstStartWritesDefaultsReportsErrorsOnStderrAndStopsOnSigterm)
 {
-    ASSERT_FALSE(serverPath().isEmpty());
     QTemporaryDir dir;
     ASSERT_TRUE(QDir(dir.path()).mkdir("CONFIG"));
     // Page 3 connects at start-up to a COM port whose device does not exist.
@@ -44,21 +57,14 @@ TEST(ServerProcess, FirstStartWritesDefaultsReportsErrorsOnStderrAndStopsOnSigte
     ASSERT_TRUE(connectionsettings::save(dir.path(), 3, s, nullptr));
 
     QProcess server;
-    server.setWorkingDirectory(dir.path());
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert("QT_QPA_PLATFORM", "offscreen");
-    server.setProcessEnvironment(env);
-    server.start(serverPath(), {});
-    ASSERT_TRUE(server.waitForStarted(5000));
-
+    startServer(server, dir.path());
     QByteArray errors;
     ASSERT_TRUE(waitFor([&] {
         errors += server.readAllStandardError();
         return errors.contains("No Such Port");
-    })) << errors.constData();
+    }, 10000)) << errors.constData();
     EXPECT_TRUE(errors.contains("<Connect3>   COM Port Error(1): No Such Port\n"));
-    // The relay servers' files are written last in start-up.
-    ASSERT_TRUE(waitFor([&] { return QFile::exists(dir.path() + "/CONFIG/Server8.USR"); }));
+    ASSERT_TRUE(waitFor([&] { return QFile::exists(dir.path() + "/CONFIG/Server8.USR"); }, 10000));
 
     for (int page = 1; page <= 8; ++page) {
         if (page == 3)
@@ -68,27 +74,15 @@ TEST(ServerProcess, FirstStartWritesDefaultsReportsErrorsOnStderrAndStopsOnSigte
         EXPECT_EQ(file.readAll(), connectionsettings::serialize(ConnectionSettings::defaults(page, dir.path())));
     }
 
-    ::kill(pid_t(server.processId()), SIGTERM);
-    ASSERT_TRUE(waitFor([&] { return server.state() == QProcess::NotRunning; }, 5000));
-    EXPECT_EQ(server.exitStatus(), QProcess::NormalExit);
-    EXPECT_EQ(server.exitCode(), 0);
+    expectCleanStopOn(server, SIGTERM);
 }
 
 TEST(ServerProcess, HangUpClosesTheProgramAsSigtermDoes)
 {
-    ASSERT_FALSE(serverPath().isEmpty());
     QTemporaryDir dir;
     ASSERT_TRUE(QDir(dir.path()).mkdir("CONFIG"));
     QProcess server;
-    server.setWorkingDirectory(dir.path());
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert("QT_QPA_PLATFORM", "offscreen");
-    server.setProcessEnvironment(env);
-    server.start(serverPath(), {});
-    ASSERT_TRUE(server.waitForStarted(5000));
-    ASSERT_TRUE(waitFor([&] { return QFile::exists(dir.path() + "/CONFIG/Server8.USR"); }));
-    ::kill(pid_t(server.processId()), SIGHUP);
-    ASSERT_TRUE(waitFor([&] { return server.state() == QProcess::NotRunning; }, 5000));
-    EXPECT_EQ(server.exitStatus(), QProcess::NormalExit) << "not killed by the signal";
-    EXPECT_EQ(server.exitCode(), 0);
+    startServer(server, dir.path());
+    ASSERT_TRUE(waitFor([&] { return QFile::exists(dir.path() + "/CONFIG/Server8.USR"); }, 10000));
+    expectCleanStopOn(server, SIGHUP);
 }

@@ -331,19 +331,17 @@ inline QList<QByteArray> cut(const QByteArray &bytes, int size)
 }
 
 // A station directory and a simulated unit that traces what it receives.
-class UnitFixture : public ::testing::Test {
+class UnitFixture : public unitsim::SimTest {
 protected:
     void SetUp() override
     {
-        if (unitsim::simulatorPath().isEmpty())
-            GTEST_SKIP() << "TOLVA_UNITSIM not set";
+        SimTest::SetUp();
         ASSERT_TRUE(dir.ok());
         trace = dir.filePath(QStringLiteral("unit.trace"));
     }
 
     StationDir dir;
     QString trace;
-    unitsim::Sim sim;
 };
 
 } // namespace stationtest

@@ -10,11 +10,11 @@
 #include <QSet>
 #include <QTemporaryDir>
 
+#include <array>
+
 using namespace unitsim;
 
 namespace {
-
-const QByteArray marker("\xF0\xF1", 2);
 
 struct MessageRule {
     quint8 descriptor;
@@ -29,15 +29,8 @@ const MessageRule fmRules[] = {
     {0x30, 2, 18, 1, true},  {0x40, 2, 16, 1, false}, {0x41, 2, 16, 1, true},
     {0x50, 2, 16, 1, false}, {0x51, 2, 16, 1, true},
 };
-const MessageRule tvRules[] = {
-    {0x20, 2, 15, 1, false}, {0x30, 2, 15, 1, false}, {0x21, 2, 13, 1, true}, {0x31, 2, 12, 1, true},
-};
-const MessageRule ka71Rules[] = {{0x00, 2, 19, 1, false}, {0x01, 2, 21, 1, true}};
-const MessageRule ka72Rules[] = {{0x00, 2, 19, 1, false}, {0x01, 2, 26, 1, true}};
-
-template <size_t N>
-void expectValidMessage(const QByteArray &frame, int infoAt, const MessageRule (&rules)[N],
-                        QSet<int> *seen)
+template <typename Rules>
+void expectValidMessage(const QByteArray &frame, int infoAt, const Rules &rules, QSet<int> *seen)
 {
     const QByteArray m = frame.mid(infoAt);
     for (const MessageRule &r : rules) {
@@ -53,40 +46,31 @@ void expectValidMessage(const QByteArray &frame, int infoAt, const MessageRule (
     ADD_FAILURE() << "unexpected message descriptor " << int(at(m, 0));
 }
 
-class UnitsimFrames : public ::testing::Test
+class UnitsimFrames : public SimTest
 {
 protected:
-    void SetUp() override
+    void startLoggedIn(const QStringList &extra, const QByteArray &password = "KELPO4\xFE")
     {
-        if (simulatorPath().isEmpty())
-            GTEST_SKIP() << "TOLVA_UNITSIM not set";
-    }
-    void startLoggedIn(const QStringList &extra)
-    {
-        ASSERT_TRUE(sim.start(QStringList{"--tcp", "0"} + extra));
-        ASSERT_TRUE(caller.connectTo(sim.tcpPort()));
-        caller.send(QByteArray("\x03\xFE", 2));
-        ASSERT_EQ(caller.exchange(QByteArray("\x01\xFE", 2), marker), QByteArray("PASSWORD\xF0\xF1"));
-        ASSERT_TRUE(caller.exchange("KELPO4\xFE", marker).startsWith("VALID"));
-        caller.send(QByteArray("\x04\xFE", 2));
+        ASSERT_TRUE(startTcp(sim, caller, extra));
+        caller.send(kWake);
+        expectReplies(caller, {{kHello, kPassword}});
+        expectReplies(caller, {{password, kSupervisor}});
+        caller.send(kStart);
     }
     QByteArray poll()
     {
-        caller.send(QByteArray("\xFF", 1));
+        caller.send(kPoll);
         return caller.readCount(100);
     }
-    Sim sim;
-    TcpCaller caller;
 };
 
 TEST_F(UnitsimFrames, NoFramesBeforeStart)
 {
-    ASSERT_TRUE(sim.start({"--tcp", "0"}));
-    ASSERT_TRUE(caller.connectTo(sim.tcpPort()));
-    caller.send(QByteArray("\xFF\xFF", 2));
+    ASSERT_TRUE(startTcp(sim, caller));
+    caller.send(kPoll + kPoll);
     EXPECT_TRUE(caller.quiet(300).isEmpty());
     // Start without a log-in does not start the data either.
-    caller.send(QByteArray("\x04\xFE\xFF", 3));
+    caller.send(kStart + kPoll);
     EXPECT_TRUE(caller.quiet(300).isEmpty());
 }
 
@@ -122,76 +106,55 @@ TEST_F(UnitsimFrames, RelaySettingIsEchoedInTheNextFrame)
     startLoggedIn({});
     // FM value command: code, then raw bytes (FE among them must not end it).
     caller.send(QByteArray("L\x07\xFE\x01\xFE", 5));
-    QByteArray f = poll();
-    ASSERT_EQ(f.size(), 100);
-    EXPECT_EQ(at(f, 26), 0x07);
-    EXPECT_EQ(at(f, 27), 0xFE);
-    EXPECT_EQ(at(f, 28), 0x01);
+    EXPECT_EQ(poll().mid(26, 3), QByteArray("\x07\xFE\x01"));
     // A switch command without a value echoes its code with "no value".
     caller.send(QByteArray("\x1E\xFE", 2)); // FM code 30, no argument
-    f = poll();
-    ASSERT_EQ(f.size(), 100);
-    EXPECT_EQ(at(f, 26), 30);
-    EXPECT_EQ(at(f, 27), 0xFF);
-    EXPECT_EQ(at(f, 28), 0xFF);
+    EXPECT_EQ(poll().mid(26, 3), QByteArray("\x1E\xFF\xFF"));
 }
 
-TEST_F(UnitsimFrames, TvLayoutAndHexValueEcho)
+// The TV and AM layouts: blocks that check, the setting's echo in the first
+// frame, and every message of the model.
+TEST_F(UnitsimFrames, TvAndAmLayouts)
 {
-    startLoggedIn({"--model", "KV75", "--modules", "kv73"});
-    caller.send(QByteArray("L\x03" "AF\xFE", 5));
-    QSet<int> seen;
-    for (int n = 0; n < 6; ++n) {
-        const QByteArray f = poll();
-        ASSERT_EQ(f.size(), 100);
-        EXPECT_EQ(at(f, 3) >> 4, 0xE);
-        EXPECT_EQ(sum(f, 4, 30), at(f, 31)) << "block A";
-        EXPECT_EQ(sum(f, 34, 40), at(f, 41)) << "block B";
-        if (n == 0) {
-            EXPECT_EQ(at(f, 42), 0x03) << "KV-75 echo code";
-            EXPECT_EQ(at(f, 43), 0xAF) << "KV-75 echo value";
+    const struct {
+        QStringList args;
+        const char *password;
+        int type;                          // high half of byte 3
+        QByteArray setting;                // sent before the first poll
+        QList<std::array<int, 3>> blocks;  // first, last, checksum slot
+        int echoAt;
+        QByteArray echo;
+        int infoAt;
+        QList<MessageRule> rules;
+        int polls;
+    } layouts[] = {
+        {{"--model", "KV75", "--modules", "kv73"}, "KELPO4\xFE", 0xE, "L\x03" "AF\xFE", {{4, 30, 31}, {34, 40, 41}}, 42, "\x03\xAF", 76,
+         {{0x20, 2, 15, 1, false}, {0x30, 2, 15, 1, false}, {0x21, 2, 13, 1, true}, {0x31, 2, 12, 1, true}}, 6},
+        {{"--model", "KA72"}, "KELPO4\xFE", 0xC, "P\x05" "01F4\xFE", {{4, 27, 28}}, 29, "\x05\xF4\x01", 70,
+         {{0x00, 2, 19, 1, false}, {0x01, 2, 26, 1, true}}, 4},
+        {{"--model", "KA71", "--password", "X"}, "X\xFE", 0xC, {}, {{4, 23, 24}}, 0, {}, 28,
+         {{0x00, 2, 19, 1, false}, {0x01, 2, 21, 1, true}}, 2},
+    };
+    for (const auto &l : layouts) {
+        SCOPED_TRACE(l.args.join(' ').toStdString());
+        sim.stop();
+        caller.socket().abort();
+        startLoggedIn(l.args, l.password);
+        caller.send(l.setting);
+        QSet<int> seen;
+        for (int n = 0; n < l.polls; ++n) {
+            const QByteArray f = poll();
+            ASSERT_EQ(f.size(), 100);
+            EXPECT_EQ(at(f, 3) >> 4, l.type);
+            for (const auto &[first, last, check] : l.blocks)
+                EXPECT_EQ(sum(f, first, last), at(f, check)) << "block ending at " << last;
+            if (n == 0) {
+                EXPECT_EQ(f.mid(l.echoAt, l.echo.size()), l.echo);
+            }
+            expectValidMessage(f, l.infoAt, l.rules, &seen);
         }
-        expectValidMessage(f, 76, tvRules, &seen);
+        EXPECT_EQ(seen.size(), l.rules.size());
     }
-    EXPECT_EQ(seen.size(), 4);
-}
-
-TEST_F(UnitsimFrames, AmLayouts)
-{
-    startLoggedIn({"--model", "KA72"});
-    caller.send(QByteArray("P\x05" "01F4\xFE", 7));
-    QSet<int> seen;
-    for (int n = 0; n < 4; ++n) {
-        const QByteArray f = poll();
-        ASSERT_EQ(f.size(), 100);
-        EXPECT_EQ(at(f, 3) >> 4, 0xC);
-        EXPECT_EQ(sum(f, 4, 27), at(f, 28));
-        if (n == 0) {
-            EXPECT_EQ(at(f, 29), 0x05);
-            EXPECT_EQ(at(f, 30), 0xF4);
-            EXPECT_EQ(at(f, 31), 0x01);
-        }
-        expectValidMessage(f, 70, ka72Rules, &seen);
-    }
-    EXPECT_EQ(seen.size(), 2);
-
-    Sim ka71;
-    TcpCaller c;
-    ASSERT_TRUE(ka71.start({"--tcp", "0", "--model", "KA71", "--password", "X"}));
-    ASSERT_TRUE(c.connectTo(ka71.tcpPort()));
-    ASSERT_EQ(c.exchange(QByteArray("\x01\xFE", 2), marker), QByteArray("PASSWORD\xF0\xF1"));
-    ASSERT_EQ(c.exchange("X\xFE", marker), QByteArray("VALID SUPERVISOR\xF0\xF1"));
-    c.send(QByteArray("\x04\xFE\xFF", 3));
-    QSet<int> seen71;
-    for (int n = 0; n < 2; ++n) {
-        if (n)
-            c.send(QByteArray("\xFF", 1));
-        const QByteArray f = c.readCount(100);
-        ASSERT_EQ(f.size(), 100);
-        EXPECT_EQ(sum(f, 4, 23), at(f, 24));
-        expectValidMessage(f, 28, ka71Rules, &seen71);
-    }
-    EXPECT_EQ(seen71.size(), 2);
 }
 
 TEST_F(UnitsimFrames, InterleavedFramesAlternateSubTypes)

@@ -18,6 +18,7 @@ namespace {
 
 constexpr int kFrame = 1501;
 const QByteArray kMarker("\xFF\xFE\xFD", 3);
+const QByteArray kKh71Id("KH-71 SN(710123) SW(02.10,01.05) LCD(2) LAN(6.5.0.7)\r");
 
 // "CC"/"PB" text + its check pair (sum of the characters, modulo 256).
 QByteArray checked(const QByteArray &text)
@@ -79,21 +80,14 @@ bool readRecords(Caller &c, Stream &s, const std::function<bool()> &done, int ms
     return done();
 }
 
-class UnitsimHd : public ::testing::Test
+class UnitsimHd : public SimTest
 {
 protected:
     void SetUp() override
     {
-        if (simulatorPath().isEmpty())
-            GTEST_SKIP() << "TOLVA_UNITSIM not set";
+        SimTest::SetUp();
         ASSERT_TRUE(dir.isValid());
         trace = dir.filePath(QStringLiteral("unit.trace"));
-    }
-    void startTcp(const QStringList &args)
-    {
-        ASSERT_TRUE(sim.start(QStringList{"--tcp", "0", "--trace", trace} + args)) << "no simulator";
-        ASSERT_NE(sim.tcpPort(), 0) << sim.line().toStdString();
-        ASSERT_TRUE(caller.connectTo(sim.tcpPort()));
     }
     QByteArray traceText()
     {
@@ -118,21 +112,14 @@ protected:
     }
     QTemporaryDir dir;
     QString trace;
-    Sim sim;
-    TcpCaller caller;
 };
 
 // A KH-71 on its pseudo-terminal, byte for byte: log-in, identification,
 // every page, a changed setting echoed and kept, and the end of the session.
 TEST_F(UnitsimHd, Kh71DialogueAndFramesOverPty)
 {
-    ASSERT_TRUE(sim.start({"--pty", "--unit", "kh71", "--rate", "10", "--trace", trace}));
-    PtyCaller pty;
-    ASSERT_TRUE(pty.open(sim.ptyPath())) << sim.line().toStdString();
-    pty.send("HD\r");
-    EXPECT_EQ(pty.exchange("SC\r", "\r"), QByteArray("PASSWORD\r"));
-    EXPECT_EQ(pty.exchange("KELPO4\r", "\r"), QByteArray("VALID SUPERVISOR\r"));
-    EXPECT_EQ(pty.exchange("UI\r", "\r"), QByteArray("KH-71 SN(710123) SW(02.10,01.05) LCD(2) LAN(6.5.0.7)\r"));
+    ASSERT_TRUE(startPty(sim, pty, {"--unit", "kh71", "--rate", "10", "--trace", trace})) << sim.line().toStdString();
+    expectReplies(pty, {{"HD\rSC\r", "PASSWORD\r"}, {"KELPO4\r", "VALID SUPERVISOR\r"}, {"UI\r", kKh71Id}});
 
     pty.send("SD\r");
     Stream s;
@@ -173,7 +160,7 @@ TEST_F(UnitsimHd, Kh71DialogueAndFramesOverPty)
 struct Dialogue {
     const char *name;
     QStringList args;
-    QList<QPair<QByteArray, QByteArray>> exchanges; // line sent, answer expected
+    QList<Step> exchanges; // line sent, answer expected
 };
 
 // The log-in forms and identification lines each model answers.
@@ -195,16 +182,14 @@ TEST_F(UnitsimHd, DialogueForms)
          {{"SC\r", "PASSWORD\r"}, {"LOOK\r", "VALID OBSERVER\r"}, {"SC\r", "PASSWORD\r"},
           {"OPS\r", "VALID OPERATOR\r"}, {"SC\r", "PASSWORD\r"}, {"KELPO4\r", "INVAILD PASSWORD\r"}}},
         // A bare CR drops the prompt: the password that follows is no command.
-        {"prompt dropped", {"--unit", "kh71"}, {{"SC\r", "PASSWORD\r"}, {"\rKELPO4\rUI\r", "KH-71 SN(710123) SW(02.10,01.05) LCD(2) LAN(6.5.0.7)\r"}}},
+        {"prompt dropped", {"--unit", "kh71"}, {{"SC\r", "PASSWORD\r"}, {"\rKELPO4\rUI\r", kKh71Id}}},
     };
     for (const Dialogue &d : cases) {
         SCOPED_TRACE(d.name);
         Sim one;
         TcpCaller c;
-        ASSERT_TRUE(one.start(QStringList{"--tcp", "0"} + d.args)) << d.name;
-        ASSERT_TRUE(c.connectTo(one.tcpPort()));
-        for (const auto &[line, answer] : d.exchanges)
-            EXPECT_EQ(c.exchange(line, "\r"), answer);
+        ASSERT_TRUE(startTcp(one, c, d.args));
+        expectReplies(c, d.exchanges);
     }
 }
 
@@ -213,14 +198,13 @@ TEST_F(UnitsimHd, DialogueForms)
 // refusal; time-stamped frames with stray bytes between them.
 TEST_F(UnitsimHd, Kf71FramesAndSettingsOverTcp)
 {
-    startTcp({"--unit", "kf71", "--rate", "25", "--password", "LOOK:OBSERVER", "--password", "KELPO4", "--stamp", "--noise", "2"});
-    caller.send("SD\r");
-    EXPECT_EQ(caller.exchange("SC\r", "\r"), QByteArray("PASSWORD\r")) << "data before a session";
-    ASSERT_EQ(caller.exchange("LOOK\r", "\r"), QByteArray("VALID OBSERVER\r"));
+    ASSERT_TRUE(startTcp(sim, caller, {"--trace", trace, "--unit", "kf71", "--rate", "25", "--password", "LOOK:OBSERVER",
+                                       "--password", "KELPO4", "--stamp", "--noise", "2"}));
+    // No data before a session.
+    expectReplies(caller, {{"SD\rSC\r", "PASSWORD\r"}, {"LOOK\r", "VALID OBSERVER\r"}});
     caller.send(checked("CC1705"));
     ASSERT_TRUE(waitTrace(QStringLiteral("refused: observer")));
-    ASSERT_EQ(caller.exchange("SC\r", "\r"), QByteArray("PASSWORD\r"));
-    ASSERT_EQ(caller.exchange("KELPO4\r", "\r"), QByteArray("VALID SUPERVISOR\r"));
+    expectReplies(caller, {{"SC\r", "PASSWORD\r"}, {"KELPO4\r", "VALID SUPERVISOR\r"}});
 
     caller.send("SD\r");
     Stream s;

@@ -9,131 +9,81 @@ using namespace unitsim;
 
 namespace {
 
-const QByteArray marker("\xF0\xF1", 2);
-const QByteArray fe("\xFE", 1);
+const QByteArray kBad("BAD CHECKSUM\xF0\xF1"), kGood("GOOD CHECKSUM\xF0\xF1");
+const QByteArray kRefused("INVAILD PASSWORD\xF0\xF1");
 
-class UnitsimSession : public ::testing::Test
+class UnitsimSession : public SimTest
 {
 protected:
-    void SetUp() override
-    {
-        if (simulatorPath().isEmpty())
-            GTEST_SKIP() << "TOLVA_UNITSIM not set";
-    }
-    void startTcp(QStringList extra = {})
-    {
-        ASSERT_TRUE(sim.start(QStringList{"--tcp", "0"} + extra)) << "simulator did not start";
-        ASSERT_NE(sim.tcpPort(), 0) << sim.line().toStdString();
-        ASSERT_TRUE(caller.connectTo(sim.tcpPort()));
-    }
-    Sim sim;
-    TcpCaller caller;
+    void start(const QStringList &extra = {}) { ASSERT_TRUE(startTcp(sim, caller, extra)) << sim.line().toStdString(); }
 };
 
 TEST_F(UnitsimSession, LogInIdentifyAndLogOff)
 {
-    startTcp();
-    caller.send(QByteArray("\x03\xFE", 2));
-    EXPECT_EQ(caller.exchange(QByteArray("\x01\xFE", 2), marker), QByteArray("PASSWORD\xF0\xF1"));
-    EXPECT_EQ(caller.exchange("KELPO4\xFE", marker), QByteArray("VALID SUPERVISOR\xF0\xF1"));
-    EXPECT_EQ(caller.exchange(QByteArray("\x07\xFE", 2), marker), QByteArray("KM71\xF0\xF1"));
-
-    // A wrong password after a log-off is refused with the unit's spelling.
-    caller.send(QByteArray("\x02\xFE", 2));
-    EXPECT_EQ(caller.exchange(QByteArray("\x01\xFE", 2), marker), QByteArray("PASSWORD\xF0\xF1"));
-    EXPECT_EQ(caller.exchange("KELPO5\xFE", marker), QByteArray("INVAILD PASSWORD\xF0\xF1"));
-
-    // A relay's log-in form (zero byte first) is accepted too.
-    EXPECT_EQ(caller.exchange(QByteArray("\x01\xFE", 2), marker), QByteArray("PASSWORD\xF0\xF1"));
-    EXPECT_EQ(caller.exchange(QByteArray("\x00KELPO4\xFE", 8), marker), QByteArray("VALID SUPERVISOR\xF0\xF1"));
+    start();
+    caller.send(kWake);
+    expectReplies(caller, {{kHello, kPassword}, {"KELPO4\xFE", kSupervisor}, {kIdentify, "KM71\xF0\xF1"}});
+    // A wrong password after a log-off is refused with the unit's spelling;
+    // a relay's log-in form (zero byte first) is accepted too.
+    caller.send(kLogOff);
+    expectReplies(caller, {{kHello, kPassword}, {"KELPO5\xFE", kRefused},
+                           {kHello, kPassword}, {QByteArray("\x00KELPO4\xFE", 8), kSupervisor}});
 }
 
 TEST_F(UnitsimSession, LevelModelAndPollEndTerminatorAreSettable)
 {
-    startTcp({"--model", "KA72", "--password", "LOOK:OBSERVER", "--password", "OPS", "--level",
-              "OPERATOR", "--reply-end", "ff"});
-    const QByteArray ff("\xFF", 1);
-    EXPECT_EQ(caller.exchange(QByteArray("\x01\xFE", 2), marker), QByteArray("PASSWORD\xF0\xF1"));
-    EXPECT_EQ(caller.exchange("LOOK\xFE", ff), QByteArray("VALID OBSERVER\xFF"));
-    EXPECT_EQ(caller.exchange(QByteArray("\x01\xFE", 2), marker), QByteArray("PASSWORD\xF0\xF1"));
-    EXPECT_EQ(caller.exchange("OPS\xFE", ff), QByteArray("VALID OPERATOR\xFF"));
-    EXPECT_EQ(caller.exchange(QByteArray("\x07\xFE", 2), ff), QByteArray("KA72\xFF"));
+    start({"--model", "KA72", "--password", "LOOK:OBSERVER", "--password", "OPS", "--level", "OPERATOR",
+           "--reply-end", "ff"});
     // The default password is not accepted once passwords are given.
-    EXPECT_EQ(caller.exchange(QByteArray("\x01\xFE", 2), marker), QByteArray("PASSWORD\xF0\xF1"));
-    EXPECT_EQ(caller.exchange("KELPO4\xFE", ff), QByteArray("INVAILD PASSWORD\xFF"));
+    expectReplies(caller, {{kHello, kPassword}, {"LOOK\xFE", "VALID OBSERVER\xFF"},
+                           {kHello, kPassword}, {"OPS\xFE", "VALID OPERATOR\xFF"}, {kIdentify, "KA72\xFF"},
+                           {kHello, kPassword}, {"KELPO4\xFE", "INVAILD PASSWORD\xFF"}});
 }
 
 TEST_F(UnitsimSession, DownloadHandshakeWithBadChecksums)
 {
-    startTcp({"--bad-checksums", "2"});
-    const QByteArray check("\x05" "1A2B\xFE");
-    EXPECT_EQ(caller.exchange(check, marker), QByteArray("BAD CHECKSUM\xF0\xF1"));
-    const QByteArray line1("\tS00600004844521B\xFE");
-    const QByteArray line2("\tS9030000FC\xFE");
-    EXPECT_EQ(caller.exchange(line1, marker), QByteArray("BAD CHECKSUM\xF0\xF1"));
-    EXPECT_EQ(caller.exchange(QByteArray("\xFE", 1) + line1, marker), QByteArray("BAD CHECKSUM\xF0\xF1"));
-    EXPECT_EQ(caller.exchange(line1, marker), QByteArray("GOOD CHECKSUM\xF0\xF1"));
-    EXPECT_EQ(caller.exchange(line2, marker), QByteArray("BAD CHECKSUM\xF0\xF1"));
-    EXPECT_EQ(caller.exchange(line2, marker), QByteArray("BAD CHECKSUM\xF0\xF1"));
-    EXPECT_EQ(caller.exchange(line2, marker), QByteArray("GOOD CHECKSUM\xF0\xF1"));
-    EXPECT_EQ(caller.exchange(check, marker), QByteArray("GOOD CHECKSUM\xF0\xF1"));
+    start({"--bad-checksums", "2"});
+    const QByteArray check("\x05" "1A2B\xFE"), line1("\tS00600004844521B\xFE"), line2("\tS9030000FC\xFE");
     // The program stays loaded for the next caller, for that checksum only.
-    EXPECT_EQ(caller.exchange(check, marker), QByteArray("GOOD CHECKSUM\xF0\xF1"));
-    EXPECT_EQ(caller.exchange("\x05" "1A2C\xFE", marker), QByteArray("BAD CHECKSUM\xF0\xF1"));
+    expectReplies(caller, {{check, kBad}, {line1, kBad}, {"\xFE" + line1, kBad}, {line1, kGood},
+                           {line2, kBad}, {line2, kBad}, {line2, kGood}, {check, kGood}, {check, kGood},
+                           {"\x05" "1A2C\xFE", kBad}});
 }
 
 TEST_F(UnitsimSession, DownloadChecksWhenLoadedOrNeverConfirmed)
 {
-    {
-        startTcp({"--loaded"});
-        EXPECT_EQ(caller.exchange("\x05" "0000\xFE", marker), QByteArray("GOOD CHECKSUM\xF0\xF1"));
-    }
+    start({"--loaded"});
+    expectReplies(caller, {{"\x05" "0000\xFE", kGood}});
     Sim other;
     TcpCaller second;
-    ASSERT_TRUE(other.start({"--tcp", "0", "--final-check-bad"}));
-    ASSERT_TRUE(second.connectTo(other.tcpPort()));
-    EXPECT_EQ(second.exchange("\x05" "00FF\xFE", marker), QByteArray("BAD CHECKSUM\xF0\xF1"));
-    EXPECT_EQ(second.exchange("\tS9030000FC\xFE", marker), QByteArray("GOOD CHECKSUM\xF0\xF1"));
-    EXPECT_EQ(second.exchange("\x05" "00FF\xFE", marker), QByteArray("BAD CHECKSUM\xF0\xF1"));
+    ASSERT_TRUE(startTcp(other, second, {"--final-check-bad"}));
+    expectReplies(second, {{"\x05" "00FF\xFE", kBad}, {"\tS9030000FC\xFE", kGood}, {"\x05" "00FF\xFE", kBad}});
 }
 
 TEST_F(UnitsimSession, PasswordChangeDialogue)
 {
-    startTcp({"--password", "BOSS", "--password", "DESK:OPERATOR"});
-    const QByteArray crlf("\r\n");
+    start({"--password", "BOSS", "--password", "DESK:OPERATOR"});
     // Below supervisor the unit refuses.
-    EXPECT_EQ(caller.exchange(QByteArray("\x01\xFE", 2), marker), QByteArray("PASSWORD\xF0\xF1"));
-    EXPECT_EQ(caller.exchange("DESK\xFE", marker), QByteArray("VALID OPERATOR\xF0\xF1"));
-    caller.send(QByteArray("\x03\xFE", 2));
-    EXPECT_EQ(caller.exchange(QByteArray("\x06\xFE", 2), crlf), QByteArray("MUST BE A VALID SUPERVISOR\r\n"));
-
-    EXPECT_EQ(caller.exchange(QByteArray("\x01\xFE", 2), marker), QByteArray("PASSWORD\xF0\xF1"));
-    EXPECT_EQ(caller.exchange("BOSS\xFE", marker), QByteArray("VALID SUPERVISOR\xF0\xF1"));
-    caller.send(QByteArray("\x03\xFE", 2));
-    EXPECT_EQ(caller.exchange(QByteArray("\x06\xFE", 2), crlf), QByteArray("PASSWORD LEVEL\r\n"));
-    EXPECT_EQ(caller.exchange("3\xFE", crlf), QByteArray("NEW\r\n"));
-    // A repeat after an abort, as the server does when an answer is late.
-    caller.send(fe);
-    EXPECT_EQ(caller.exchange("LPQ7\xFE", crlf), QByteArray("VERIFY\r\n"));
-    EXPECT_EQ(caller.exchange("LPQ7\xFE", crlf), QByteArray("CHANGED\r\n"));
-    caller.send(QByteArray("\x04\xFE\x02\xFE", 4));
-
-    EXPECT_EQ(caller.exchange(QByteArray("\x01\xFE", 2), marker), QByteArray("PASSWORD\xF0\xF1"));
-    EXPECT_EQ(caller.exchange("BOSS\xFE", marker), QByteArray("INVAILD PASSWORD\xF0\xF1"));
-    EXPECT_EQ(caller.exchange(QByteArray("\x01\xFE", 2), marker), QByteArray("PASSWORD\xF0\xF1"));
-    EXPECT_EQ(caller.exchange("LPQ7\xFE", marker), QByteArray("VALID SUPERVISOR\xF0\xF1"));
+    expectReplies(caller, {{kHello, kPassword}, {"DESK\xFE", "VALID OPERATOR\xF0\xF1"},
+                           {kWake + "\x06\xFE", "MUST BE A VALID SUPERVISOR\r\n"},
+                           {kHello, kPassword}, {"BOSS\xFE", kSupervisor},
+                           {kWake + "\x06\xFE", "PASSWORD LEVEL\r\n"}, {"3\xFE", "NEW\r\n"},
+                           // A repeat after an abort, as the server does when an answer is late.
+                           {"\xFE" "LPQ7\xFE", "VERIFY\r\n"}, {"LPQ7\xFE", "CHANGED\r\n"}});
+    caller.send(kStart + kLogOff);
+    expectReplies(caller, {{kHello, kPassword}, {"BOSS\xFE", kRefused}, {kHello, kPassword}, {"LPQ7\xFE", kSupervisor}});
 }
 
 TEST_F(UnitsimSession, SilentUnitAnswersNothing)
 {
-    startTcp({"--silent"});
-    caller.send(QByteArray("\x03\xFE\x01\xFE", 4));
+    start({"--silent"});
+    caller.send(kWake + kHello);
     EXPECT_TRUE(caller.quiet(300).isEmpty());
 }
 
 TEST_F(UnitsimSession, GarbageNeverKillsTheUnit)
 {
-    startTcp();
+    start();
     QRandomGenerator rng(20261207);
     QByteArray noise;
     for (int i = 0; i < 20000; ++i)
@@ -141,28 +91,27 @@ TEST_F(UnitsimSession, GarbageNeverKillsTheUnit)
     caller.send(noise);
     caller.send(QByteArray(70000, 'A')); // a "command" far beyond any buffer
     // Enough terminators to end any half-read command, then a log-off.
-    caller.send(QByteArray(8, '\xFE') + QByteArray("\x02\xFE", 2));
+    caller.send(QByteArray(8, '\xFE') + kLogOff);
     caller.quiet(300);
     ASSERT_TRUE(sim.running());
-    EXPECT_EQ(caller.exchange(QByteArray("\x01\xFE", 2), marker), QByteArray("PASSWORD\xF0\xF1"));
+    expectReplies(caller, {{kHello, kPassword}});
 }
 
 TEST_F(UnitsimSession, OneCallerAtATime)
 {
-    startTcp();
+    start();
     // A second caller waits while the first is served...
     TcpCaller second;
     ASSERT_TRUE(second.connectTo(sim.tcpPort()));
-    second.send(QByteArray("\x01\xFE", 2));
+    second.send(kHello);
     EXPECT_TRUE(second.quiet(200).isEmpty());
-    EXPECT_EQ(caller.exchange(QByteArray("\x01\xFE", 2), marker), QByteArray("PASSWORD\xF0\xF1"));
-    EXPECT_EQ(caller.exchange("KELPO4\xFE", marker), QByteArray("VALID SUPERVISOR\xF0\xF1"));
-    caller.send(QByteArray("\x04\xFE", 2));
+    expectReplies(caller, {{kHello, kPassword}, {"KELPO4\xFE", kSupervisor}});
+    caller.send(kStart);
 
     // ...and is served from scratch once the first hangs up.
     caller.socket().disconnectFromHost();
-    EXPECT_EQ(second.readEnding(marker), QByteArray("PASSWORD\xF0\xF1"));
-    second.send(QByteArray("\xFF", 1));
+    EXPECT_EQ(second.readEnding(kEnd), kPassword);
+    second.send(kPoll);
     EXPECT_TRUE(second.quiet(200).isEmpty()) << "not logged in: no frames";
 }
 

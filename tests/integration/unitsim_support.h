@@ -8,6 +8,7 @@
 #include <QString>
 #include <QStringList>
 #include <QTcpSocket>
+#include <gtest/gtest.h>
 
 #include <cerrno>
 #include <fcntl.h>
@@ -72,37 +73,15 @@ private:
     QString line_;
 };
 
-// A TCP caller.
-class TcpCaller
+// A caller of the simulator; the reads all come down to readUntil.
+class Caller
 {
 public:
-    bool connectTo(quint16 port)
-    {
-        sock_.connectToHost(QStringLiteral("127.0.0.1"), port);
-        return sock_.waitForConnected(3000);
-    }
-    void send(const QByteArray &bytes)
-    {
-        sock_.write(bytes);
-        sock_.waitForBytesWritten(1000);
-    }
+    virtual ~Caller() = default;
+    virtual void send(const QByteArray &bytes) = 0;
     // Gathers bytes until `done` says so or the time is up.
-    QByteArray readUntil(const std::function<bool(const QByteArray &)> &done, int ms = 2000)
-    {
-        QByteArray got;
-        QElapsedTimer t;
-        t.start();
-        while (t.elapsed() < ms) {
-            got += sock_.readAll();
-            if (done(got))
-                break;
-            if (sock_.state() != QAbstractSocket::ConnectedState && sock_.bytesAvailable() == 0)
-                break;
-            sock_.waitForReadyRead(20);
-        }
-        got += sock_.readAll();
-        return got;
-    }
+    virtual QByteArray readUntil(const std::function<bool(const QByteArray &)> &done, int ms = 2000) = 0;
+
     QByteArray readCount(int n, int ms = 2000)
     {
         return readUntil([n](const QByteArray &b) { return b.size() >= n; }, ms);
@@ -118,6 +97,38 @@ public:
     }
     // Everything that arrives within ms (for "nothing is sent" checks).
     QByteArray quiet(int ms) { return readUntil([](const QByteArray &) { return false; }, ms); }
+};
+
+// A TCP caller.
+class TcpCaller : public Caller
+{
+public:
+    bool connectTo(quint16 port)
+    {
+        sock_.connectToHost(QStringLiteral("127.0.0.1"), port);
+        return sock_.waitForConnected(3000);
+    }
+    void send(const QByteArray &bytes) override
+    {
+        sock_.write(bytes);
+        sock_.waitForBytesWritten(1000);
+    }
+    QByteArray readUntil(const std::function<bool(const QByteArray &)> &done, int ms = 2000) override
+    {
+        QByteArray got;
+        QElapsedTimer t;
+        t.start();
+        while (t.elapsed() < ms) {
+            got += sock_.readAll();
+            if (done(got))
+                break;
+            if (sock_.state() != QAbstractSocket::ConnectedState && sock_.bytesAvailable() == 0)
+                break;
+            sock_.waitForReadyRead(20);
+        }
+        got += sock_.readAll();
+        return got;
+    }
     QTcpSocket &socket() { return sock_; }
 
 private:
@@ -126,10 +137,10 @@ private:
 
 // A serial-port caller on the simulator's pty, in raw mode as a serial
 // library would set it.
-class PtyCaller
+class PtyCaller : public Caller
 {
 public:
-    ~PtyCaller() { close(); }
+    ~PtyCaller() override { close(); }
     bool open(const QString &path)
     {
         fd_ = ::open(path.toLocal8Bit().constData(), O_RDWR | O_NOCTTY | O_NONBLOCK);
@@ -148,7 +159,7 @@ public:
             ::close(fd_);
         fd_ = -1;
     }
-    void send(const QByteArray &bytes)
+    void send(const QByteArray &bytes) override
     {
         qsizetype done = 0;
         QElapsedTimer t;
@@ -161,7 +172,7 @@ public:
                 ::usleep(1000);
         }
     }
-    QByteArray readUntil(const std::function<bool(const QByteArray &)> &done, int ms = 2000)
+    QByteArray readUntil(const std::function<bool(const QByteArray &)> &done, int ms = 2000) override
     {
         QByteArray got;
         QElapsedTimer t;
@@ -177,23 +188,50 @@ public:
         }
         return got;
     }
-    QByteArray readEnding(const QByteArray &end, int ms = 2000)
-    {
-        return readUntil([end](const QByteArray &b) { return b.endsWith(end); }, ms);
-    }
-    QByteArray readCount(int n, int ms = 2000)
-    {
-        return readUntil([n](const QByteArray &b) { return b.size() >= n; }, ms);
-    }
-    QByteArray exchange(const QByteArray &cmd, const QByteArray &end)
-    {
-        send(cmd);
-        return readEnding(end);
-    }
-    QByteArray quiet(int ms) { return readUntil([](const QByteArray &) { return false; }, ms); }
 
 private:
     int fd_ = -1;
+};
+
+// The Arxon unit's commands and answers the tests use most.
+inline const QByteArray kEnd("\xF0\xF1");
+inline const QByteArray kHello("\x01\xFE"), kLogOff("\x02\xFE"), kWake("\x03\xFE"), kStart("\x04\xFE"),
+    kIdentify("\x07\xFE"), kPoll("\xFF");
+inline const QByteArray kPassword("PASSWORD\xF0\xF1"), kSupervisor("VALID SUPERVISOR\xF0\xF1");
+
+// One step of a dialogue: bytes sent, and the whole answer they must get.
+struct Step {
+    QByteArray send, reply;
+};
+inline void expectReplies(Caller &c, const QList<Step> &steps)
+{
+    for (const Step &s : steps)
+        EXPECT_EQ(c.exchange(s.send, s.reply), s.reply) << "answer to " << s.send.toHex(' ').toStdString();
+}
+
+// The simulator started with `args` and a TCP caller connected to it.
+inline bool startTcp(Sim &sim, TcpCaller &caller, const QStringList &args = {})
+{
+    return sim.start(QStringList{"--tcp", "0"} + args) && sim.tcpPort() != 0 && caller.connectTo(sim.tcpPort());
+}
+// The simulator started on a pty with `args` and a caller on it.
+inline bool startPty(Sim &sim, PtyCaller &caller, const QStringList &args = {})
+{
+    return sim.start(QStringList{"--pty"} + args) && !sim.ptyPath().isEmpty() && caller.open(sim.ptyPath());
+}
+
+// A test that needs the simulator: skipped where it is not built.
+class SimTest : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        if (simulatorPath().isEmpty())
+            GTEST_SKIP() << "TOLVA_UNITSIM not set";
+    }
+    Sim sim;
+    TcpCaller caller;
+    PtyCaller pty;
 };
 
 inline quint8 sum(const QByteArray &b, int from, int to)
