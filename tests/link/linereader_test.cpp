@@ -3,66 +3,59 @@
 
 #include <gtest/gtest.h>
 
-TEST(LineReader, SplitRepliesAreGatheredUntilTheMarker)
-{
+namespace {
+class LineReaderTest : public ::testing::Test {
+protected:
+    void SetUp() override { reader.attach(&link, 100); }
+    // Bytes the far end sent after the kept text was dropped.
+    void fresh(const QByteArray &bytes)
+    {
+        reader.clearReceive();
+        link.waiting = bytes;
+    }
     QueueLink link;
     LineReader reader;
-    reader.attach(&link, 100);
+};
+} // namespace
+
+TEST_F(LineReaderTest, SplitRepliesAreGatheredUntilTheMarker)
+{
     link.waiting = "PASS";
     EXPECT_EQ(reader.readMarked(), QByteArray("PASS"));
     EXPECT_FALSE(reader.lineComplete());
     link.waiting = QByteArray("WORD\xF0\xF1", 6);
-    EXPECT_EQ(reader.readMarked(), QByteArray("PASSWORD"));
-    EXPECT_TRUE(reader.lineComplete());
     // The text is kept, so later calls still see the whole reply.
-    EXPECT_EQ(reader.readMarked(), QByteArray("PASSWORD"));
-    EXPECT_TRUE(reader.lineComplete());
-}
-
-TEST(LineReader, OnlyTheFirstMarkerIsRemoved)
-{
-    QueueLink link;
-    LineReader reader;
-    reader.attach(&link, 100);
-    link.waiting = QByteArray("A\xF0\xF1" "B\xF0\xF1", 6);
+    for (int i = 0; i < 2; ++i) {
+        EXPECT_EQ(reader.readMarked(), QByteArray("PASSWORD"));
+        EXPECT_TRUE(reader.lineComplete());
+    }
+    // Only the first marker is removed.
+    fresh(QByteArray("A\xF0\xF1" "B\xF0\xF1", 6));
     EXPECT_EQ(reader.readMarked(), QByteArray("AB\xF0\xF1", 4));
 }
 
-TEST(LineReader, PollEndAndMarkerAreLookedForIndependently)
+TEST_F(LineReaderTest, PollEndAndMarkerAreLookedForIndependently)
 {
-    QueueLink link;
-    LineReader reader;
-    reader.attach(&link, 100);
     link.waiting = QByteArray("VALID OPERATOR\xFF", 15);
     EXPECT_EQ(reader.readMarkedOrPollEnd(), QByteArray("VALID OPERATOR"));
     EXPECT_TRUE(reader.lineComplete());
-
-    reader.clearReceive();
-    link.waiting = QByteArray("X\xF0\xF1Y\xFFZ\xFF", 7);
+    fresh(QByteArray("X\xF0\xF1Y\xFFZ\xFF", 7));
     EXPECT_EQ(reader.readMarkedOrPollEnd(), QByteArray("XYZ\xFF", 4));
 }
 
-TEST(LineReader, ZeroBytesShowAsXForLineReplies)
+TEST_F(LineReaderTest, ZeroBytesShowAsXForLineReplies)
 {
-    QueueLink link;
-    LineReader reader;
-    reader.attach(&link, 100);
     link.waiting = QByteArray("NE\0W\r\n", 6);
     EXPECT_EQ(reader.readCrLf(), QByteArray("NEXW"));
-    reader.clearReceive();
-    link.waiting = QByteArray("UI\0\r", 4);
+    fresh(QByteArray("UI\0\r", 4));
     EXPECT_EQ(reader.readCr(), QByteArray("UIX"));
     // readMarked passes zero bytes unchanged
-    reader.clearReceive();
-    link.waiting = QByteArray("\0\xF0\xF1", 3);
+    fresh(QByteArray("\0\xF0\xF1", 3));
     EXPECT_EQ(reader.readMarked(), QByteArray(1, '\0'));
 }
 
-TEST(LineReader, ReadsAreBoundedAndClearStartsAfresh)
+TEST_F(LineReaderTest, ReadsAreBoundedAndClearStartsAfresh)
 {
-    QueueLink link;
-    LineReader reader;
-    reader.attach(&link, 100);
     link.waiting = QByteArray(250, 'a');
     EXPECT_EQ(reader.readMarked().size(), 100);
     EXPECT_EQ(reader.readMarked().size(), 200);
@@ -70,11 +63,10 @@ TEST(LineReader, ReadsAreBoundedAndClearStartsAfresh)
     reader.readMarked();
     reader.readMarked();
     EXPECT_TRUE(reader.lineComplete());
-    reader.clearReceive();
-    EXPECT_FALSE(reader.lineComplete());
+    fresh("NEW");
     EXPECT_EQ(link.clears, 1);
+    EXPECT_FALSE(reader.lineComplete());
     EXPECT_TRUE(reader.receiveText().isEmpty());
-    link.waiting = "NEW";
     EXPECT_EQ(reader.readMarked(), QByteArray("NEW"));
 
     // A far end that floods never grows the kept text past its bound.

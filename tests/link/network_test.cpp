@@ -1,56 +1,61 @@
 #include "link/networklink.h"
+#include "support/bytes.h"
 #include "support/waitfor.h"
 
-#include <QCoreApplication>
-#include <QDeadlineTimer>
 #include <QSignalSpy>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <gtest/gtest.h>
 
-
-TEST(NetworkLink, ConnectsSendsAndReceivesEveryByte)
-{
+namespace {
+// A link opened to a listening "unit" on this computer.
+class NetworkLinkTest : public ::testing::Test {
+protected:
+    void SetUp() override { ASSERT_TRUE(server.listen(QHostAddress::LocalHost)); }
+    // The unit's end once the link has connected.
+    QTcpSocket *open(const QString &address, const QString &host = QString())
+    {
+        link.open(address, server.serverPort(), host);
+        EXPECT_TRUE(waitFor([&] { return connected.count() == 1 && server.hasPendingConnections(); }));
+        return server.nextPendingConnection();
+    }
     QTcpServer server;
-    ASSERT_TRUE(server.listen(QHostAddress::LocalHost));
     NetworkLink link;
-    QSignalSpy connected(&link, &NetworkLink::connected);
+    QSignalSpy connected{&link, &NetworkLink::connected};
+};
+} // namespace
+
+TEST_F(NetworkLinkTest, ConnectsSendsAndReceivesEveryByte)
+{
     // Zero-padded parts are decimal, as engineers write them.
-    link.open(QStringLiteral("127.000.000.001"), server.serverPort(), QString());
-    ASSERT_TRUE(waitFor([&] { return connected.count() == 1 && server.hasPendingConnections(); }));
-    QTcpSocket *unit = server.nextPendingConnection();
+    QTcpSocket *unit = open(QStringLiteral("127.000.000.001"));
+    ASSERT_NE(unit, nullptr);
     EXPECT_EQ(link.remoteAddress(), QStringLiteral("127.0.0.1"));
     EXPECT_EQ(link.remotePort(), QString::number(server.serverPort()));
     EXPECT_EQ(link.localAddress(), QStringLiteral("127.0.0.1"));
     EXPECT_FALSE(link.localHost().isEmpty());
 
-    QByteArray every;
-    for (int i = 0; i < 256; ++i)
-        every.append(char(i));
+    const QByteArray every = allByteValues();
     link.send(every);
-    QByteArray atUnit;
-    ASSERT_TRUE(waitFor([&] {
-        atUnit += unit->readAll();
-        return atUnit.size() >= 256;
-    }));
-    EXPECT_EQ(atUnit, every);
+    EXPECT_EQ(gather([&] { return unit->readAll(); }, 256), every);
     unit->write(every);
-    QByteArray atPage;
-    ASSERT_TRUE(waitFor([&] {
-        atPage += link.readSome(1000);
-        return atPage.size() >= 256;
-    }));
-    EXPECT_EQ(atPage, every);
+    EXPECT_EQ(gather([&] { return link.readSome(1000); }, 256), every);
 }
 
-TEST(NetworkLink, HostNameTakesPrecedenceOverTheAddress)
+TEST_F(NetworkLinkTest, HostNameTakesPrecedenceOverTheAddress)
 {
-    QTcpServer server;
-    ASSERT_TRUE(server.listen(QHostAddress::LocalHost));
-    NetworkLink link;
-    QSignalSpy connected(&link, &NetworkLink::connected);
-    link.open(QStringLiteral("000.000.000.000"), server.serverPort(), QStringLiteral("localhost"));
-    EXPECT_TRUE(waitFor([&] { return connected.count() == 1; }));
+    EXPECT_NE(open(QStringLiteral("000.000.000.000"), QStringLiteral("localhost")), nullptr);
+}
+
+TEST_F(NetworkLinkTest, BytesSentJustBeforeClosingReachThePeer)
+{
+    QTcpSocket *unit = open(QStringLiteral("127.0.0.1"));
+    ASSERT_NE(unit, nullptr);
+    // A log-off followed at once by the close, with no event loop in between.
+    link.send(QByteArray("\x02\xFE", 2));
+    link.close();
+    EXPECT_FALSE(link.isActive());
+    EXPECT_EQ(gather([&] { return unit->readAll(); }, 2), QByteArray("\x02\xFE", 2));
 }
 
 TEST(NetworkLink, RefusedPortReportsTheWindowsSocketsNumber)
@@ -67,25 +72,4 @@ TEST(NetworkLink, RefusedPortReportsTheWindowsSocketsNumber)
     ASSERT_TRUE(waitFor([&] { return failed.count() >= 1; }));
     EXPECT_EQ(failed.at(0).at(0).toInt(), 10061);
     EXPECT_EQ(failed.at(0).at(1).toString(), QStringLiteral("Socket Error(10061): Connection refused"));
-}
-
-TEST(NetworkLink, BytesSentJustBeforeClosingReachThePeer)
-{
-    QTcpServer server;
-    ASSERT_TRUE(server.listen(QHostAddress::LocalHost));
-    NetworkLink link;
-    QSignalSpy connected(&link, &NetworkLink::connected);
-    link.open(QStringLiteral("127.0.0.1"), server.serverPort(), QString());
-    ASSERT_TRUE(waitFor([&] { return connected.count() == 1 && server.hasPendingConnections(); }));
-    QTcpSocket *unit = server.nextPendingConnection();
-    // A log-off followed at once by the close, with no event loop in between.
-    link.send(QByteArray("\x02\xFE", 2));
-    link.close();
-    EXPECT_FALSE(link.isActive());
-    QByteArray atUnit;
-    EXPECT_TRUE(waitFor([&] {
-        atUnit += unit->readAll();
-        return atUnit.size() >= 2;
-    }));
-    EXPECT_EQ(atUnit, QByteArray("\x02\xFE", 2));
 }

@@ -1,9 +1,9 @@
 #include "link/comportmap.h"
 #include "link/seriallibrary.h"
+#include "support/bytes.h"
 #include "support/waitfor.h"
 
 #include <QCoreApplication>
-#include <QDeadlineTimer>
 #include <QFile>
 #include <QSignalSpy>
 #include <QTemporaryDir>
@@ -50,23 +50,23 @@ struct Pty {
 };
 
 
-QByteArray allBytes()
-{
-    QByteArray b;
-    for (int i = 0; i < 256; ++i)
-        b.append(char(i));
-    return b;
-}
+// The library with COM1 on a pseudo-terminal.
+class SerialLibraryTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        ASSERT_FALSE(pty.slavePath.isEmpty());
+        map.setDevicePath(0, pty.slavePath);
+    }
+    QByteArray atUnit(qsizetype n) { return gather([&] { return pty.read(); }, n); }
+    Pty pty;
+    ComPortMap map;
+    SerialLibrary lib{map};
+};
 } // namespace
 
-TEST(SerialLibrary, OpensAPseudoTerminalAndPassesEveryByteValue)
+TEST_F(SerialLibraryTest, OpensAPseudoTerminalAndPassesEveryByteValue)
 {
-    Pty pty;
-    ASSERT_FALSE(pty.slavePath.isEmpty());
-    ComPortMap map;
-    map.setDevicePath(0, pty.slavePath);
-    SerialLibrary lib(map);
-
     EXPECT_EQ(lib.sioStatus(0), sio::NotOpen);
     ASSERT_EQ(lib.sioReset(0, 2048, 512), 0);
     EXPECT_EQ(lib.sioStatus(0), 0);
@@ -78,22 +78,11 @@ TEST(SerialLibrary, OpensAPseudoTerminalAndPassesEveryByteValue)
     EXPECT_EQ(lib.sioRts(0, 'S'), 0);
     EXPECT_EQ(lib.sioFlow(0, 'N'), 0);
 
-    const QByteArray every = allBytes();
+    const QByteArray every = allByteValues();
     EXPECT_EQ(lib.sioPuts(0, every), 256);
-    QByteArray atUnit;
-    ASSERT_TRUE(waitFor([&] {
-        atUnit += pty.read();
-        return atUnit.size() >= 256;
-    }));
-    EXPECT_EQ(atUnit, every);
-
+    EXPECT_EQ(atUnit(256), every);
     pty.write(every);
-    QByteArray atPage;
-    ASSERT_TRUE(waitFor([&] {
-        atPage += lib.sioGets(0, 100);
-        return atPage.size() >= 256;
-    }));
-    EXPECT_EQ(atPage, every);
+    EXPECT_EQ(gather([&] { return lib.sioGets(0, 100); }, 256), every);
     EXPECT_TRUE(lib.sioGets(0, 100).isEmpty()); // reads never wait
 
     pty.write("stale");
@@ -106,23 +95,13 @@ TEST(SerialLibrary, OpensAPseudoTerminalAndPassesEveryByteValue)
     EXPECT_EQ(lib.sioGets(0, 10), QByteArray());
 }
 
-TEST(SerialLibrary, BytesWrittenJustBeforeClosingReachTheFarEnd)
+TEST_F(SerialLibraryTest, BytesWrittenJustBeforeClosingReachTheFarEnd)
 {
-    Pty pty;
-    ASSERT_FALSE(pty.slavePath.isEmpty());
-    ComPortMap map;
-    map.setDevicePath(0, pty.slavePath);
-    SerialLibrary lib(map);
     ASSERT_EQ(lib.sioReset(0, 2048, 512), 0);
     // A log-off followed at once by the close, with no event loop in between.
     EXPECT_EQ(lib.sioPuts(0, QByteArray("\x02\xFE", 2)), 2);
     EXPECT_EQ(lib.sioDone(0), 0);
-    QByteArray atUnit;
-    EXPECT_TRUE(waitFor([&] {
-        atUnit += pty.read();
-        return atUnit.size() >= 2;
-    }));
-    EXPECT_EQ(atUnit, QByteArray("\x02\xFE", 2));
+    EXPECT_EQ(atUnit(2), QByteArray("\x02\xFE", 2));
 }
 
 TEST(SerialLibrary, MissingDeviceAndDoubleOpens)
@@ -151,12 +130,8 @@ TEST(SerialLibrary, MissingDeviceAndDoubleOpens)
     EXPECT_EQ(sio::errorText(-7), QString());
 }
 
-TEST(SerialLibrary, FarEndClosingFailsThePortOnce)
+TEST_F(SerialLibraryTest, FarEndClosingFailsThePortOnce)
 {
-    Pty pty;
-    ComPortMap map;
-    map.setDevicePath(0, pty.slavePath);
-    SerialLibrary lib(map);
     ASSERT_EQ(lib.sioReset(0, 2048, 512), 0);
     QSignalSpy failed(&lib, &SerialLibrary::portFailed);
     pty.closeMaster();

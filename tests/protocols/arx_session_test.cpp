@@ -6,17 +6,7 @@
 
 namespace {
 
-class ArxDetectTest : public ArxPageTest {
-protected:
-    // Phase 1, step 0 and step 1: the prompt request is out.
-    void openToPrompt()
-    {
-        page->openLink();
-        ticks(3);
-        ASSERT_EQ(record().detectStep, 2);
-        link.takeSent();
-    }
-};
+using ArxDetectTest = ArxPageTest;
 
 TEST_F(ArxDetectTest, UnitLogsInIdentifiesAndStarts)
 {

@@ -5,17 +5,7 @@
 
 namespace {
 
-class LineDetectTest : public LinePageTest {
-protected:
-    // Phase 1, steps 0 and 1: "SC" is out.
-    void openToPrompt()
-    {
-        page->openLink();
-        ticks(3);
-        ASSERT_EQ(record().detectStep, 2);
-        link.takeSent();
-    }
-};
+using LineDetectTest = LinePageTest;
 
 TEST_F(LineDetectTest, Kh71WithLcdLogsInIdentifiesAndStreams)
 {

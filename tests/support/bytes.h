@@ -10,3 +10,12 @@ inline QByteArray bytes(std::initializer_list<int> values)
         out.append(char(v));
     return out;
 }
+
+// Every byte value once, 0 to 255.
+inline QByteArray allByteValues()
+{
+    QByteArray out;
+    for (int i = 0; i < 256; ++i)
+        out.append(char(i));
+    return out;
+}

@@ -47,6 +47,14 @@ protected:
             ticks();
     }
     ConnectionRecord &record() { return page->record(); }
+    // Phase 1, steps 0 and 1: the log-in prompt is asked for; the sent bytes are dropped.
+    void openToPrompt()
+    {
+        page->openLink();
+        ticks(3);
+        ASSERT_EQ(record().detectStep, 2);
+        link.takeSent();
+    }
 
     // Message lines of the level that end in exactly this text.
     int count(const QString &text, LogLevel level = LogLevel::Error) const
