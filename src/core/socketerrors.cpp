@@ -30,6 +30,22 @@ int winsockCode(QAbstractSocket::SocketError error)
     }
 }
 
+int winsockCodeForErrno(int error)
+{
+    switch (error) {
+    case ECONNRESET:
+    case EPIPE: return 10054; // a write after the peer's reset
+    case ECONNREFUSED: return 10061;
+    case ETIMEDOUT: return 10060;
+    case EHOSTUNREACH:
+    case ENETUNREACH:
+    case ENETDOWN: return 10065;
+    case ENOBUFS:
+    case ENOMEM: return 10055;
+    default: return 10053;
+    }
+}
+
 QString systemText(int code)
 {
     int err = 0;

@@ -14,6 +14,9 @@ namespace socketerrors {
 // 10053 aborted, 10054 reset; others as close as the platform allows).
 int winsockCode(QAbstractSocket::SocketError error);
 
+// The same for a failure the system reported by its errno.
+int winsockCodeForErrno(int error);
+
 // The operating system's text for a code of winsockCode().
 QString systemText(int code);
 

@@ -3,17 +3,19 @@
 // to its disconnect.
 #include "server/changequeue.h"
 #include "server/messageassembly.h"
-#include "server/peerreset.h"
+#include "server/clientsocket.h"
 
 #include <QDateTime>
 #include <QString>
-
-class QTcpSocket;
+#include <memory>
 
 struct RelayClient {
-    RelayClient(QTcpSocket *s, char terminator, bool arx) : socket(s), assembler(terminator, arx) {}
+    RelayClient(std::unique_ptr<ClientSocket> s, char terminator, bool arx)
+        : socket(std::move(s)), assembler(terminator, arx)
+    {
+    }
 
-    QTcpSocket *socket;
+    std::unique_ptr<ClientSocket> socket;
     bool arxHalted = true;
     bool hdHalted = true;
     bool kfHalted = true;
@@ -32,5 +34,4 @@ struct RelayClient {
     quint64 bytesTaken = 0;    // of which the peer had taken at the last look
     QDateTime stallSince;      // first look that found bytes waiting and none taken
     quint64 id = 0;            // stable identity for the client list rows
-    PeerResetProbe resetProbe; // a reset is reported, an orderly close is not
 };

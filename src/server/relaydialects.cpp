@@ -8,7 +8,6 @@
 #include "server/arxtranslation.h"
 #include "server/relayclient.h"
 
-#include <QTcpSocket>
 
 namespace {
 

@@ -10,7 +10,6 @@
 #include "server/relayclient.h"
 
 #include <QTcpServer>
-#include <QTcpSocket>
 
 #include <cerrno>
 #include <cstring>
@@ -23,18 +22,18 @@ namespace {
 
 // Bytes the kernel still holds for the peer: unsent plus sent but not
 // acknowledged. 0 when it cannot be told.
-qint64 kernelQueued(const QTcpSocket *socket)
+qint64 kernelQueued(const ClientSocket &socket)
 {
-    const qintptr fd = socket->socketDescriptor();
+    const int fd = socket.descriptor();
     int n = 0;
-    if (fd < 0 || ::ioctl(int(fd), SIOCOUTQ, &n) != 0)
+    if (fd < 0 || ::ioctl(fd, SIOCOUTQ, &n) != 0)
         return 0;
     return n;
 }
 
 } // namespace
 
-bool RelayServer::admit(QTcpSocket *socket, const QString &address)
+bool RelayServer::admit(const QString &address)
 {
     const ClientGuard::Admission a = m_guard.admit(address, m_clock.now());
     if (a.verdict == ClientGuard::Verdict::Accept)
@@ -45,19 +44,17 @@ bool RelayServer::admit(QTcpSocket *socket, const QString &address)
                       + QStringLiteral(" refused: %1 connections from this address already open")
                             .arg(ClientGuard::kMaxPerAddress),
                   LogLevel::Status);
-    socket->abort();
-    socket->deleteLater();
     return false;
 }
 
 void RelayServer::dropClosedPeers()
 {
-    std::vector<QTcpSocket *> gone;
+    std::vector<ClientSocket *> gone;
     for (auto &c : m_clients) {
-        if (c->socket->state() != QAbstractSocket::ConnectedState)
-            gone.push_back(c->socket);
+        if (!c->socket->isOpen())
+            gone.push_back(c->socket.get());
     }
-    for (QTcpSocket *socket : gone)
+    for (ClientSocket *socket : gone)
         dropClient(socket);
 }
 
@@ -109,7 +106,7 @@ namespace {
 // bytes waited, or -1 while it takes them (or nothing waits).
 qint64 stalledFor(RelayClient &c, const QDateTime &now)
 {
-    const qint64 waiting = c.socket->bytesToWrite() + kernelQueued(c.socket);
+    const qint64 waiting = c.socket->bytesToWrite() + kernelQueued(*c.socket);
     const quint64 taken = c.bytesQueued - quint64(qMax<qint64>(waiting, 0));
     if (waiting <= 0 || taken != c.bytesTaken) {
         c.bytesTaken = taken;
@@ -146,16 +143,15 @@ void RelayServer::checkStalled()
     // what waits for it (here and in the kernel) stops shrinking. Counted
     // from the first look that found it so, whatever the record rate.
     const QDateTime now = m_clock.now();
-    std::vector<QTcpSocket *> stalled;
+    std::vector<ClientSocket *> stalled;
     for (auto &c : m_clients) {
         if (stalledFor(*c, now) >= kStallLimitMs)
-            stalled.push_back(c->socket);
+            stalled.push_back(c->socket.get());
     }
-    for (QTcpSocket *socket : stalled) {
+    for (ClientSocket *socket : stalled) {
         // Reset, not closed: a closing handshake would wait behind the bytes
         // the viewer does not take, and the kernel would keep them meanwhile.
-        const linger reset {1, 0};
-        ::setsockopt(int(socket->socketDescriptor()), SOL_SOCKET, SO_LINGER, &reset, sizeof reset);
+        socket->resetOnClose();
         closeClient(socket, QStringLiteral("not reading its data"));
     }
 }
@@ -176,21 +172,21 @@ bool RelayServer::housekeepingNeeded() const
 void RelayServer::checkDeadlines()
 {
     const QDateTime now = m_clock.now();
-    std::vector<std::pair<QTcpSocket *, QString>> expired;
+    std::vector<std::pair<ClientSocket *, QString>> expired;
     for (auto &c : m_clients) {
         if (m_settings.requireAuth && !c->loggedIn && c->connectedAt.msecsTo(now) >= kLoginDeadlineMs) {
-            expired.emplace_back(c->socket, QStringLiteral("no login within %1 s").arg(kLoginDeadlineMs / 1000));
+            expired.emplace_back(c->socket.get(), QStringLiteral("no login within %1 s").arg(kLoginDeadlineMs / 1000));
             continue;
         }
         const bool receiving = !c->arxHalted || !c->hdHalted || !c->kfHalted;
         if (!receiving && c->lastMessageAt.msecsTo(now) >= kIdleLimitMs)
-            expired.emplace_back(c->socket, QStringLiteral("idle for %1 minutes").arg(kIdleLimitMs / 60000));
+            expired.emplace_back(c->socket.get(), QStringLiteral("idle for %1 minutes").arg(kIdleLimitMs / 60000));
     }
     for (const auto &[socket, why] : expired)
         closeClient(socket, why);
 }
 
-void RelayServer::closeClient(QTcpSocket *socket, const QString &why)
+void RelayServer::closeClient(ClientSocket *socket, const QString &why)
 {
     const RelayClient *c = findClient(socket);
     if (!c)

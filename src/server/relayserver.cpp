@@ -4,6 +4,7 @@
 #include "connection/relaystore.h"
 #include "core/clock.h"
 #include "core/descriptors.h"
+#include "core/fdpoller.h"
 #include "core/messagelog.h"
 #include "core/socketerrors.h"
 #include "server/relayclient.h"
@@ -12,10 +13,9 @@
 #include <QHostInfo>
 #include <QNetworkInterface>
 #include <QTcpServer>
-#include <QTcpSocket>
 #include <QTimer>
 
-#include <sys/socket.h>
+#include <unistd.h>
 
 namespace {
 
@@ -35,39 +35,35 @@ QString localAddressText()
     return QStringLiteral("127.0.0.1");
 }
 
-// Writes what the kernel takes at once. Only a remainder (a slow reader)
-// goes through the socket's own buffer, whose write notifier would otherwise
-// wake the event loop once to send and once more to switch itself off.
-void writeOut(QTcpSocket *socket, const QByteArray &bytes)
-{
-    if (socket->bytesToWrite() == 0 && socket->state() == QAbstractSocket::ConnectedState) {
-        const qintptr fd = socket->socketDescriptor();
-        if (fd >= 0) {
-            const ssize_t n = ::send(int(fd), bytes.constData(), size_t(bytes.size()), MSG_DONTWAIT | MSG_NOSIGNAL);
-            if (n == bytes.size())
-                return;
-            if (n > 0) {
-                socket->write(bytes.constData() + n, bytes.size() - n);
-                return;
-            }
-            // Nothing taken (buffer full) or an error: the socket's own write
-            // keeps the bytes, or reports the error through its signals.
-        }
+// Hands each accepted descriptor over as it is: the server wraps it in its
+// own client socket, outside Qt's per-socket notifiers.
+class ClientListener : public QTcpServer {
+public:
+    using QTcpServer::QTcpServer;
+    std::function<void(qintptr)> onIncoming;
+
+protected:
+    void incomingConnection(qintptr fd) override
+    {
+        if (onIncoming)
+            onIncoming(fd);
+        else
+            ::close(int(fd));
     }
-    socket->write(bytes);
-}
+};
 
 } // namespace
 
 RelayServer::RelayServer(int number, const QString &baseDir, MessageLog &log, const Clock &clock,
                          SourceResolver resolver, QObject *parent)
     : QObject(parent), m_number(number), m_baseDir(baseDir), m_log(log), m_clock(clock),
-      m_resolver(std::move(resolver)), m_listener(new QTcpServer(this)), m_timer(new QTimer(this))
+      m_resolver(std::move(resolver)), m_listener(new ClientListener(this)), m_poller(std::make_unique<FdPoller>()),
+      m_timer(new QTimer(this))
 {
     setObjectName(QStringLiteral("Server") + QString::number(number));
     m_settings.source = number;
     m_settings.listenPort = 80 + number;
-    connect(m_listener, &QTcpServer::newConnection, this, &RelayServer::onNewConnection);
+    static_cast<ClientListener *>(m_listener)->onIncoming = [this](qintptr fd) { onNewConnection(fd); };
     connect(m_listener, &QTcpServer::acceptError, this, &RelayServer::onAcceptError);
     descriptors::reserve();
     m_timer->setInterval(kHousekeepingMs);
@@ -79,8 +75,8 @@ RelayServer::RelayServer(int number, const QString &baseDir, MessageLog &log, co
 RelayServer::~RelayServer()
 {
     subscribe(nullptr);
-    for (auto &c : m_clients)
-        c->socket->disconnect(this);
+    static_cast<ClientListener *>(m_listener)->onIncoming = nullptr;
+    m_clients.clear(); // before the poller that watches their sockets
 }
 
 bool RelayServer::loadSettings(QString &error)
@@ -193,12 +189,9 @@ void RelayServer::disable()
     m_listener->close();
     auto clients = std::move(m_clients);
     m_clients.clear();
-    for (auto &c : clients) {
+    for (auto &c : clients)
         m_guard.closed(c->address);
-        c->socket->disconnect(this);
-        c->socket->abort();
-        c->socket->deleteLater();
-    }
+    clients.clear();
     m_enabled = false;
     m_failed = false;
     showStatus();
@@ -327,51 +320,49 @@ void RelayServer::lookedUp(const QHostInfo &info)
     pumpLookups();
 }
 
-void RelayServer::onNewConnection()
+void RelayServer::onNewConnection(qintptr fd)
 {
     m_acceptFailing = false;
-    while (QTcpSocket *socket = m_listener->nextPendingConnection()) {
-        dropClosedPeers();
-        if (m_clients.size() >= size_t(kMaxClients)) {
-            if (!m_refusing)
-                m_log.log(pageName(),
-                          QStringLiteral(" Connection from ") + dottedAddress(socket->peerAddress())
-                              + QStringLiteral(" refused: %1 clients already connected").arg(kMaxClients),
-                          LogLevel::Status);
-            m_refusing = true;
-            socket->abort();
-            socket->deleteLater();
-            continue;
-        }
-        m_refusing = false;
-        const QString address = dottedAddress(socket->peerAddress());
-        if (!admit(socket, address))
-            continue;
-        socket->setSocketOption(QAbstractSocket::SendBufferSizeSocketOption, kKernelSendBuffer);
-        const bool arx = m_sourceType == 0;
-        auto client = std::make_unique<RelayClient>(socket, arx ? char(0xFE) : '\r', arx);
-        client->clientPort = qint32(socket->peerPort());
-        client->address = address;
-        client->id = m_nextClientId++;
-        client->resetProbe.watch(socket->socketDescriptor());
-        client->connectedAt = m_clock.now();
-        client->lastMessageAt = client->connectedAt;
-        m_guard.opened(address);
-        scheduleHousekeeping(); // its log-in and idle deadlines
-        m_connectionLog.push_back({client->id, QString(), client->address, quint16(client->clientPort), m_clock.now()});
-        if (m_connectionLog.size() > size_t(kConnectionLogSize))
-            m_connectionLog.pop_front();
-        m_clients.push_back(std::move(client));
-        connect(socket, &QTcpSocket::readyRead, this, [this, socket] { onClientRead(socket); });
-        connect(socket, &QTcpSocket::disconnected, this, [this, socket] { onClientDisconnected(socket); });
-        connect(socket, &QTcpSocket::errorOccurred, this, [this, socket] { onClientError(socket); });
+    auto socket = std::make_unique<ClientSocket>(*m_poller, int(fd));
+    if (!socket->isOpen())
+        return; // gone before it was taken
+    dropClosedPeers();
+    const QString address = dottedAddress(socket->peerAddress());
+    if (m_clients.size() >= size_t(kMaxClients)) {
+        if (!m_refusing)
+            m_log.log(pageName(),
+                      QStringLiteral(" Connection from ") + address
+                          + QStringLiteral(" refused: %1 clients already connected").arg(kMaxClients),
+                      LogLevel::Status);
+        m_refusing = true;
+        return;
     }
+    m_refusing = false;
+    if (!admit(address))
+        return;
+    socket->setSendBufferSize(kKernelSendBuffer);
+    ClientSocket *raw = socket.get();
+    raw->onData = [this, raw](const QByteArray &bytes) { onClientRead(raw, bytes); };
+    raw->onClosed = [this, raw](int error) { onClientClosed(raw, error); };
+    const bool arx = m_sourceType == 0;
+    auto client = std::make_unique<RelayClient>(std::move(socket), arx ? char(0xFE) : '\r', arx);
+    client->clientPort = qint32(raw->peerPort());
+    client->address = address;
+    client->id = m_nextClientId++;
+    client->connectedAt = m_clock.now();
+    client->lastMessageAt = client->connectedAt;
+    m_guard.opened(address);
+    scheduleHousekeeping(); // its log-in and idle deadlines
+    m_connectionLog.push_back({client->id, QString(), client->address, quint16(client->clientPort), m_clock.now()});
+    if (m_connectionLog.size() > size_t(kConnectionLogSize))
+        m_connectionLog.pop_front();
+    m_clients.push_back(std::move(client));
 }
 
-RelayClient *RelayServer::findClient(QTcpSocket *socket)
+RelayClient *RelayServer::findClient(const ClientSocket *socket)
 {
     for (auto &c : m_clients) {
-        if (c->socket == socket)
+        if (c->socket.get() == socket)
             return c.get();
     }
     return nullptr;
@@ -382,51 +373,32 @@ const RelayClient *RelayServer::client(int index) const
     return index >= 0 && size_t(index) < m_clients.size() ? m_clients[size_t(index)].get() : nullptr;
 }
 
-void RelayServer::dropClient(QTcpSocket *socket)
+void RelayServer::dropClient(ClientSocket *socket)
 {
     for (auto it = m_clients.begin(); it != m_clients.end(); ++it) {
-        if ((*it)->socket == socket) {
+        if ((*it)->socket.get() == socket) {
             m_guard.closed((*it)->address);
-            m_clients.erase(it);
-            break;
-        }
-    }
-    socket->disconnect(this);
-    socket->abort();
-    socket->deleteLater();
-}
-
-void RelayServer::onClientDisconnected(QTcpSocket *socket)
-{
-    dropClient(socket);
-}
-
-void RelayServer::onClientError(QTcpSocket *socket)
-{
-    const QAbstractSocket::SocketError error = socket->error();
-    // A peer that closes its end is an ordinary disconnect, not a failure;
-    // one that resets it is reported (10054) like any other error. Either
-    // stops counting against the limits at once.
-    if (error == QAbstractSocket::RemoteHostClosedError) {
-        const RelayClient *client = findClient(socket);
-        if (!client || !client->resetProbe.wasReset()) {
-            dropClient(socket);
+            m_clients.erase(it); // closes the socket
             return;
         }
     }
-    const int code = socketerrors::winsockCode(error);
-    if (code != 10053)
+}
+
+void RelayServer::onClientClosed(ClientSocket *socket, int error)
+{
+    // A peer that closes its end is an ordinary disconnect, not a failure;
+    // one that resets it is reported (10054) like any other error. Either
+    // stops counting against the limits at once.
+    const int code = error == 0 ? 0 : socketerrors::winsockCodeForErrno(error);
+    if (code != 0 && code != 10053)
         m_log.log(pageName(), socketerrors::messageText(code), LogLevel::Error);
     dropClient(socket);
 }
 
-void RelayServer::onClientRead(QTcpSocket *socket)
+void RelayServer::onClientRead(ClientSocket *socket, const QByteArray &bytes)
 {
     RelayClient *client = findClient(socket);
-    if (!client)
-        return;
-    const QByteArray bytes = socket->readAll();
-    if (bytes.isEmpty())
+    if (!client || bytes.isEmpty())
         return;
     // The dialect follows the source's hardware type as last refreshed; a
     // client connected under another one starts its assembly afresh.
@@ -470,7 +442,7 @@ void RelayServer::reply(RelayClient &client, const QByteArray &bytes)
 
 qint64 RelayServer::queueBytes(RelayClient &client, const QByteArray &bytes)
 {
-    writeOut(client.socket, bytes);
+    client.socket->write(bytes);
     client.bytesQueued += quint64(bytes.size());
     return bytes.size();
 }

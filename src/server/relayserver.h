@@ -22,7 +22,8 @@ class Clock;
 class MessageLog;
 class QHostInfo;
 class QTcpServer;
-class QTcpSocket;
+class ClientSocket;
+class FdPoller;
 class QTimer;
 class RelaySource;
 struct RelayClient;
@@ -129,18 +130,17 @@ private slots:
     void lookedUp(const QHostInfo &info);
 
 private:
-    void onNewConnection();
-    void onClientRead(QTcpSocket *socket);
-    void onClientDisconnected(QTcpSocket *socket);
-    void onClientError(QTcpSocket *socket);
+    void onNewConnection(qintptr fd);
+    void onClientRead(ClientSocket *socket, const QByteArray &bytes);
+    void onClientClosed(ClientSocket *socket, int error);
     void onAcceptError();
-    bool admit(QTcpSocket *socket, const QString &address);
-    void dropClient(QTcpSocket *socket);
-    void closeClient(QTcpSocket *socket, const QString &why);
+    bool admit(const QString &address);
+    void dropClient(ClientSocket *socket);
+    void closeClient(ClientSocket *socket, const QString &why);
     void dropClosedPeers();
     void pumpLookups();
     void lookUp(quint64 id, const QString &address);
-    RelayClient *findClient(QTcpSocket *socket);
+    RelayClient *findClient(const ClientSocket *socket);
     void startLookup(RelayClient &client);
 
     void handleArx(RelayClient &client, const QByteArray &message);
@@ -189,6 +189,8 @@ private:
     int m_sourceType = 0;
 
     QTcpServer *m_listener;
+    // Every client descriptor of this server, watched as one.
+    std::unique_ptr<FdPoller> m_poller;
     QTimer *m_timer;            // housekeeping, runs only while a client is over the cap
     bool m_timerAllowed = true;
     const RelayStore *m_store = nullptr; // the source's store this server observes

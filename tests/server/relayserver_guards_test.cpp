@@ -39,7 +39,7 @@ private:
 qint64 heldFor(const RelayClient *c, unsigned long request = SIOCOUTQ)
 {
     int kernel = 0;
-    ::ioctl(int(c->socket->socketDescriptor()), request, &kernel);
+    ::ioctl(c->socket->descriptor(), request, &kernel);
     return c->socket->bytesToWrite() + kernel;
 }
 

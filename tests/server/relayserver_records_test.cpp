@@ -95,7 +95,7 @@ TEST_F(RecordRelay, ClientThatDoesNotReadIsCappedThenDropped)
 
     // Records far bigger than real ones fill the kernel buffers quickly.
     const QByteArray record = QByteArray("\xFF\xFE\xFD", 3) + QByteArray(60000, 'b');
-    QTcpSocket *slowAtServer = server->client(1)->socket;
+    const ClientSocket *slowAtServer = server->client(1)->socket.get();
     int sent = 0;
     for (; sent < 400 && slowAtServer->bytesToWrite() < RelayServer::kSendCap; ++sent) {
         source.store.fileRecord(RecordKind::Hd, record);
@@ -114,7 +114,7 @@ TEST_F(RecordRelay, ClientThatDoesNotReadIsCappedThenDropped)
     EXPECT_LT(slowAtServer->bytesToWrite(), RelayServer::kSendCap + record.size());
     // The kernel's share is bounded too: about 256 KiB held for it in all.
     int kernel = 0;
-    ::ioctl(int(slowAtServer->socketDescriptor()), SIOCOUTQ, &kernel);
+    ::ioctl(slowAtServer->descriptor(), SIOCOUTQ, &kernel);
     EXPECT_LE(slowAtServer->bytesToWrite() + kernel, 256 * 1024) << kernel;
     EXPECT_EQ(server->clientCount(), 2);
 

@@ -32,8 +32,10 @@ int main(int argc, char **argv)
     setDefault("TOLVA_SCREENSHOT_DIR", TOLVA_BUILD_DIR);
 #endif
 #ifndef TOLVA_TEST_GUI
-    // The engine runs on the service's dispatcher in its tests too.
-    QCoreApplication::setEventDispatcher(new EpollDispatcher);
+    // The engine runs on the service's dispatcher in its tests too, unless
+    // asked for the window mode's.
+    if (qgetenv("TOLVA_DISPATCHER") != "qt")
+        QCoreApplication::setEventDispatcher(new EpollDispatcher);
 #endif
     TestApplication app(argc, argv);
     ::testing::InitGoogleTest(&argc, argv);
