@@ -27,15 +27,6 @@ QString commandName(quint8 code)
     }
 }
 
-int hexDigit(char c)
-{
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
-}
-
 // Upper-case hex text -> value; -1 when any character is not a hex digit.
 int hexValue(const QByteArray &text)
 {
@@ -50,28 +41,6 @@ int hexValue(const QByteArray &text)
 }
 
 } // namespace
-
-int parseLevel(const QString &text)
-{
-    const QString t = text.trimmed().toUpper();
-    if (t == QLatin1String("SUPERVISOR"))
-        return LevelSupervisor;
-    if (t == QLatin1String("OPERATOR"))
-        return LevelOperator;
-    if (t == QLatin1String("OBSERVER"))
-        return LevelObserver;
-    return LevelNone;
-}
-
-QByteArray levelWord(int level)
-{
-    switch (level) {
-    case LevelSupervisor: return "SUPERVISOR";
-    case LevelOperator: return "OPERATOR";
-    case LevelObserver: return "OBSERVER";
-    default: return "NONE";
-    }
-}
 
 static ModelInfo resolveModel(const QByteArray &id)
 {

@@ -11,12 +11,6 @@
 
 namespace arxsim {
 
-enum Level { LevelNone = 0, LevelObserver = 1, LevelOperator = 2, LevelSupervisor = 3 };
-
-// "SUPERVISOR" / "OPERATOR" / "OBSERVER" (any case) -> level; 0 when unknown.
-int parseLevel(const QString &text);
-QByteArray levelWord(int level);
-
 struct ArxOptions {
     QByteArray model = "KM71";
     QByteArray idText;                         // identify answer; empty = model

@@ -1,6 +1,7 @@
 #include "hdloader.h"
 
 #include "trace.h"
+#include "unit.h"
 
 #include <QTimer>
 
@@ -31,32 +32,6 @@ LOADER (HD System and KF-71 units: firmware and network module updates)
 
 namespace {
 
-int hexDigit(char c)
-{
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    return -1;
-}
-
-// Hex pairs -> bytes; false on anything else.
-bool hexBytes(const QByteArray &text, QByteArray *out)
-{
-    if (text.size() % 2)
-        return false;
-    out->clear();
-    for (qsizetype i = 0; i < text.size(); i += 2) {
-        const int hi = hexDigit(text[i]), lo = hexDigit(text[i + 1]);
-        if (hi < 0 || lo < 0)
-            return false;
-        out->append(char(hi * 16 + lo));
-    }
-    return true;
-}
-
 // S-record types and their address lengths in bytes.
 int addressBytes(char type)
 {
@@ -66,13 +41,6 @@ int addressBytes(char type)
     case '3': case '7': return 4;
     default: return -1;
     }
-}
-
-int number(const QString &text, int min, int max, bool *ok)
-{
-    const int v = text.toInt(ok);
-    *ok = *ok && v >= min && v <= max;
-    return v;
 }
 
 } // namespace
@@ -90,7 +58,7 @@ bool parseLoaderOption(const QStringList &args, int &i, LoaderOptions *o, QStrin
     auto numberInto = [&](int *field, int min, int max) {
         const QString v = value();
         bool ok = false;
-        const int n = number(v, min, max, &ok);
+        const int n = rangedNumber(v, min, max, &ok);
         if (!ok && error->isEmpty())
             *error = QStringLiteral("%1 wants a number from %2 to %3").arg(a).arg(min).arg(max);
         else
@@ -127,7 +95,7 @@ bool Loader::goodRecord(const QByteArray &line)
     if (line.size() < 4 || line[0] != 'S' || addressBytes(line[1]) < 0)
         return false;
     QByteArray bytes;
-    if (!hexBytes(line.mid(2), &bytes) || bytes.isEmpty())
+    if (!hexBytes(line.mid(2), &bytes, true) || bytes.isEmpty())
         return false;
     const int count = quint8(bytes[0]);
     if (count != bytes.size() - 1 || count < addressBytes(line[1]) + 1)
@@ -141,7 +109,7 @@ bool Loader::goodRecord(const QByteArray &line)
 QByteArray Loader::headerText(const QByteArray &line)
 {
     QByteArray bytes, out;
-    if (!line.startsWith("S0") || !hexBytes(line.mid(2), &bytes) || bytes.size() < 4)
+    if (!line.startsWith("S0") || !hexBytes(line.mid(2), &bytes, true) || bytes.size() < 4)
         return out;
     for (char c : bytes.mid(3, bytes.size() - 4))
         if (c >= 0x20 && c < 0x7F)
@@ -207,7 +175,7 @@ bool Loader::takeLine(const QByteArray &line)
     ++lines_;
     if (line.startsWith("S0"))
         version_ = headerText(line);
-    else if (QByteArray digits; line.startsWith("S20800200900") && hexBytes(line.mid(12, 6), &digits)) {
+    else if (QByteArray digits; line.startsWith("S20800200900") && hexBytes(line.mid(12, 6), &digits, true)) {
         serialDigits_.clear();
         for (char d : digits)
             serialDigits_.append(char('0' + quint8(d) % 10));

@@ -20,55 +20,7 @@ constexpr int maxLine = 200;
 // the last two look like the start of a frame marker.
 const QByteArray noiseBytes("\x55\xFF\xFE", 3);
 
-QByteArray levelWord(int level)
-{
-    switch (level) {
-    case 3: return "SUPERVISOR";
-    case 2: return "OPERATOR";
-    case 1: return "OBSERVER";
-    default: return "NONE";
-    }
-}
-
-int levelOf(const QString &word)
-{
-    const QString w = word.trimmed().toUpper();
-    return w == QLatin1String("SUPERVISOR") ? 3 : w == QLatin1String("OPERATOR") ? 2
-        : w == QLatin1String("OBSERVER")                                         ? 1
-                                                                                 : 0;
-}
-
-int hexDigit(char c)
-{
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
-}
-
-// Upper-case hex pairs -> values; false on any other character.
-bool hexPairs(const QByteArray &text, QList<int> *out)
-{
-    if (text.size() % 2 != 0)
-        return false;
-    for (int i = 0; i < text.size(); i += 2) {
-        const int h = hexDigit(text[i]), l = hexDigit(text[i + 1]);
-        if (h < 0 || l < 0)
-            return false;
-        out->append(h * 16 + l);
-    }
-    return true;
-}
-
 QByteArray hexByte(int v) { return QByteArray::number(v & 0xFF, 16).toUpper().rightJustified(2, '0'); }
-
-int number(const QString &text, int min, int max, bool *ok)
-{
-    const int v = text.toInt(ok);
-    *ok = *ok && v >= min && v <= max;
-    return v;
-}
 
 const char help[] = R"help(HD MONITORS AND KF-71 (--unit kh71, kh72 or kf71)
   These units speak text lines ended by a carriage return. The unit answers
@@ -179,24 +131,24 @@ bool takeOption(const QString &option, const std::function<QString()> &value, Li
             o->login = Login::SPrompt;
         } else if (v == QLatin1String("open") || v.startsWith(QLatin1String("open:"))) {
             o->login = Login::Open;
-            o->openLevel = v.size() > 5 ? levelOf(v.mid(5)) : 3;
+            o->openLevel = v.size() > 5 ? parseLevel(v.mid(5)) : 3;
             if (o->openLevel == 0)
                 *error = QStringLiteral("--login open:LEVEL wants SUPERVISOR, OPERATOR or OBSERVER");
         } else {
             *error = QStringLiteral("--login wants prompt, sprompt or open[:LEVEL]");
         }
     } else if (option == QLatin1String("--rate")) {
-        o->rate = number(value(), 1, 50, &ok);
+        o->rate = rangedNumber(value(), 1, 50, &ok);
         if (!ok)
             *error = QStringLiteral("--rate wants 1 to 50 frames a second");
     } else if (option == QLatin1String("--noise")) {
-        o->noiseEvery = number(value(), 1, 1000000, &ok);
+        o->noiseEvery = rangedNumber(value(), 1, 1000000, &ok);
         if (!ok)
             *error = QStringLiteral("--noise wants a frame count of 1 or more");
     } else if (option == QLatin1String("--stamp")) {
         o->stamp = true;
     } else if (option == QLatin1String("--trace-frames")) {
-        o->traceFramesEvery = number(value(), 0, 1000000, &ok);
+        o->traceFramesEvery = rangedNumber(value(), 0, 1000000, &ok);
         if (!ok)
             *error = QStringLiteral("--trace-frames wants 0 or more");
     } else {
@@ -403,11 +355,14 @@ void LineUnit::checked(const QByteArray &line)
     unsigned sum = 0;
     for (char c : body)
         sum += quint8(c);
-    QList<int> pairs;
-    if (line.size() < 6 || !hexPairs(body.mid(2), &pairs)) {
+    QByteArray bytes;
+    if (line.size() < 6 || !hexBytes(body.mid(2), &bytes)) {
         note(QStringLiteral("malformed"));
         return;
     }
+    QList<int> pairs;
+    for (char b : bytes)
+        pairs.append(quint8(b));
     if (line.right(2) != hexByte(int(sum))) {
         note(QStringLiteral("bad check pair (wants %1)").arg(QString::fromLatin1(hexByte(int(sum)))));
         return;

@@ -173,7 +173,7 @@ int main(int argc, char **argv)
     bool useModem = false, usePty = false;
     int tcpPort = -1;
     QString linkPath, tracePath, bind = QStringLiteral("127.0.0.1");
-    int defaultLevel = arxsim::LevelSupervisor;
+    int defaultLevel = LevelSupervisor;
     QStringList passwordTexts;
     QString unitKind = QStringLiteral("arx");
 
@@ -217,8 +217,8 @@ int main(int argc, char **argv)
         } else if (a == QLatin1String("--password")) {
             passwordTexts << value();
         } else if (a == QLatin1String("--level")) {
-            defaultLevel = arxsim::parseLevel(value());
-            if (defaultLevel == arxsim::LevelNone)
+            defaultLevel = parseLevel(value());
+            if (defaultLevel == LevelNone)
                 usageError(QStringLiteral("--level wants SUPERVISOR, OPERATOR or OBSERVER"));
         } else if (a == QLatin1String("--reply-end")) {
             const QString v = value().toLower();
@@ -276,9 +276,9 @@ int main(int argc, char **argv)
         usageError(QStringLiteral("--link goes with --pty"));
     for (const QString &p : passwordTexts) {
         const int colon = p.lastIndexOf(QLatin1Char(':'));
-        int level = colon >= 0 ? arxsim::parseLevel(p.mid(colon + 1)) : arxsim::LevelNone;
-        const QString text = level != arxsim::LevelNone ? p.left(colon) : p;
-        if (level == arxsim::LevelNone)
+        int level = colon >= 0 ? parseLevel(p.mid(colon + 1)) : LevelNone;
+        const QString text = level != LevelNone ? p.left(colon) : p;
+        if (level == LevelNone)
             level = defaultLevel;
         arx.passwords.append({text.toLatin1(), level});
     }

@@ -7,6 +7,20 @@
 #include <QObject>
 #include <QString>
 
+// What the units' options and text dialogues share: numbers, log-in levels
+// and hex digits.
+// A whole number from min to max; *ok false for anything else.
+int rangedNumber(const QString &text, int min, int max, bool *ok);
+enum Level { LevelNone = 0, LevelObserver = 1, LevelOperator = 2, LevelSupervisor = 3 };
+// "SUPERVISOR" / "OPERATOR" / "OBSERVER" (any case) -> level; 0 when unknown.
+int parseLevel(const QString &text);
+QByteArray levelWord(int level);
+// Upper-case hex digit -> value; -1 for anything else.
+int hexDigit(char c);
+// Hex pairs -> bytes; false on any other character (lower-case digits too,
+// unless `lowerToo`).
+bool hexBytes(const QByteArray &text, QByteArray *out, bool lowerToo = false);
+
 class Unit : public QObject
 {
     Q_OBJECT
