@@ -226,21 +226,13 @@ void UpdateMachine::runStep(const Step &s)
     case Op::BeginDownload: beginDownload(); break;
     case Op::SendLine: sendLine(s); break;
     case Op::AwaitLineAnswer: awaitLineAnswer(s); break;
-    case Op::BeginErase:
-        m_page.clearReceive();
-        m_page.sendText("EF\r");
-        m_progressCount = m_tickCount = 0;
-        setProgress(0);
-        m_countText = QString(19, QLatin1Char(' '));
-        setStatus(QString::fromLatin1(s.status));
-        m_step = s.next;
-        break;
+    case Op::BeginErase: beginUnitWork(s, "EF\r"); break;
     case Op::BeginWork: beginWork(s); break;
     case Op::AwaitWork:
     case Op::AwaitHdFlash: awaitWork(s); break;
     case Op::AwaitSuccess: awaitSuccess(s); break;
     case Op::FixedWait: fixedWait(s); break;
-    case Op::BeginModuleLoad: beginModuleLoad(s); break;
+    case Op::BeginModuleLoad: beginUnitWork(s, "UL\r"); break;
     case Op::Succeed: succeed(); break;
     case Op::None: break;
     }
@@ -489,16 +481,20 @@ void UpdateMachine::fixedWait(const Step &s)
     }
 }
 
-void UpdateMachine::beginModuleLoad(const Step &s)
+// "EF" (erase and flash) or "UL" (load the network module): the unit works
+// on its own from here; the module load keeps the page's timer to restore.
+void UpdateMachine::beginUnitWork(const Step &s, const char *command)
 {
     m_page.clearReceive();
-    m_page.sendText("UL\r");
+    m_page.sendText(command);
     m_progressCount = m_tickCount = 0;
     setProgress(0);
     m_countText = QString(19, QLatin1Char(' '));
     setStatus(QString::fromLatin1(s.status));
-    m_savedInterval = m_page.interval();
-    m_page.setInterval(s.interval);
+    if (s.op == Op::BeginModuleLoad) {
+        m_savedInterval = m_page.interval();
+        m_page.setInterval(s.interval);
+    }
     m_step = s.next;
 }
 

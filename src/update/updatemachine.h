@@ -73,7 +73,7 @@ private:
     void awaitWork(const Step &s);
     void awaitSuccess(const Step &s);
     void fixedWait(const Step &s);
-    void beginModuleLoad(const Step &s);
+    void beginUnitWork(const Step &s, const char *command);
     void succeed();
     void failStep();
     void failWith(const QString &message);
