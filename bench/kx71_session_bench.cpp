@@ -9,9 +9,9 @@
 
 namespace {
 
-class AnalyzerLink : public ByteLink {
+class AnalyzerLink : public sessionbench::QueuedLink {
 public:
-    QByteArray waiting;
+    AnalyzerLink() : QueuedLink(200) {} // a frame takes two reads
     int sent = 0;
     void send(const QByteArray &bytes) override
     {
@@ -22,14 +22,6 @@ public:
         else if (bytes.startsWith('D') && bytes != "D0\r")
             waiting += frame();
     }
-    QByteArray readSome(int max) override
-    {
-        const QByteArray out = waiting.left(qMin(max, 200)); // a frame takes two reads
-        waiting.remove(0, out.size());
-        return out;
-    }
-    int bytesWaiting() const override { return int(waiting.size()); }
-    void clearReceive() override {}
     QByteArray frame()
     {
         QByteArray f(356, '\0');

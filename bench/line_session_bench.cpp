@@ -12,9 +12,8 @@ namespace {
 
 // Replies to the detect machine, then an endless stream of frames with
 // every page number the decoder knows.
-class StreamLink : public ByteLink {
+class StreamLink : public sessionbench::QueuedLink {
 public:
-    QByteArray waiting;
     int page = 0;
     void send(const QByteArray &bytes) override
     {
@@ -23,14 +22,6 @@ public:
         else if (bytes == "UI\r")
             waiting += "KH-71 LCD(1) SW(01.00 01.00) SN(100001) LAN(6.5.0.0)\r";
     }
-    QByteArray readSome(int max) override
-    {
-        const QByteArray out = waiting.left(max);
-        waiting.remove(0, out.size());
-        return out;
-    }
-    int bytesWaiting() const override { return int(waiting.size()); }
-    void clearReceive() override {}
     void addFrame()
     {
         static const int pages[] = {0, 1, 2, 5, 10, 18, 40};

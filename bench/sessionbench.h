@@ -8,6 +8,7 @@
 #include "link/bytelink.h"
 
 #include <QTemporaryDir>
+#include <climits>
 #include <cstdio>
 #include <ctime>
 
@@ -24,6 +25,25 @@ class StepClock : public Clock {
 public:
     QDateTime now() const override { return t; }
     QDateTime t{QDate(2026, 12, 7), QTime(12, 0, 0)};
+};
+
+// The unit's side: what send() answers waits here until the session reads
+// it, at most `maxRead` bytes a read.
+class QueuedLink : public ByteLink {
+public:
+    explicit QueuedLink(int maxRead = INT_MAX) : m_maxRead(maxRead) {}
+    QByteArray waiting;
+    QByteArray readSome(int max) override
+    {
+        const QByteArray out = waiting.left(qMin(max, m_maxRead));
+        waiting.remove(0, out.size());
+        return out;
+    }
+    int bytesWaiting() const override { return int(waiting.size()); }
+    void clearReceive() override {}
+
+private:
+    int m_maxRead;
 };
 
 class Harness {
