@@ -112,24 +112,15 @@ void LineSession::promptStep()
     ++r.tickCount;
     const QByteArray reply = m_page.readCr();
     const QByteArray password = m_page.settings().password.toLatin1();
-    if (reply.contains("SPASSWORD")) {
-        m_page.sendText(hd::relayPasswordText(password));
+    if (reply.contains("PASSWORD")) {
+        r.viaRelay = reply.contains("SPASSWORD");
+        m_page.sendText(r.viaRelay ? hd::relayPasswordText(password) : hd::passwordText(password));
         r.detectStep = 3;
         r.tickCount = 0;
-        r.viaRelay = true;
         m_page.clearReceive();
-    } else if (reply.contains("PASSWORD")) {
-        m_page.sendText(hd::passwordText(password));
-        r.detectStep = 3;
-        r.tickCount = 0;
-        r.viaRelay = false;
-        m_page.clearReceive();
-    } else if (reply.contains("SVALID")) {
+    } else if (reply.contains("SVALID") || reply.contains(m_family.validWord)) {
         grantLevel(3);
-        r.viaRelay = true;
-    } else if (reply.contains(m_family.validWord)) {
-        grantLevel(3);
-        r.viaRelay = false;
+        r.viaRelay = reply.contains("SVALID");
     }
     // An answer taken in this very tick is not asked for again.
     if (r.detectStep != 2)
