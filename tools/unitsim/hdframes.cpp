@@ -203,12 +203,7 @@ bool HdFrames::pressButton(int number, const QList<int> &pairs, QString *what)
     // Buttons 205..208 carry a value that the unit keeps and echoes.
     if (number >= 205 && number <= 208)
         return changeParameter(number, pairs, what);
-    if (!pairs.isEmpty()) {
-        *what = QStringLiteral("button %1 takes no value").arg(number);
-        return false;
-    }
-    *what = QStringLiteral("button %1 pressed").arg(number);
-    return true;
+    return FrameSource::pressButton(number, pairs, what);
 }
 
 } // namespace hdsim

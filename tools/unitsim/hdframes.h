@@ -32,7 +32,6 @@ class KfFrames : public FrameSource
 {
 public:
     KfFrames();
-    bool pressButton(int number, const QList<int> &pairs, QString *what) override;
 
 protected:
     QList<int> pageCycle() const override;

@@ -170,14 +170,4 @@ void KfFrames::rdsPage(QByteArray &f, qint64 count) const
     put16(f, 1495, int(count & 0xFFFF));
 }
 
-bool KfFrames::pressButton(int number, const QList<int> &pairs, QString *what)
-{
-    if (!pairs.isEmpty()) {
-        *what = QStringLiteral("button %1 takes no value").arg(number);
-        return false;
-    }
-    *what = QStringLiteral("button %1 pressed").arg(number);
-    return true;
-}
-
 } // namespace hdsim

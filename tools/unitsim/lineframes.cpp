@@ -216,6 +216,16 @@ bool FrameSource::changeParameter(int number, const QList<int> &pairs, QString *
     return true;
 }
 
+bool FrameSource::pressButton(int number, const QList<int> &pairs, QString *what)
+{
+    if (!pairs.isEmpty()) {
+        *what = QStringLiteral("button %1 takes no value").arg(number);
+        return false;
+    }
+    *what = QStringLiteral("button %1 pressed").arg(number);
+    return true;
+}
+
 void FrameSource::queueEcho(const Echo &e)
 {
     // Shown in the next two frames, then the running echo goes on.

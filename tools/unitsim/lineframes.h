@@ -104,8 +104,8 @@ public:
     // A checked "CC" line's number and value pairs. False, with the reason,
     // when the unit does not take it.
     bool changeParameter(int number, const QList<int> &pairs, QString *what);
-    // A checked "PB" line.
-    virtual bool pressButton(int number, const QList<int> &pairs, QString *what) = 0;
+    // A checked "PB" line; a plain button takes no value.
+    virtual bool pressButton(int number, const QList<int> &pairs, QString *what);
 
     Settings &settings() { return settings_; }
 
