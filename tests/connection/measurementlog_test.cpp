@@ -2,7 +2,7 @@
 #include "connection/measurementlog.h"
 #include "core/datetime.h"
 #include "core/messagelog.h"
-#include "support/fakeclock.h"
+#include "support/scriptedpage.h"
 
 #include <QDir>
 #include <QFile>
@@ -24,12 +24,11 @@ TEST(MeasurementLogRecord, LengthByteFrameTextAndZeroPadding)
     EXPECT_EQ(MeasurementLog::arxRecord("abc"), QByteArray("\x03" "abc", 4) + QByteArray(105, '\0'));
 }
 
-class ArxLogTest : public ::testing::Test {
+class ArxLogTest : public ScriptedPageTest {
 protected:
     void SetUp() override
     {
-        log.setEchoToStderr(false);
-        page = std::make_unique<ConnectionPage>(1, ConnectionPage::Environment{base.path(), &log, &clock, nullptr});
+        page = freshPage(1, link);
         ConnectionSettings s = page->settings();
         s.logDirectory = dir;
         s.logPrefix = QStringLiteral("P-");
@@ -57,11 +56,7 @@ protected:
         return out;
     }
 
-    FakeClock clock;
-    MessageLog log{clock};
-    QTemporaryDir base;
     const QString dir = base.path() + QStringLiteral("/LOG");
-    std::unique_ptr<ConnectionPage> page;
 };
 
 TEST_F(ArxLogTest, NewFileAtFourInTheMorningOnly)

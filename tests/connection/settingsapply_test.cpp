@@ -5,8 +5,7 @@
 #include "connection/measurementlog.h"
 #include "connection/settingsapply.h"
 #include "core/messagelog.h"
-#include "support/fakeclock.h"
-#include "support/scriptedlink.h"
+#include "support/scriptedpage.h"
 
 #include <QDir>
 #include <QTemporaryDir>
@@ -99,22 +98,14 @@ TEST(DialogChoices, ByHardwareTypeFromTheStoredValues)
 }
 
 // The plan carried out on a page with a link that opens at once.
-class ApplyOnPage : public ::testing::Test {
+class ApplyOnPage : public ScriptedPageTest {
 protected:
     void SetUp() override
     {
-        log.setEchoToStderr(false);
-        ASSERT_TRUE(QDir(dir.path()).mkpath("LOG"));
-        page = std::make_unique<ConnectionPage>(1, ConnectionPage::Environment{dir.path(), &log, &clock, nullptr});
-        page->setTestLink(&link);
+        ASSERT_TRUE(QDir(base.path()).mkpath("LOG"));
+        page = freshPage(1, link);
     }
-    QStringList logFiles() const { return QDir(dir.path() + "/LOG").entryList(QDir::Files, QDir::Name); }
-
-    QTemporaryDir dir;
-    FakeClock clock;
-    MessageLog log{clock};
-    ScriptedLink link;
-    std::unique_ptr<ConnectionPage> page;
+    QStringList logFiles() const { return QDir(base.path() + "/LOG").entryList(QDir::Files, QDir::Name); }
 };
 
 TEST_F(ApplyOnPage, LinkAndLogFollowThePlan)

@@ -15,12 +15,13 @@ namespace {
 
 const QString kConnected = QStringLiteral(" ARX Succesful Connection");
 
-class RelayChain : public ::testing::Test {
+class RelayChain : public unitsim::SimTest {
 protected:
     void SetUp() override
     {
-        if (unitsim::simulatorPath().isEmpty())
-            GTEST_SKIP() << "TOLVA_UNITSIM not set";
+        SimTest::SetUp();
+        if (IsSkipped())
+            return;
         ASSERT_TRUE(dirA.ok() && dirB.ok());
         trace = dirA.filePath(QStringLiteral("unit.trace"));
         ASSERT_TRUE(sim.start({"--tcp", "0", "--loaded", "--trace", trace})) << "no simulator";
@@ -68,18 +69,36 @@ protected:
 
     StationDir dirA, dirB;
     QString trace;
-    unitsim::Sim sim;
     quint16 relayPort = 0;
     std::unique_ptr<StationRun> a, b;
 };
 
-TEST_F(RelayChain, SecondStationTakesRecordsWithTheFirstStationsStamps)
+// B logs A's records; a viewer of B's own relay server gets them unchanged,
+// and its command goes through both stations to the unit. B's Disconnect
+// leaves A's server with no client and A's page polling on.
+TEST_F(RelayChain, SecondStationTakesRecordsWithTheFirstStationsStampsAndPassesThemOn)
 {
     startA(false);
+    const quint16 portB = freePort();
+    ASSERT_TRUE(dirB.writeServer(1, 1, portB, false));
+    ASSERT_TRUE(dirB.writeUsers(1, {}));
     startB(QStringLiteral("KELPO4"));
     expectBLogsAsRecords();
 
-    // B's Disconnect leaves A's server with no client and A's page polling on.
+    Client viewer;
+    ASSERT_TRUE(viewer.connectTo(portB));
+    viewer.send(unitsim::kHello + unitsim::kIdentify + unitsim::kStart);
+    ASSERT_TRUE(viewer.waitForBytes(26 + 3 * 108, 5000));
+    const QByteArray replies("SVALID SUPERVISOR\xFF" "KM71\xFF");
+    ASSERT_TRUE(viewer.received().startsWith(replies));
+    ASSERT_TRUE(waitFor([&] { return (viewer.received().size() - replies.size()) % 108 == 0; }, 2000));
+    const QList<QByteArray> records = cut(viewer.received().mid(replies.size()), 108);
+    const QList<QByteArray> inA = dirA.arxLogRecords(1);
+    for (const QByteArray &r : records)
+        EXPECT_TRUE(inA.contains(char(0x6C) + r)) << "a record that A never logged";
+    viewer.send(QByteArray("\x08\x09\xFE", 3));
+    EXPECT_TRUE(waitFor([&] { return traceReceived(trace, QByteArray("\x08\x09\xFE", 3)); }, 4000));
+
     RelayServer *server = a->station().servers().server(1);
     ASSERT_EQ(server->clientCount(), 1);
     b->page(1).disconnectButton();
@@ -89,40 +108,24 @@ TEST_F(RelayChain, SecondStationTakesRecordsWithTheFirstStationsStamps)
     EXPECT_TRUE(a->line(QStringLiteral("ERROR")).isEmpty()) << a->messages();
 }
 
-// A viewer of B's own relay server gets A's records unchanged, and its
-// command goes through both stations to the unit.
-TEST_F(RelayChain, ViewerOfTheSecondStationReachesTheUnit)
-{
-    startA(false);
-    const quint16 portB = freePort();
-    ASSERT_TRUE(dirB.writeServer(1, 1, portB, false));
-    ASSERT_TRUE(dirB.writeUsers(1, {}));
-    startB(QStringLiteral("KELPO4"));
-    ASSERT_TRUE(b->waitForLine(kConnected, 10000)) << b->messages();
-
-    Client viewer;
-    ASSERT_TRUE(viewer.connectTo(portB));
-    viewer.send(QByteArray("\x01\xFE\x07\xFE\x04\xFE", 6));
-    ASSERT_TRUE(viewer.waitForBytes(26 + 3 * 108, 5000));
-    const QByteArray replies("SVALID SUPERVISOR\xFF" "KM71\xFF");
-    ASSERT_TRUE(viewer.received().startsWith(replies));
-    ASSERT_TRUE(waitFor([&] { return (viewer.received().size() - replies.size()) % 108 == 0; }, 2000));
-    const QList<QByteArray> records = cut(viewer.received().mid(replies.size()), 108);
-    const QList<QByteArray> inA = dirA.arxLogRecords(1);
-    for (const QByteArray &r : records)
-        EXPECT_TRUE(inA.contains(char(0x6C) + r)) << "a record that A never logged";
-
-    viewer.send(QByteArray("\x08\x09\xFE", 3));
-    EXPECT_TRUE(waitFor([&] { return traceReceived(trace, QByteArray("\x08\x09\xFE", 3)); }, 4000));
-}
-
+// A server that asks for a log-in: a station with the wrong password is
+// refused, one with the right one gets the records.
 TEST_F(RelayChain, SecondStationLogsInWhenTheServerAsksForIt)
 {
     startA(true);
+    startB(QStringLiteral("remote:wrong"));
+    // The server's refusal is not the unit's spelling: B does not take it as
+    // a level and gives up after its verification ticks.
+    ASSERT_TRUE(b->waitForLine(QStringLiteral(" ARX password verification failed "), 8000)) << b->messages();
+    EXPECT_EQ(b->page(1).record().state, state::Error);
+    EXPECT_TRUE(dirB.arxLogRecords(1).isEmpty());
+    b.reset();
+    RelayServer *server = a->station().servers().server(1);
+    ASSERT_TRUE(waitFor([&] { return server->clientCount() == 0; }, 3000));
+
     startB(QStringLiteral("remote:secret"));
     expectBLogsAsRecords();
     // A's server saw one client log in, at Observer level.
-    RelayServer *server = a->station().servers().server(1);
     ASSERT_EQ(server->clientCount(), 1);
     EXPECT_EQ(server->client(0)->level, 1);
 
@@ -133,17 +136,6 @@ TEST_F(RelayChain, SecondStationLogsInWhenTheServerAsksForIt)
     QTest::qWait(600); // a poll period on the lost link
     EXPECT_EQ(b->station().messageLog().count(), linesBefore + 1) << b->messages();
     EXPECT_FALSE(b->page(1).record().portOpen);
-}
-
-TEST_F(RelayChain, RefusedLogInAtTheServerFailsTheSecondStation)
-{
-    startA(true);
-    startB(QStringLiteral("remote:wrong"));
-    // The server's refusal is not the unit's spelling: B does not take it as
-    // a level and gives up after its verification ticks.
-    ASSERT_TRUE(b->waitForLine(QStringLiteral(" ARX password verification failed "), 8000)) << b->messages();
-    EXPECT_EQ(b->page(1).record().state, state::Error);
-    EXPECT_TRUE(dirB.arxLogRecords(1).isEmpty());
 }
 
 } // namespace

@@ -144,6 +144,8 @@ TEST_F(RelayLive, BothFramesOfEachPollReachTheViewersOfTwoServers)
     expectEveryFrameInOrder(a.received().mid(reply), b.received().mid(reply));
 }
 
+// Commands reach the unit by the client's level, and each client's bytes
+// are assembled on their own.
 TEST_F(RelayLive, CommandsReachTheUnitByTheClientsLevel)
 {
     start(false);
@@ -166,11 +168,7 @@ TEST_F(RelayLive, CommandsReachTheUnitByTheClientsLevel)
     EXPECT_TRUE(supervisor.received().isEmpty());
     EXPECT_TRUE(observer.received().isEmpty());
     EXPECT_EQ(run->page(1).record().state, state::Data);
-}
 
-TEST_F(RelayLive, EachClientsBytesAreAssembledOnTheirOwn)
-{
-    start(false);
     Client a, b;
     ASSERT_TRUE(a.connectTo(port1));
     ASSERT_TRUE(b.connectTo(port1));

@@ -118,10 +118,32 @@ TEST_F(RelayUnits, UnitGoneStopsTheRecordsButNotTheServer)
     EXPECT_TRUE(c.waitForBytes(2 * 108));
 }
 
-// Noise and an abrupt hang-up from one client leave the others served.
-TEST_F(RelayUnits, HostileClientDoesNotDisturbTheOthers)
+// A port another program holds: that server alone reports the failure and
+// stays off; the page and the other servers go on. Noise and an abrupt
+// hang-up from one client leave the others served.
+TEST_F(RelayUnits, PortInUseOrAHostileClientDisturbNoOtherServer)
 {
+    QTcpServer holder;
+    ASSERT_TRUE(holder.listen(QHostAddress::Any, 0));
+    const quint16 held = holder.serverPort();
+    const quint16 free = freePort();
+    ASSERT_TRUE(dir.writeServer(2, 1, held, false));
+    ASSERT_TRUE(dir.writeUsers(2, {}));
+    ASSERT_TRUE(dir.writeServer(3, 1, free, false));
+    ASSERT_TRUE(dir.writeUsers(3, {}));
     start(QStringLiteral("KM71"));
+    RelayServers &servers = run->station().servers();
+    EXPECT_TRUE(servers.server(2)->isFailed());
+    EXPECT_EQ(servers.server(2)->statusRow().status, QStringLiteral("Error"));
+    EXPECT_TRUE(run->line(QStringLiteral("<Server2>")).startsWith(QLatin1String("ERROR ("))) << run->messages();
+    EXPECT_TRUE(servers.server(3)->isEnabled());
+    EXPECT_TRUE(servers.server(1)->isEnabled());
+
+    Client c;
+    ASSERT_TRUE(c.connectTo(free));
+    c.send(kStart);
+    EXPECT_TRUE(c.waitForBytes(2 * 108));
+
     Client viewer;
     connectViewer(viewer);
     viewer.send(kStart);
@@ -143,33 +165,6 @@ TEST_F(RelayUnits, HostileClientDoesNotDisturbTheOthers)
     ASSERT_TRUE(viewer.waitForBytes(3 * 108, 4000)) << "the viewer's records go on";
     EXPECT_EQ(run->page(1).record().state, state::Data);
     EXPECT_TRUE(waitFor([&] { return run->station().servers().server(1)->clientCount() == 1; }, 2000));
-}
-
-// A port another program holds: that server alone reports the failure and
-// stays off; the page and the other server go on.
-TEST_F(RelayUnits, PortInUseFailsOnlyThatServer)
-{
-    QTcpServer holder;
-    ASSERT_TRUE(holder.listen(QHostAddress::Any, 0));
-    const quint16 held = holder.serverPort();
-    const quint16 free = freePort();
-    ASSERT_TRUE(dir.writeServer(2, 1, held, false));
-    ASSERT_TRUE(dir.writeUsers(2, {}));
-    ASSERT_TRUE(dir.writeServer(3, 1, free, false));
-    ASSERT_TRUE(dir.writeUsers(3, {}));
-    start(QStringLiteral("KM71"));
-    RelayServers &servers = run->station().servers();
-    EXPECT_TRUE(servers.server(2)->isFailed());
-    EXPECT_EQ(servers.server(2)->statusRow().status, QStringLiteral("Error"));
-    EXPECT_FALSE(run->line(QStringLiteral("<Server2>")).isEmpty()) << run->messages();
-    EXPECT_TRUE(run->line(QStringLiteral("<Server2>")).startsWith(QLatin1String("ERROR ("))) << run->messages();
-    EXPECT_TRUE(servers.server(3)->isEnabled());
-    EXPECT_TRUE(servers.server(1)->isEnabled());
-
-    Client c;
-    ASSERT_TRUE(c.connectTo(free));
-    c.send(kStart);
-    EXPECT_TRUE(c.waitForBytes(2 * 108));
 }
 
 } // namespace

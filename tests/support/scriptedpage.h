@@ -14,18 +14,24 @@
 
 class ScriptedPageTest : public ::testing::Test {
 protected:
-    // Page `number` of `hardwareType` over `connectionType`, talking to `l`.
-    std::unique_ptr<ConnectionPage> makePage(int number, int hardwareType, int connectionType, ScriptedLink &l)
+    // Page `number` as a fresh station has it, talking to `l`.
+    std::unique_ptr<ConnectionPage> freshPage(int number, ScriptedLink &l)
     {
         log.setEchoToStderr(false);
         auto p = std::make_unique<ConnectionPage>(number, ConnectionPage::Environment{base.path(), &log, &clock, nullptr});
+        p->setTestLink(&l);
+        return p;
+    }
+    // Page `number` of `hardwareType` over `connectionType`, talking to `l`.
+    std::unique_ptr<ConnectionPage> makePage(int number, int hardwareType, int connectionType, ScriptedLink &l)
+    {
+        auto p = freshPage(number, l);
         ConnectionSettings s = p->settings();
         s.hardwareType = hardwareType;
         s.connectionType = connectionType;
         s.password = QStringLiteral("SECRET");
         s.phoneNumber = QStringLiteral("5551234");
         p->setSettings(s);
-        p->setTestLink(&l);
         l.setSocketLike(connectionType == connection::Network);
         return p;
     }

@@ -10,7 +10,7 @@
 #include "playback/logplayer.h"
 #include "station/station.h"
 #include "support/fakeclock.h"
-#include "support/scriptedlink.h"
+#include "support/scriptedpage.h"
 #include "ui/configuredialog.h"
 #include "ui/logpageview.h"
 #include "ui/mainwindow.h"
@@ -50,22 +50,15 @@ QStringList radioTexts(const QGroupBox *box)
     return out;
 }
 
-class Dialogs : public ::testing::Test {
+class Dialogs : public ScriptedPageTest {
 protected:
     void SetUp() override
     {
-        log.setEchoToStderr(false);
-        ASSERT_TRUE(QDir(dir.path()).mkpath("LOG"));
-        page = std::make_unique<ConnectionPage>(1, ConnectionPage::Environment{dir.path(), &log, &clock, nullptr});
-        page->setTestLink(&link);
+        ASSERT_TRUE(QDir(base.path()).mkpath("LOG"));
+        page = freshPage(1, link);
         ports.setDevicePath(2, QStringLiteral("/dev/ttyUSB0"));
     }
-    QTemporaryDir dir;
-    FakeClock clock;
-    MessageLog log{clock};
-    ScriptedLink link;
     ComPortMap ports;
-    std::unique_ptr<ConnectionPage> page;
     PathDialog pathDialog;
     PasswordDialog passwordDialog;
     ConfigureDialog dialog{&pathDialog, &passwordDialog};
@@ -125,12 +118,12 @@ TEST_F(Dialogs, ApplyAndSaveWriteThePageBack)
     EXPECT_TRUE(page->settings().autoReconnect);
     EXPECT_TRUE(page->measurementLog().isOpen());
 
-    ASSERT_TRUE(QDir(dir.path()).mkdir("CONFIG"));
+    ASSERT_TRUE(QDir(base.path()).mkdir("CONFIG"));
     dialog.activate(page.get(), &ports);
     dialog.prefixEdit()->setText("StudioA-");
     dialog.save();
     ConnectionSettings back;
-    ASSERT_TRUE(connectionsettings::load(dir.path(), 1, back, nullptr));
+    ASSERT_TRUE(connectionsettings::load(base.path(), 1, back, nullptr));
     EXPECT_EQ(back.logPrefix, QString("StudioA-"));
     EXPECT_EQ(back.password, QString("NEWPASS"));
 }
@@ -162,13 +155,13 @@ TEST_F(Dialogs, ChangePasswordStartsTheChangeWithoutApplyingTheRest)
 
 TEST_F(Dialogs, ChangePathUsesTheTreeAndFallsBackToTheLogDirectory)
 {
-    const QString target = dir.path() + "/LOG/deeper";
+    const QString target = base.path() + "/LOG/deeper";
     ASSERT_TRUE(QDir().mkpath(target));
     EXPECT_TRUE(pathDialog.setDirectory(target));
     EXPECT_EQ(pathDialog.pathEdit()->text(), QDir::cleanPath(target));
     EXPECT_TRUE(pathDialog.mountList()->findText("/") >= 0);
     ConnectionSettings s = page->settings();
-    s.logDirectory = dir.path() + "/absent";
+    s.logDirectory = base.path() + "/absent";
     page->setSettings(s);
     dialog.activate(page.get(), &ports);
     QTimer::singleShot(0, &pathDialog, [&] {
@@ -176,7 +169,7 @@ TEST_F(Dialogs, ChangePathUsesTheTreeAndFallsBackToTheLogDirectory)
         pathDialog.accept();
     });
     dialog.changePath();
-    EXPECT_EQ(dialog.logPathEdit()->text(), QDir::cleanPath(dir.path() + "/LOG"));
+    EXPECT_EQ(dialog.logPathEdit()->text(), QDir::cleanPath(base.path() + "/LOG"));
 }
 
 TEST(SmallDialogs, AboutSaysWhoToCall)
