@@ -4,7 +4,6 @@
 #include "support/waitfor.h"
 
 #include <QCoreApplication>
-#include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
 #include <QSignalSpy>
@@ -23,6 +22,14 @@ protected:
     void writeSettings(int page, const ConnectionSettings &s)
     {
         ASSERT_TRUE(connectionsettings::save(dir.path(), page, s, nullptr));
+    }
+    ConnectionSettings networkSettings(int page, quint16 port)
+    {
+        ConnectionSettings s = ConnectionSettings::defaults(page, dir.path());
+        s.connectionType = 1;
+        s.ipAddress = QStringLiteral("127.0.0.1");
+        s.portNumber = port;
+        return s;
     }
 };
 } // namespace
@@ -86,14 +93,11 @@ TEST_F(PageTest, PtyOpensAndASecondPageOnTheSameDeviceIsRefused)
     EXPECT_TRUE(first.record().portOpen);
 
     first.sendText(QByteArray("\x03\xFE\x00\xFF", 4));
-    QByteArray atUnit;
-    ASSERT_TRUE(waitFor([&] {
+    const QByteArray atUnit = gather([&] {
         char buf[64];
         const ssize_t n = ::read(master, buf, sizeof buf);
-        if (n > 0)
-            atUnit.append(buf, int(n));
-        return atUnit.size() >= 4;
-    }));
+        return n > 0 ? QByteArray(buf, int(n)) : QByteArray();
+    }, 4);
     EXPECT_EQ(atUnit, QByteArray("\x03\xFE\x00\xFF", 4));
 
     first.closeLink();
@@ -112,12 +116,8 @@ TEST_F(PageTest, NetworkPageRowsAndRefusedPort)
         ASSERT_TRUE(probe.listen(QHostAddress::LocalHost));
         port = probe.serverPort();
     }
-    ConnectionSettings s = ConnectionSettings::defaults(4, dir.path());
-    s.connectionType = 1;
-    s.ipAddress = QStringLiteral("127.0.0.1");
-    s.portNumber = port;
     ConnectionPage page(4, env);
-    page.setSettings(s);
+    page.setSettings(networkSettings(4, port));
     ASSERT_EQ(page.connectionRows().size(), 2);
     EXPECT_EQ(page.connectionRows().at(0).connection, QStringLiteral("Network Local"));
     EXPECT_EQ(page.connectionRows().at(1).connection, QStringLiteral("Network Remote"));
@@ -132,12 +132,8 @@ TEST_F(PageTest, NetworkPageRecordsItsEndPoints)
 {
     QTcpServer unit;
     ASSERT_TRUE(unit.listen(QHostAddress::LocalHost));
-    ConnectionSettings s = ConnectionSettings::defaults(1, dir.path());
-    s.connectionType = 1;
-    s.ipAddress = QStringLiteral("127.0.0.1");
-    s.portNumber = unit.serverPort();
     ConnectionPage page(1, env);
-    page.setSettings(s);
+    page.setSettings(networkSettings(1, unit.serverPort()));
     page.openLink();
     ASSERT_TRUE(waitFor([&] { return page.record().portOpen; }));
     EXPECT_EQ(page.connectionRows().at(1).info, QStringLiteral(" 127.0.0.1  ") + QString::number(unit.serverPort()));
@@ -154,19 +150,17 @@ TEST_F(PageTest, StateTextsAndTheActivityCounter)
         page.showState();
         return page.stateText();
     };
-    EXPECT_EQ(shown(0), QStringLiteral("Disconnected"));
-    EXPECT_EQ(shown(1), QStringLiteral("Connecting"));
-    EXPECT_EQ(shown(2), QStringLiteral("Downloading"));
-    EXPECT_EQ(shown(3, 0), QStringLiteral("InActive"));
-    EXPECT_EQ(shown(3, 4), QStringLiteral(" Active "));
-    EXPECT_EQ(page.record().framesSinceShown, 0);
-    EXPECT_EQ(shown(3, 20), QStringLiteral(" Active ")); // many frames still mean alive
-    EXPECT_EQ(shown(10), QStringLiteral("Initializing"));
-    EXPECT_EQ(shown(11), QStringLiteral("Dialing"));
-    EXPECT_EQ(shown(13), QStringLiteral("Password "));
-    EXPECT_EQ(shown(14), QStringLiteral("Updating "));
-    EXPECT_EQ(shown(99), QStringLiteral("Error"));
-    EXPECT_EQ(shown(42), QString());
+    // Many frames still mean alive.
+    const struct { int code, frames; const char *text; } cases[] = {
+        {0, 0, "Disconnected"}, {1, 0, "Connecting"}, {2, 0, "Downloading"}, {3, 0, "InActive"}, {3, 4, " Active "},
+        {3, 20, " Active "}, {10, 0, "Initializing"}, {11, 0, "Dialing"}, {13, 0, "Password "}, {14, 0, "Updating "},
+        {99, 0, "Error"}, {42, 0, ""}};
+    for (const auto &c : cases) {
+        EXPECT_EQ(shown(c.code, c.frames), QLatin1String(c.text)) << c.code;
+        if (c.code == 3) {
+            EXPECT_EQ(page.record().framesSinceShown, 0);
+        }
+    }
     page.record().state = 1;
     page.record().framesSinceShown = 3;
     page.showState();
@@ -201,7 +195,9 @@ TEST_F(PageTest, EveryHardwareTypeHasItsProtocol)
     EXPECT_TRUE(log.lines().filter(QStringLiteral("protocol is not available")).isEmpty());
 }
 
-TEST_F(PageTest, SettingsErrorsNameFileAndLineAndShowOutsideTextHarmlessly)
+// A settings file the page cannot read names its line, shows outside text
+// harmlessly and leaves the page stopped.
+TEST_F(PageTest, SettingsErrorsNameFileAndLineAndLeaveThePageStopped)
 {
     const struct {
         QByteArray file;
@@ -211,35 +207,25 @@ TEST_F(PageTest, SettingsErrorsNameFileAndLineAndShowOutsideTextHarmlessly)
         {" 0\r\nPW\r\n\r\n", "3: '' is not a valid integer value"},
         {" 0\r\nPW\r\n 0\r\n" + QByteArray(300000, '9') + "\r\n",
          "4: '" + QString(200, '9') + QChar(0x2026) + "' is not a valid integer value"},
+        {" 0\r\nPW\r\nx\r\n", "3: 'x' is not a valid integer value"},
     };
     for (const auto &c : cases) {
-        QFile file(dir.path() + "/CONFIG/Connect7.CFG");
+        QFile file(dir.path() + "/CONFIG/Connect6.CFG");
         ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
         file.write(c.file);
         file.close();
-        ConnectionPage page(7, env);
+        ConnectionPage page(6, env);
         QString error;
         EXPECT_FALSE(page.loadSettings(&error));
-        EXPECT_EQ(error, QDir::toNativeSeparators(dir.path() + "/CONFIG/Connect7.CFG") + " line " + c.error);
+        EXPECT_EQ(error, QDir::toNativeSeparators(dir.path() + "/CONFIG/Connect6.CFG") + " line " + c.error);
+        EXPECT_FALSE(page.timerActive());
+        EXPECT_FALSE(page.started());
+        if (c.file.startsWith(" 0")) {
+            EXPECT_EQ(page.settings().password, QStringLiteral("PW"));
+        }
     }
-}
-
-TEST_F(PageTest, MalformedSettingsLeaveThePageStopped)
-{
-    QFile file(dir.path() + "/CONFIG/Connect6.CFG");
-    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-    file.write(" 0\r\nPW\r\nx\r\n");
-    file.close();
-    ConnectionPage page(6, env);
-    QString error;
-    EXPECT_FALSE(page.loadSettings(&error));
-    EXPECT_EQ(error, QDir::toNativeSeparators(dir.path() + "/CONFIG/Connect6.CFG")
-                         + QStringLiteral(" line 3: 'x' is not a valid integer value"));
-    EXPECT_FALSE(page.timerActive());
-    EXPECT_FALSE(page.started());
-    EXPECT_EQ(page.settings().password, QStringLiteral("PW"));
-
     ConnectionPage good(7, env);
+    QString error;
     EXPECT_TRUE(good.loadSettings(&error));
     EXPECT_TRUE(good.timerActive());
     EXPECT_EQ(good.interval(), 125);

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
 #include <initializer_list>
 
 namespace {
@@ -29,6 +30,19 @@ void sealMessage(QByteArray &f, int start, int first, int last, int checksumByte
     f[start + checksumByte] = char(sum & 0xFF);
 }
 
+// A frame of `descriptor` with an information message at `at`: its bytes, a
+// text from message byte textAt, and the checksum of bytes first..last at
+// the message byte `seal[2]`.
+QByteArray infoFrame(quint8 descriptor, int at, std::initializer_list<int> values, std::array<int, 3> seal,
+                     int textAt = 0, const char *text = "")
+{
+    QByteArray f = frame(descriptor);
+    put(f, at, values);
+    putText(f, at + textAt, text);
+    sealMessage(f, at, seal[0], seal[1], seal[2]);
+    return f;
+}
+
 constexpr int fmInfo = 75;
 constexpr int tvInfo = 76;
 constexpr int ka71Info = 28;
@@ -36,27 +50,17 @@ constexpr int ka72Info = 70;
 
 QByteArray km71Identity()
 {
-    QByteArray f = frame(0xFC);
-    put(f, fmInfo, {0x00, 0, 23, 'B', 12, 34, 7});
-    putText(f, fmInfo + 10, "KM71 FM TX");
-    sealMessage(f, fmInfo, 2, 19, 1);
-    return f;
+    return infoFrame(0xFC, fmInfo, {0x00, 0, 23, 'B', 12, 34, 7}, {2, 19, 1}, 10, "KM71 FM TX");
 }
 
 QByteArray km71Configuration(int byte2 = 0)
 {
-    QByteArray f = frame(0xFC);
-    put(f, fmInfo, {0x01, 0, byte2, 9, 0x10, 0x27, 1, 0, 2, 3, 0, 1, 4, 5, 6, 0xFF, 8, 9, 10});
-    sealMessage(f, fmInfo, 2, 18, 1);
-    return f;
+    return infoFrame(0xFC, fmInfo, {0x01, 0, byte2, 9, 0x10, 0x27, 1, 0, 2, 3, 0, 1, 4, 5, 6, 0xFF, 8, 9, 10}, {2, 18, 1});
 }
 
 QByteArray kc71Configuration(int nibble, int byte4, int byte16)
 {
-    QByteArray f = frame(0xFC);
-    put(f, fmInfo, {nibble << 4 | 1, 0, 0, 0, byte4, 18, 19, 0xFF, 1, 2, 3, 4, 5, 6, 0xA3, 50, byte16});
-    sealMessage(f, fmInfo, 2, 16, 1);
-    return f;
+    return infoFrame(0xFC, fmInfo, {nibble << 4 | 1, 0, 0, 0, byte4, 18, 19, 0xFF, 1, 2, 3, 4, 5, 6, 0xA3, 50, byte16}, {2, 16, 1});
 }
 
 void feed(ArxDecoder &d, const QByteArray &f, int unitType = arxunit::Km71, int amSubType = 0)
@@ -126,22 +130,14 @@ TEST(ArxDecoderInfo, Km71NeedsItsIdentityFirstAndSoundMessages)
 TEST(ArxDecoderInfo, OptionModuleIdentityTextAndLabels)
 {
     ArxDecoder d;
-    QByteArray text = frame(0xFC);
-    put(text, fmInfo, {0x10});
-    putText(text, fmInfo + 1, "OPTION TEXT1");
-    text[fmInfo + 13] = 5;
-    sealMessage(text, fmInfo, 1, 13, 14);
+    const QByteArray text = infoFrame(0xFC, fmInfo, {0x10, 'O', 'P', 'T', 'I', 'O', 'N', ' ', 'T', 'E', 'X', 'T', '1', 5},
+                                      {1, 13, 14});
     feed(d, text);
     EXPECT_FALSE(d.isPresent(ArxModule::Option));
     EXPECT_EQ(d.optionModule().text, QStringLiteral("OPTION TEXT1"));
 
-    QByteArray id = frame(0xFC);
-    put(id, fmInfo, {0x11});
-    putText(id, fmInfo + 1, "STEREO");
-    put(id, fmInfo + 7, {100 + 0x12, 100 + 0x34});
-    putText(id, fmInfo + 9, "ABCD");
-    putText(id, fmInfo + 13, "V2.1 RDS  ");
-    sealMessage(id, fmInfo, 1, 22, 23);
+    const QByteArray id = infoFrame(0xFC, fmInfo, {0x11, 'S', 'T', 'E', 'R', 'E', 'O', 100 + 0x12, 100 + 0x34, 'A', 'B', 'C', 'D'},
+                                    {1, 22, 23}, 13, "V2.1 RDS  ");
     feed(d, id);
     const ArxModuleIdentity &opt = d.identity(ArxModule::Option);
     EXPECT_EQ(opt.name, QStringLiteral("STEREO"));
@@ -155,10 +151,7 @@ TEST(ArxDecoderInfo, OptionModuleIdentityTextAndLabels)
     EXPECT_EQ(d.unitsChanged(), 0x80u);
     EXPECT_EQ(d.optionModule().value, 5);
 
-    QByteArray label = frame(0xFC);
-    put(label, fmInfo, {0x12, '3'});
-    putText(label, fmInfo + 2, "LABEL THREE ");
-    sealMessage(label, fmInfo, 2, 13, 14);
+    QByteArray label = infoFrame(0xFC, fmInfo, {0x12, '3'}, {2, 13, 14}, 2, "LABEL THREE ");
     feed(d, label);
     EXPECT_EQ(d.optionModule().labels[3], QStringLiteral("LABEL THREE "));
     label[fmInfo + 1] = 'X';
@@ -172,10 +165,7 @@ TEST(ArxDecoderInfo, OptionModuleIdentityTextAndLabels)
 TEST(ArxDecoderInfo, Ks71AndKr71ArePresentOnTheirFirstMessage)
 {
     ArxDecoder d;
-    QByteArray ks = frame(0xFC);
-    put(ks, fmInfo, {0x20, 0, 0, 44, 0xFF, 15, 'A', 1, 2});
-    putText(ks, fmInfo + 9, "KS71 STERE");
-    sealMessage(ks, fmInfo, 2, 18, 1);
+    QByteArray ks = infoFrame(0xFC, fmInfo, {0x20, 0, 0, 44, 0xFF, 15, 'A', 1, 2}, {2, 18, 1}, 9, "KS71 STERE");
     feed(d, ks);
     const ArxModuleIdentity &id = d.identity(ArxModule::Ks71);
     EXPECT_TRUE(id.present);
@@ -220,10 +210,7 @@ TEST(ArxDecoderInfo, Kc71ChannelPresentAfterTwoAgreeingConfigurations)
     EXPECT_EQ(d.unitsChanged(), 0x18u);
     EXPECT_EQ(d.configuration(ArxModule::Kc71Ch1).fields.last(), 2);
 
-    QByteArray id = frame(0xFC);
-    put(id, fmInfo, {0x50, 0, 0, 12, 'C', 0, 99});
-    putText(id, fmInfo + 7, "KC71 CH 1 ");
-    sealMessage(id, fmInfo, 2, 16, 1);
+    QByteArray id = infoFrame(0xFC, fmInfo, {0x50, 0, 0, 12, 'C', 0, 99}, {2, 16, 1}, 7, "KC71 CH 1 ");
     feed(d, id);
     EXPECT_EQ(d.identity(ArxModule::Kc71Ch1).serial, QStringLiteral("290099"));
     EXPECT_DOUBLE_EQ(d.identity(ArxModule::Kc71Ch1).version, 1.2);
@@ -233,16 +220,11 @@ TEST(ArxDecoderInfo, Kc71ChannelPresentAfterTwoAgreeingConfigurations)
 TEST(ArxDecoderInfo, TvModules)
 {
     ArxDecoder d;
-    QByteArray id = frame(0xEC);
-    put(id, tvInfo, {0x20, 0, 31, 'D', 5, 6});
-    putText(id, tvInfo + 6, "KV73 VIDEO");
-    sealMessage(id, tvInfo, 2, 15, 1);
+    QByteArray id = infoFrame(0xEC, tvInfo, {0x20, 0, 31, 'D', 5, 6}, {2, 15, 1}, 6, "KV73 VIDEO");
     feed(d, id, arxunit::Kv73);
     EXPECT_EQ(d.identity(ArxModule::Kv73).serial, QStringLiteral("230506"));
 
-    QByteArray cfg = frame(0xEC);
-    put(cfg, tvInfo, {0x21, 0, 0, 1, 0xA5, 3, 10, 11, 12, 13, 14, 15, 16, 17});
-    sealMessage(cfg, tvInfo, 2, 13, 1);
+    QByteArray cfg = infoFrame(0xEC, tvInfo, {0x21, 0, 0, 1, 0xA5, 3, 10, 11, 12, 13, 14, 15, 16, 17}, {2, 13, 1});
     feed(d, cfg, arxunit::Kv73);
     EXPECT_TRUE(d.isPresent(ArxModule::Kv73));
     EXPECT_EQ(d.unitsChanged(), 0x02u);
@@ -251,9 +233,7 @@ TEST(ArxDecoderInfo, TvModules)
     EXPECT_EQ(d.configuration(ArxModule::Kv73).fields, (QList<int>{1}));
 
     auto kv75 = [&](int mode, int last) {
-        QByteArray f = frame(0xEC);
-        put(f, tvInfo, {0x31, 0, 0, 2, 0xFF, 20, 21, 22, mode, 23, 24, 25, last});
-        sealMessage(f, tvInfo, 2, 12, 1);
+        QByteArray f = infoFrame(0xEC, tvInfo, {0x31, 0, 0, 2, 0xFF, 20, 21, 22, mode, 23, 24, 25, last}, {2, 12, 1});
         feed(d, f, arxunit::Kv75);
         return d.configuration(ArxModule::Kv75);
     };
@@ -271,27 +251,19 @@ TEST(ArxDecoderInfo, TvModules)
 TEST(ArxDecoderInfo, AmModulesOnlyTakeModuleNibbleZero)
 {
     ArxDecoder d;
-    QByteArray id = frame(0xC0);
-    put(id, ka71Info, {0x00, 0, 40, 'E', 99, 99});
-    putText(id, ka71Info + 10, "KA71 AM RX");
-    sealMessage(id, ka71Info, 2, 19, 1);
+    QByteArray id = infoFrame(0xC0, ka71Info, {0x00, 0, 40, 'E', 99, 99}, {2, 19, 1}, 10, "KA71 AM RX");
     feed(d, id, arxunit::Ka71, 1);
     EXPECT_EQ(d.identity(ArxModule::Ka71).serial, QStringLiteral("359999"));
     EXPECT_DOUBLE_EQ(d.identity(ArxModule::Ka71).version, 4.0);
 
     // A KS-71 message shape in an AM frame is not taken.
-    QByteArray foreign = frame(0xC0);
-    put(foreign, ka71Info, {0x20, 0, 0, 44, 0xFF, 15, 'A', 1, 2});
-    sealMessage(foreign, ka71Info, 2, 18, 1);
+    QByteArray foreign = infoFrame(0xC0, ka71Info, {0x20, 0, 0, 44, 0xFF, 15, 'A', 1, 2}, {2, 18, 1});
     feed(d, foreign, arxunit::Ka71, 1);
     EXPECT_FALSE(d.isPresent(ArxModule::Ks71));
     EXPECT_EQ(d.unitsChanged(), 0u);
 
-    QByteArray cfg = frame(0xC0);
-    put(cfg, ka71Info, {0x01, 0, 0});
-    for (int i = 3; i <= 21; ++i)
-        cfg[ka71Info + i] = char(i - 2);
-    sealMessage(cfg, ka71Info, 2, 21, 1);
+    const QByteArray cfg = infoFrame(0xC0, ka71Info, {0x01, 0, 0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16, 17, 18, 19},
+                                     {2, 21, 1});
     feed(d, cfg, arxunit::Ka71, 1);
     EXPECT_TRUE(d.isPresent(ArxModule::Ka71));
     EXPECT_FALSE(d.isPresent(ArxModule::Ka72));
@@ -302,16 +274,11 @@ TEST(ArxDecoderInfo, AmModulesOnlyTakeModuleNibbleZero)
 
     // KA-72: the message sits at slot 70.
     ArxDecoder d2;
-    QByteArray id2 = frame(0xC0);
-    put(id2, ka72Info, {0x00, 0, 12, 'F', 1, 0});
-    putText(id2, ka72Info + 10, "KA72 AM RX");
-    sealMessage(id2, ka72Info, 2, 19, 1);
+    QByteArray id2 = infoFrame(0xC0, ka72Info, {0x00, 0, 12, 'F', 1, 0}, {2, 19, 1}, 10, "KA72 AM RX");
     feed(d2, id2, arxunit::Ka72, 2);
-    QByteArray cfg2 = frame(0xC0);
-    put(cfg2, ka72Info, {0x01, 0, 0});
-    for (int i = 3; i <= 26; ++i)
-        cfg2[ka72Info + i] = char(100 + i);
-    sealMessage(cfg2, ka72Info, 2, 26, 1);
+    const QByteArray cfg2 = infoFrame(0xC0, ka72Info, {0x01, 0, 0, 103, 104, 105, 106, 107, 108, 109, 110, 111, 112, 113,
+                                                       114, 115, 116, 117, 118, 119, 120, 121, 122, 123, 124, 125, 126},
+                                      {2, 26, 1});
     feed(d2, cfg2, arxunit::Ka72, 2);
     EXPECT_TRUE(d2.isPresent(ArxModule::Ka72));
     EXPECT_EQ(d2.identity(ArxModule::Ka72).serial, QStringLiteral("350100"));

@@ -8,6 +8,7 @@
 #include "station/station.h"
 #include "ui/connectionpageview.h"
 #include "ui/mainwindow.h"
+#include "ui/windowtest.h"
 
 #include <QApplication>
 #include <QTest>
@@ -53,6 +54,5 @@ TEST(DemoWindow, ConnectedUnitShowsItsModules)
     EXPECT_EQ(window.pageView(1)->connectionList()->topLevelItem(0)->text(2), QStringLiteral(" Active "));
     EXPECT_TRUE(station.messageLog().lines().join('\n').contains(" ARX Succesful Connection"));
 
-    const QString out = qEnvironmentVariable("TOLVA_SCREENSHOT_DIR", QDir::currentPath());
-    EXPECT_TRUE(window.grab().save(out + "/main-window-demo.png"));
+    EXPECT_TRUE(window.grab().save(shotPath("main-window-demo.png")));
 }

@@ -6,10 +6,12 @@
 #include "ui/mainwindow.h"
 #include "ui/messageview.h"
 #include "ui/smalldialogs.h"
+#include "ui/windowtest.h"
 
 #include <QApplication>
 #include <QDir>
 #include <QHeaderView>
+#include <QLabel>
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QTabWidget>
@@ -39,13 +41,6 @@ protected:
     }
 };
 
-QStringList headers(QTreeWidget *list)
-{
-    QStringList out;
-    for (int i = 0; i < list->columnCount(); ++i)
-        out << list->headerItem()->text(i);
-    return out;
-}
 } // namespace
 
 TEST_F(MainWindowTest, LayoutCaptionsAndColumns)
@@ -165,15 +160,19 @@ TEST_F(MainWindowTest, Screenshot)
     log.log("Connect2", "COM Port Error(1): No Such Port", LogLevel::Error);
     window->mainTimerTick();
     QApplication::processEvents();
-    const QString out = qEnvironmentVariable("TOLVA_SCREENSHOT_DIR", QDir::currentPath());
     const QPixmap shot = window->grab();
     EXPECT_EQ(shot.size(), QSize(918, 603));
-    EXPECT_TRUE(shot.save(out + "/main-window.png"));
+    EXPECT_TRUE(shot.save(shotPath("main-window.png")));
+    // The About box says who to call.
     AboutBox about(window.get());
+    about.show();
     EXPECT_EQ(about.windowTitle(), QStringLiteral("About"));
-    EXPECT_TRUE(about.grab().save(out + "/about.png"));
+    const QLabel *contact = about.findChild<QLabel *>("Contact");
+    ASSERT_NE(contact, nullptr);
+    EXPECT_TRUE(contact->text().contains("Tolva Electronics dealer"));
+    EXPECT_TRUE(about.grab().save(shotPath("about.png")));
     window->expandedWindow()->show();
     EXPECT_EQ(window->expandedWindow()->windowTitle(), QStringLiteral("Message Window - Expanded"));
-    EXPECT_TRUE(window->expandedWindow()->grab().save(out + "/message-window-expanded.png"));
+    EXPECT_TRUE(window->expandedWindow()->grab().save(shotPath("message-window-expanded.png")));
     window->expandedWindow()->hide();
 }

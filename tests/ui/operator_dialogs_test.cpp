@@ -16,6 +16,7 @@
 #include "ui/mainwindow.h"
 #include "ui/pathdialog.h"
 #include "ui/smalldialogs.h"
+#include "ui/windowtest.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -36,11 +37,6 @@
 #include <gtest/gtest.h>
 
 namespace {
-
-QString shotPath(const QString &name)
-{
-    return qEnvironmentVariable("TOLVA_SCREENSHOT_DIR", QStringLiteral(".")) + QLatin1Char('/') + name;
-}
 
 QStringList radioTexts(const QGroupBox *box)
 {
@@ -170,16 +166,6 @@ TEST_F(Dialogs, ChangePathUsesTheTreeAndFallsBackToTheLogDirectory)
     });
     dialog.changePath();
     EXPECT_EQ(dialog.logPathEdit()->text(), QDir::cleanPath(base.path() + "/LOG"));
-}
-
-TEST(SmallDialogs, AboutSaysWhoToCall)
-{
-    AboutBox about;
-    about.show();
-    const QLabel *contact = about.findChild<QLabel *>("Contact");
-    ASSERT_NE(contact, nullptr);
-    EXPECT_TRUE(contact->text().contains("Tolva Electronics dealer"));
-    about.grab().save(shotPath("about.png"));
 }
 
 TEST(LogPage, PlaysAFileShownInTheMainWindow)

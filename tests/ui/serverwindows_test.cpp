@@ -6,6 +6,7 @@
 #include "ui/serverconfigdialog.h"
 #include "ui/serverlogwindow.h"
 #include "ui/serverpageview.h"
+#include "ui/windowtest.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -18,19 +19,6 @@
 #include <gtest/gtest.h>
 
 namespace {
-
-QString shotPath(const QString &name)
-{
-    return qEnvironmentVariable("TOLVA_SCREENSHOT_DIR", QStringLiteral(".")) + QLatin1Char('/') + name;
-}
-
-QStringList headers(const QTreeWidget *list)
-{
-    QStringList out;
-    for (int i = 0; i < list->columnCount(); ++i)
-        out << list->headerItem()->text(i);
-    return out;
-}
 
 class ServerWindows : public ::testing::Test {
 protected:

@@ -3,6 +3,7 @@
 // network module's confirmation; a screenshot of each for people to look at.
 #include "support/scriptedpage.h"
 #include "ui/updatedialog.h"
+#include "ui/windowtest.h"
 #include "update/updatemachine.h"
 
 #include <QComboBox>
@@ -51,10 +52,6 @@ protected:
         }
     }
     QString full(const char *relative) const { return base.path() + QLatin1Char('/') + QLatin1String(relative); }
-    static QString shot(const QString &name)
-    {
-        return qEnvironmentVariable("TOLVA_SCREENSHOT_DIR", QStringLiteral(".")) + QLatin1Char('/') + name;
-    }
 
     QStringList boxes;
     bool answer = true;
@@ -108,7 +105,7 @@ TEST_F(UpdateDialogTest, HdConfirmSendsTheChosenSerialDigits)
     dialog.findChild<QComboBox *>("ComboBox1")->setCurrentIndex(4);
     dialog.findChild<QComboBox *>("ComboBox2")->setCurrentIndex(5);
     dialog.findChild<QComboBox *>("ComboBox3")->setCurrentIndex(6);
-    dialog.grab().save(shot(QStringLiteral("update-hd.png")));
+    dialog.grab().save(shotPath(QStringLiteral("update-hd.png")));
     link.answer("PG\r", "READY\r");
     link.answer("S1130000AA\r", "GC\r");
     link.answer("S20800200900040506BF\r", "GC\r");
@@ -154,7 +151,7 @@ TEST_F(UpdateDialogTest, Kh71DialogChoosesItsFilesByMainVersion)
         EXPECT_EQ(text(dialog, "FileLantronix"), QStringLiteral("V06.50"));
         EXPECT_EQ(text(dialog, "LabelDisplay"), QStringLiteral("DISPLAY: KYOCERA"));
         if (c.lantronix)
-            dialog.grab().save(shot(QStringLiteral("update-kh71.png")));
+            dialog.grab().save(shotPath(QStringLiteral("update-kh71.png")));
     }
 
     // Same BOOT, newer MAIN: one warning, then the "B" file goes with its own count.
@@ -175,7 +172,7 @@ TEST_F(UpdateDialogTest, Kh71DialogChoosesItsFilesByMainVersion)
     EXPECT_EQ(text(dialog, "LabelStatus"), QStringLiteral("Downloading Program "));
     EXPECT_EQ(text(dialog, "LabelCount"), QStringLiteral("     1 of      1"));
     EXPECT_EQ(text(dialog, "LabelBadChecksums"), QStringLiteral("Bad Checksums:     1"));
-    dialog.grab().save(shot(QStringLiteral("update-kh71-running.png")));
+    dialog.grab().save(shotPath(QStringLiteral("update-kh71-running.png")));
 }
 
 TEST_F(UpdateDialogTest, Kf71DialogAndTheNetworkModule)
