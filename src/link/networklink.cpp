@@ -63,7 +63,10 @@ void NetworkLink::send(const QByteArray &bytes)
 
 QByteArray NetworkLink::readSome(int max)
 {
-    return max > 0 ? m_socket->read(max) : QByteArray();
+    // Only what is there: read(max) would size a buffer of max bytes first,
+    // and a network unit's bytes mostly arrive between two ticks.
+    const qint64 n = qMin<qint64>(max, m_socket->bytesAvailable());
+    return n > 0 ? m_socket->read(n) : QByteArray();
 }
 
 int NetworkLink::bytesWaiting() const
