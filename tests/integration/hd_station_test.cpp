@@ -180,9 +180,8 @@ TEST_F(HdStation, RelayViewersSeeRecordsIdentAndEachOthersChanges)
 {
     startUnit({"--unit", "kh72", "--rate", "8"});
     ASSERT_TRUE(dir.writePage(1, unitPage(2)));
-    const quint16 port = freePort();
-    ASSERT_TRUE(dir.writeServer(1, 1, port, false));
-    ASSERT_TRUE(dir.writeUsers(1, {}));
+    const quint16 port = dir.addServer(1, false);
+    ASSERT_NE(port, 0);
     startStation();
     ASSERT_TRUE(run->waitForLine(kHdConnected, 15000)) << run->messages();
 
@@ -244,9 +243,8 @@ TEST_F(HdStation, SecondStationTakesTheFirstStationsRecords)
 {
     startUnit({"--unit", "kh71", "--rate", "8"});
     ASSERT_TRUE(dir.writePage(1, unitPage(2)));
-    const quint16 port = freePort();
-    ASSERT_TRUE(dir.writeServer(1, 1, port, true));
-    ASSERT_TRUE(dir.writeUsers(1, {{"remote", "secret", "Observer"}}));
+    const quint16 port = dir.addServer(1, true, {{"remote", "secret", "Observer"}});
+    ASSERT_NE(port, 0);
     startStation();
     ASSERT_TRUE(run->waitForLine(kHdConnected, 15000)) << run->messages();
 

@@ -154,9 +154,8 @@ TEST_F(HeadlessStation, ServesAViewerAndStopsOnSigterm)
     PageFile page = networkPage(sim.tcpPort());
     page.logEnabled = true;
     ASSERT_TRUE(dir.writePage(1, page));
-    const quint16 port = freePort();
-    ASSERT_TRUE(dir.writeServer(1, 1, port, false));
-    ASSERT_TRUE(dir.writeUsers(1, {}));
+    const quint16 port = dir.addServer(1, false);
+    ASSERT_NE(port, 0);
 
     Headless server;
     ASSERT_TRUE(server.start({"--base", dir.path()}));
@@ -200,8 +199,7 @@ TEST(HeadlessService, LowPortRefusedSaysHowToAllowIt)
     StationDir station;
     for (const QString &d : {station.path(), station.filePath("CONFIG")})
         QFile::setPermissions(d, QFileDevice::Permissions(0x7777));
-    ASSERT_TRUE(station.writeServer(1, 1, 1, false)); // port 1, enabled at start
-    ASSERT_TRUE(station.writeUsers(1, {}));
+    ASSERT_TRUE(station.writeServer(1, 1, false)); // port 1, enabled at start
 
     Headless server;
     ASSERT_TRUE(server.start({"--base", station.path()}, QString(), runAs));

@@ -21,11 +21,9 @@ protected:
         ASSERT_TRUE(dir.writePage(1, p));
         ASSERT_TRUE(StationDir::write(dir.filePath(QStringLiteral("DLD/KXHC11.DLD")),
                                       crlfLines({QStringLiteral("812"), QStringLiteral("KXHC11"), QStringLiteral("01.23")})));
-        port = freePort();
-        ASSERT_NE(port, 0);
         // Authentication asked for, yet the analyzer's dialect has no log-in.
-        ASSERT_TRUE(dir.writeServer(1, 1, port, true));
-        ASSERT_TRUE(dir.writeUsers(1, {}));
+        port = dir.addServer(1, true);
+        ASSERT_NE(port, 0);
         run = std::make_unique<StationRun>(dir.path());
         ASSERT_TRUE(run->start().isEmpty()) << run->messages();
         ASSERT_TRUE(run->waitForLine(QStringLiteral(" KX-71 Succesful Connection"), 20000)) << run->messages();

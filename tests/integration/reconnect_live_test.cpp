@@ -29,9 +29,8 @@ protected:
         page.autoReconnect = true;
         ASSERT_TRUE(dir.writeDownload(QStringLiteral("KM71"), 4660, {QStringLiteral(":10000100C2A5E1F01")}));
         ASSERT_TRUE(dir.writePage(1, page));
-        port = freePort();
-        ASSERT_TRUE(dir.writeServer(1, 1, port, false));
-        ASSERT_TRUE(dir.writeUsers(1, {}));
+        port = dir.addServer(1, false);
+        ASSERT_NE(port, 0);
         run = std::make_unique<StationRun>(dir.path(), clock);
         ASSERT_TRUE(run->start().isEmpty()) << run->messages();
         ASSERT_TRUE(run->waitForLine(QStringLiteral(" ARX Succesful Connection"), 10000)) << run->messages();

@@ -35,8 +35,7 @@ protected:
     }
     void startA(bool requireAuth)
     {
-        ASSERT_TRUE(dirA.writeServer(1, 1, relayPort, requireAuth));
-        ASSERT_TRUE(dirA.writeUsers(1, {{"remote", "secret", "Observer"}}));
+        ASSERT_TRUE(dirA.writeServer(1, relayPort, requireAuth, {{"remote", "secret", "Observer"}}));
         a = std::make_unique<StationRun>(dirA.path());
         ASSERT_TRUE(a->start().isEmpty()) << a->messages();
         ASSERT_TRUE(a->waitForLine(kConnected, 10000)) << a->messages();
@@ -79,9 +78,8 @@ protected:
 TEST_F(RelayChain, SecondStationTakesRecordsWithTheFirstStationsStampsAndPassesThemOn)
 {
     startA(false);
-    const quint16 portB = freePort();
-    ASSERT_TRUE(dirB.writeServer(1, 1, portB, false));
-    ASSERT_TRUE(dirB.writeUsers(1, {}));
+    const quint16 portB = dirB.addServer(1, false);
+    ASSERT_NE(portB, 0);
     startB(QStringLiteral("KELPO4"));
     expectBLogsAsRecords();
 

@@ -27,14 +27,10 @@ protected:
         ASSERT_NE(sim.tcpPort(), 0) << sim.line().toStdString();
         ASSERT_TRUE(dir.writeDownload(QStringLiteral("KM71"), 4660, {QStringLiteral(":10000100C2A5E1F01")}));
         ASSERT_TRUE(dir.writePage(1, networkPage(sim.tcpPort())));
-        port1 = freePort();
-        port2 = freePort();
-        ASSERT_TRUE(port1 && port2 && port1 != port2);
         const QList<QStringList> users{{"demo", "demo", "Supervisor"}, {"look", "look", "Observer"}};
-        ASSERT_TRUE(dir.writeServer(1, 1, port1, requireAuth));
-        ASSERT_TRUE(dir.writeUsers(1, users));
-        ASSERT_TRUE(dir.writeServer(2, 1, port2, requireAuth));
-        ASSERT_TRUE(dir.writeUsers(2, users));
+        port1 = dir.addServer(1, requireAuth, users);
+        port2 = dir.addServer(2, requireAuth, users);
+        ASSERT_TRUE(port1 && port2 && port1 != port2);
         run = std::make_unique<StationRun>(dir.path());
         const QStringList errors = run->start();
         ASSERT_TRUE(errors.isEmpty()) << errors.join('\n').toStdString();

@@ -30,10 +30,8 @@ protected:
         ASSERT_NE(sim.tcpPort(), 0) << sim.line().toStdString();
         ASSERT_TRUE(dir.writeDownload(model, 4660, {QStringLiteral(":10000100C2A5E1F01")}));
         ASSERT_TRUE(dir.writePage(1, networkPage(sim.tcpPort())));
-        port = freePort();
+        port = dir.addServer(1, false);
         ASSERT_NE(port, 0);
-        ASSERT_TRUE(dir.writeServer(1, 1, port, false));
-        ASSERT_TRUE(dir.writeUsers(1, {}));
         run = std::make_unique<StationRun>(dir.path());
         ASSERT_TRUE(run->start().isEmpty()) << run->messages();
         ASSERT_TRUE(run->waitForLine(QStringLiteral(" ARX Succesful Connection"), 10000)) << run->messages();
@@ -126,11 +124,9 @@ TEST_F(RelayUnits, PortInUseOrAHostileClientDisturbNoOtherServer)
     QTcpServer holder;
     ASSERT_TRUE(holder.listen(QHostAddress::Any, 0));
     const quint16 held = holder.serverPort();
-    const quint16 free = freePort();
-    ASSERT_TRUE(dir.writeServer(2, 1, held, false));
-    ASSERT_TRUE(dir.writeUsers(2, {}));
-    ASSERT_TRUE(dir.writeServer(3, 1, free, false));
-    ASSERT_TRUE(dir.writeUsers(3, {}));
+    ASSERT_TRUE(dir.writeServer(2, held, false));
+    const quint16 free = dir.addServer(3, false);
+    ASSERT_NE(free, 0);
     start(QStringLiteral("KM71"));
     RelayServers &servers = run->station().servers();
     EXPECT_TRUE(servers.server(2)->isFailed());

@@ -142,18 +142,22 @@ public:
                             flag(p.logEnabled), p.name, QStringLiteral("Rack%1").arg(n), QString(), QStringLiteral("0")}
                                + (p.autoReconnect ? QStringList{QStringLiteral("1")} : QStringList()));
     }
-    bool writeServer(int n, int source, int port, bool requireAuth) const
+    // Relay server n serving page 1 on `port`, with rows of name, password,
+    // authorization as its users.
+    bool writeServer(int n, int port, bool requireAuth, const QList<QStringList> &users = {}) const
     {
+        QStringList userLines{width(int(users.size()), 2)};
+        for (const QStringList &r : users)
+            userLines << r;
         return writeConfig(QStringLiteral("Server%1.CFG").arg(n),
-                           {width(source, 2), QStringLiteral("1"), width(port, 6), requireAuth ? "1" : "0"});
+                           {width(1, 2), QStringLiteral("1"), width(port, 6), requireAuth ? "1" : "0"})
+            && writeConfig(QStringLiteral("Server%1.USR").arg(n), userLines);
     }
-    // Rows of name, password, authorization.
-    bool writeUsers(int n, const QList<QStringList> &rows) const
+    // The same on a port nobody listens on: that port, or 0.
+    quint16 addServer(int n, bool requireAuth, const QList<QStringList> &users = {}) const
     {
-        QStringList lines{width(int(rows.size()), 2)};
-        for (const QStringList &r : rows)
-            lines << r;
-        return writeConfig(QStringLiteral("Server%1.USR").arg(n), lines);
+        const quint16 port = freePort();
+        return port && writeServer(n, port, requireAuth, users) ? port : 0;
     }
     bool writeDownload(const QString &model, int value, const QStringList &dataLines) const
     {
