@@ -33,12 +33,6 @@ protected:
         ASSERT_FALSE(sim.ptyPath().isEmpty()) << sim.line().toStdString();
         ASSERT_TRUE(dir.writeSerialPorts({link}));
     }
-    void startStation()
-    {
-        run = std::make_unique<StationRun>(dir.path());
-        const QStringList errors = run->start();
-        ASSERT_TRUE(errors.isEmpty()) << errors.join('\n').toStdString();
-    }
     void expectConnected(int ms)
     {
         ASSERT_TRUE(run->waitForLine(kConnected, ms)) << run->messages();
@@ -82,7 +76,7 @@ protected:
     // The station connects, downloads the program and polls twice a second.
     void expectDownloadAndPolls()
     {
-        startStation();
+        ASSERT_NO_FATAL_FAILURE(startRun(run, dir.path()));
         expectConnected(15000);
         expectDownloadWithRefusals();
         const QTime from = QTime::currentTime();
@@ -132,7 +126,7 @@ TEST_F(ArxConnect, DisconnectLogsOffAndConnectStartsAgain)
             p = networkPage(sim.tcpPort());
         }
         ASSERT_TRUE(dir.writePage(1, p));
-        startStation();
+        ASSERT_NO_FATAL_FAILURE(startRun(run, dir.path()));
         expectConnected(10000);
 
         run->page(1).disconnectButton();
@@ -163,7 +157,7 @@ TEST_F(ArxConnect, ModemDialsThenLogsIn)
     p.modemPort = 0;
     p.phoneNumber = QStringLiteral("5551234");
     ASSERT_TRUE(dir.writePage(1, p));
-    startStation();
+    ASSERT_NO_FATAL_FAILURE(startRun(run, dir.path()));
     expectConnected(20000);
 
     // The modem saw the reset first and the dial with the page's number later.
@@ -184,7 +178,7 @@ TEST_F(ArxConnect, SerialUnitGoneIsReportedOnce)
 {
     startPtyUnit({"--loaded"});
     ASSERT_TRUE(dir.writePage(1, PageFile{}));
-    startStation();
+    ASSERT_NO_FATAL_FAILURE(startRun(run, dir.path()));
     expectConnected(10000);
     const int linesBefore = run->station().messageLog().count();
     sim.stop();
@@ -202,7 +196,7 @@ TEST_F(ArxConnect, PasswordChangeHoldsForTheNextLogIn)
 {
     ASSERT_TRUE(sim.start({"--tcp", "0", "--loaded", "--trace", trace})) << "no simulator";
     ASSERT_TRUE(dir.writePage(1, networkPage(sim.tcpPort())));
-    startStation();
+    ASSERT_NO_FATAL_FAILURE(startRun(run, dir.path()));
     expectConnected(10000);
 
     ConnectionPage &page = run->page(1);
@@ -237,7 +231,7 @@ TEST_F(ArxConnect, ConnectWhileConnectedStartsOver)
 {
     startPtyUnit({"--loaded", "--modules", "ks71"});
     ASSERT_TRUE(dir.writePage(1, PageFile{}));
-    startStation();
+    ASSERT_NO_FATAL_FAILURE(startRun(run, dir.path()));
     expectConnected(10000);
     const auto shown = [&](const QString &unit) {
         for (const HardwareRow &r : run->page(1).hardwareRows())

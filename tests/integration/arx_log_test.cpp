@@ -27,9 +27,7 @@ protected:
         page.ipAddress = QStringLiteral("127.0.0.1");
         page.portNumber = sim.tcpPort();
         ASSERT_TRUE(dir.writePage(1, page));
-        run = std::make_unique<StationRun>(dir.path());
-        const QStringList errors = run->start();
-        ASSERT_TRUE(errors.isEmpty()) << errors.join('\n').toStdString();
+        startRun(run, dir.path());
     }
     // The page failed with this ERROR line and logged off the unit: FE, then 02 FE.
     void expectFailedAndLoggedOff(const QString &message)

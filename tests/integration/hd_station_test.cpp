@@ -71,12 +71,6 @@ protected:
         p.logEnabled = log;
         return p;
     }
-    void startStation()
-    {
-        run = std::make_unique<StationRun>(dir.path());
-        const QStringList errors = run->start();
-        ASSERT_TRUE(errors.isEmpty()) << errors.join('\n').toStdString();
-    }
     bool filed(int n, int ms = 10000)
     {
         return waitFor([&] { return run->page(1).store().sequence() >= quint64(n); }, ms);
@@ -98,8 +92,7 @@ TEST_F(HdStation, Kh71OnSerialPortIsDecodedAndLogged)
     page.baudIndex = 0; // 57600, the first of an HD page's two rates
     page.logEnabled = true;
     ASSERT_TRUE(dir.writePage(1, page));
-    startStation();
-    ASSERT_TRUE(run->waitForLine(kHdConnected, 15000)) << run->messages();
+    ASSERT_NO_FATAL_FAILURE(startRun(run, dir.path(), kHdConnected, 15000));
     ASSERT_TRUE(filed(13)) << run->messages();
 
     const LineIdentity &id = lineSession(run->page(1))->identity();
@@ -140,8 +133,7 @@ TEST_F(HdStation, Kf71OnTcpIsDecoded)
 {
     startUnit({"--unit", "kf71", "--option", "basic", "--rate", "8"});
     ASSERT_TRUE(dir.writePage(1, unitPage(3, true)));
-    startStation();
-    ASSERT_TRUE(run->waitForLine(kKfConnected, 15000)) << run->messages();
+    ASSERT_NO_FATAL_FAILURE(startRun(run, dir.path(), kKfConnected, 15000));
     ASSERT_TRUE(filed(4)) << run->messages();
 
     const LineIdentity &id = lineSession(run->page(1))->identity();
@@ -165,8 +157,7 @@ TEST_F(HdStation, Kh71WithoutLcdIsNotStarted)
 {
     startUnit({"--unit", "kh71", "--no-lcd"});
     ASSERT_TRUE(dir.writePage(1, unitPage(2)));
-    startStation();
-    ASSERT_TRUE(run->waitForLine(kHdConnected, 15000)) << run->messages();
+    ASSERT_NO_FATAL_FAILURE(startRun(run, dir.path(), kHdConnected, 15000));
     ASSERT_TRUE(waitFor([&] { return lineSession(run->page(1))->updateDialogNeeded(); }, 3000));
     EXPECT_EQ(lineSession(run->page(1))->identity().software[1], QByteArray("2.10.05"));
     EXPECT_FALSE(traceReceived(trace, "SD\r"));
@@ -182,8 +173,7 @@ TEST_F(HdStation, RelayViewersSeeRecordsIdentAndEachOthersChanges)
     ASSERT_TRUE(dir.writePage(1, unitPage(2)));
     const quint16 port = dir.addServer(1, false);
     ASSERT_NE(port, 0);
-    startStation();
-    ASSERT_TRUE(run->waitForLine(kHdConnected, 15000)) << run->messages();
+    ASSERT_NO_FATAL_FAILURE(startRun(run, dir.path(), kHdConnected, 15000));
 
     Client a, b;
     for (Client *c : {&a, &b}) {
@@ -245,8 +235,7 @@ TEST_F(HdStation, SecondStationTakesTheFirstStationsRecords)
     ASSERT_TRUE(dir.writePage(1, unitPage(2)));
     const quint16 port = dir.addServer(1, true, {{"remote", "secret", "Observer"}});
     ASSERT_NE(port, 0);
-    startStation();
-    ASSERT_TRUE(run->waitForLine(kHdConnected, 15000)) << run->messages();
+    ASSERT_NO_FATAL_FAILURE(startRun(run, dir.path(), kHdConnected, 15000));
 
     StationDir dirB;
     PageFile viewer = networkPage(port, QStringLiteral("remote:secret"));

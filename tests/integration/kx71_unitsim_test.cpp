@@ -24,9 +24,7 @@ protected:
         // Authentication asked for, yet the analyzer's dialect has no log-in.
         port = dir.addServer(1, true);
         ASSERT_NE(port, 0);
-        run = std::make_unique<StationRun>(dir.path());
-        ASSERT_TRUE(run->start().isEmpty()) << run->messages();
-        ASSERT_TRUE(run->waitForLine(QStringLiteral(" KX-71 Succesful Connection"), 20000)) << run->messages();
+        startRun(run, dir.path(), QStringLiteral(" KX-71 Succesful Connection"), 20000);
     }
     Kx71Session &session() { return *static_cast<Kx71Session *>(run->page(1).session()); }
     // Waits until every kind has a stored trace.

@@ -31,9 +31,8 @@ protected:
         ASSERT_TRUE(dir.writePage(1, page));
         port = dir.addServer(1, false);
         ASSERT_NE(port, 0);
-        run = std::make_unique<StationRun>(dir.path(), clock);
-        ASSERT_TRUE(run->start().isEmpty()) << run->messages();
-        ASSERT_TRUE(run->waitForLine(QStringLiteral(" ARX Succesful Connection"), 10000)) << run->messages();
+        startRun(run, dir.path(), QStringLiteral(" ARX Succesful Connection"), 10000, clock);
+        ASSERT_FALSE(HasFatalFailure());
         ASSERT_TRUE(viewer.connectTo(port));
         viewer.send(QByteArray("\x04\xFE", 2)); // start the data
         ASSERT_TRUE(viewer.waitForBytes(2 * 108));

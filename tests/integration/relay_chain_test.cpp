@@ -36,17 +36,14 @@ protected:
     void startA(bool requireAuth)
     {
         ASSERT_TRUE(dirA.writeServer(1, relayPort, requireAuth, {{"remote", "secret", "Observer"}}));
-        a = std::make_unique<StationRun>(dirA.path());
-        ASSERT_TRUE(a->start().isEmpty()) << a->messages();
-        ASSERT_TRUE(a->waitForLine(kConnected, 10000)) << a->messages();
+        startRun(a, dirA.path(), kConnected);
     }
     void startB(const QString &password)
     {
         PageFile relayPage = networkPage(relayPort, password);
         relayPage.logEnabled = true;
         ASSERT_TRUE(dirB.writePage(1, relayPage));
-        b = std::make_unique<StationRun>(dirB.path());
-        ASSERT_TRUE(b->start().isEmpty()) << b->messages();
+        startRun(b, dirB.path());
     }
     // B logs what A logged: the same 108-byte frame texts, A's stamps included.
     void expectBLogsAsRecords()

@@ -31,10 +31,7 @@ protected:
         port1 = dir.addServer(1, requireAuth, users);
         port2 = dir.addServer(2, requireAuth, users);
         ASSERT_TRUE(port1 && port2 && port1 != port2);
-        run = std::make_unique<StationRun>(dir.path());
-        const QStringList errors = run->start();
-        ASSERT_TRUE(errors.isEmpty()) << errors.join('\n').toStdString();
-        ASSERT_TRUE(run->waitForLine(QStringLiteral(" ARX Succesful Connection"), 10000)) << run->messages();
+        startRun(run, dir.path(), QStringLiteral(" ARX Succesful Connection"));
     }
     int framesSent() const { return int(traceFrames(trace).size()); }
     // Lets the unit send n more frames (about half a second each).

@@ -32,9 +32,7 @@ protected:
         ASSERT_TRUE(dir.writePage(1, networkPage(sim.tcpPort())));
         port = dir.addServer(1, false);
         ASSERT_NE(port, 0);
-        run = std::make_unique<StationRun>(dir.path());
-        ASSERT_TRUE(run->start().isEmpty()) << run->messages();
-        ASSERT_TRUE(run->waitForLine(QStringLiteral(" ARX Succesful Connection"), 10000)) << run->messages();
+        startRun(run, dir.path(), QStringLiteral(" ARX Succesful Connection"));
     }
     // A supervisor client that has started the data.
     void connectViewer(Client &c)

@@ -223,6 +223,19 @@ private:
     std::unique_ptr<Station> m_station;
 };
 
+// The station in `base` started with no start-up errors and, where given,
+// the line that says page 1 connected awaited.
+inline void startRun(std::unique_ptr<StationRun> &run, const QString &base, const QString &connected = {},
+                     int ms = 10000, const Clock &clock = SystemClock::instance())
+{
+    run = std::make_unique<StationRun>(base, clock);
+    const QStringList errors = run->start();
+    ASSERT_TRUE(errors.isEmpty()) << errors.join('\n').toStdString();
+    if (!connected.isEmpty()) {
+        ASSERT_TRUE(run->waitForLine(connected, ms)) << run->messages();
+    }
+}
+
 // One line of the simulator's trace.
 struct TraceLine {
     QTime time;
