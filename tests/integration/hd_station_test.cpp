@@ -242,9 +242,9 @@ TEST_F(HdStation, SecondStationTakesTheFirstStationsRecords)
     viewer.hardwareType = 2;
     viewer.logEnabled = true;
     ASSERT_TRUE(dirB.writePage(1, viewer));
-    StationRun b(dirB.path());
-    ASSERT_TRUE(b.start().isEmpty()) << b.messages();
-    ASSERT_TRUE(b.waitForLine(kHdConnected, 15000)) << b.messages();
+    std::unique_ptr<StationRun> runB;
+    ASSERT_NO_FATAL_FAILURE(startRun(runB, dirB.path(), kHdConnected, 15000));
+    StationRun &b = *runB;
     EXPECT_TRUE(b.page(1).record().viaRelay);
     EXPECT_EQ(lineSession(b.page(1))->accessLevel(), 1);
     EXPECT_TRUE(lineSession(b.page(1))->identity().hasLcd);

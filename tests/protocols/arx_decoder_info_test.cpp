@@ -10,11 +10,6 @@
 
 namespace {
 
-QByteArray frame(quint8 descriptor)
-{
-    return arxFrame(descriptor);
-}
-
 void putText(QByteArray &f, int slot, const char *text)
 {
     while (*text)
@@ -36,7 +31,7 @@ void sealMessage(QByteArray &f, int start, int first, int last, int checksumByte
 QByteArray infoFrame(quint8 descriptor, int at, std::initializer_list<int> values, std::array<int, 3> seal,
                      int textAt = 0, const char *text = "")
 {
-    QByteArray f = frame(descriptor);
+    QByteArray f = arxFrame(descriptor);
     put(f, at, values);
     putText(f, at + textAt, text);
     sealMessage(f, at, seal[0], seal[1], seal[2]);

@@ -13,11 +13,6 @@
 
 namespace {
 
-QByteArray frame(quint8 descriptor)
-{
-    return arxFrame(descriptor);
-}
-
 // Checksum slot = sum of slots first..last modulo 256.
 void seal(QByteArray &f, int first, int last, int checksumSlot)
 {
@@ -30,7 +25,7 @@ void seal(QByteArray &f, int first, int last, int checksumSlot)
 // An FM frame whose information byte names no message.
 QByteArray fmFrame()
 {
-    QByteArray f = frame(0xFC);
+    QByteArray f = arxFrame(0xFC);
     f[75] = char(0xFF);
     return f;
 }
@@ -205,7 +200,7 @@ TEST(ArxDecoder, HistoryQueueKeepsTheNewestTen)
 TEST(ArxDecoder, HistoryOtherLayouts)
 {
     ArxDecoder d;
-    QByteArray tv = frame(0xEC);
+    QByteArray tv = arxFrame(0xEC);
     tv[76] = char(0xFF);
     // KV-73 block A (slots 4-30); history bit 7 of slot 30.
     put(tv, 4, {1, 2});
@@ -219,7 +214,7 @@ TEST(ArxDecoder, HistoryOtherLayouts)
     ASSERT_EQ(d.historyBatchSize(), 1);
     expectColumn(d, 1, {{25, 10}, {26, 20}, {43, 5}, {46, 8}, {47, 512}, {48, 16}, {50, 0}});
 
-    QByteArray am = frame(0xC0);
+    QByteArray am = arxFrame(0xC0);
     am[70] = char(0xFF);
     // KA-72 block A (slots 4-27); history bit 0 of slot 27.
     put(am, 4, {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 0x22, 0x11, 1, 0, 0, 1});
@@ -300,7 +295,7 @@ TEST(ArxDecoder, PairRuleAndOtherFlagForms)
 
     // KV-75 bits that only the value 1 sets.
     auto kv75 = [&](int code, int value) {
-        QByteArray f = frame(0xEC);
+        QByteArray f = arxFrame(0xEC);
         f[76] = char(0xFF);
         put(f, 42, {code, value});
         feed(d, f, arxunit::Kv75);
@@ -317,7 +312,7 @@ TEST(ArxDecoder, PairRuleAndOtherFlagForms)
 
     // KA-72 code 46 copies the first flag word into the third.
     auto ka72 = [&](int code, int value) {
-        QByteArray f = frame(0xC2);
+        QByteArray f = arxFrame(0xC2);
         f[70] = char(0xFF);
         put(f, 29, {code, value, 0});
         feed(d, f, arxunit::Ka72, 2);
@@ -354,7 +349,7 @@ TEST(ArxDecoder, StatusBytesAndFields)
     EXPECT_FALSE(kr.bit[7]);
     EXPECT_FALSE(kr.bit[0]);
 
-    QByteArray am = frame(0xC1);
+    QByteArray am = arxFrame(0xC1);
     am[28] = char(0xFF);
     put(am, 20, {0x01, 0x02, 77, 0x02});
     seal(am, 4, 23, 24);
@@ -409,8 +404,8 @@ TEST(ArxDecoder, InterleavedRecordIsDecodedOnceAfterItsSecondHalf)
     QByteArray logical(100, '\0');
     put(logical, 24, {0x01, 0x01, 1, 0x39, 0x05});
     logical[75] = char(0xFF);
-    QByteArray first = frame(0xFB);
-    QByteArray second = frame(0xFA);
+    QByteArray first = arxFrame(0xFB);
+    QByteArray second = arxFrame(0xFA);
     for (int k = 0; k < 48; ++k) {
         first[4 + 2 * k] = logical[4 + k];
         first[5 + 2 * k] = char(k + 1);
