@@ -56,25 +56,11 @@ void ClientSocket::write(const QByteArray &bytes)
         m_out.append(bytes);
         return;
     }
-    const ssize_t n = ::send(m_fd, bytes.constData(), size_t(bytes.size()), MSG_DONTWAIT | MSG_NOSIGNAL);
-    if (n == bytes.size())
-        return;
-    if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR) {
-        // Reported from the poller, never from inside a delivery: the
-        // descriptor is ready at once with its error.
-        m_error = errno;
-        watch();
-        return;
-    }
-    m_out = n > 0 ? bytes.mid(n) : bytes;
+    m_out = bytes; // shared, not copied, unless the kernel leaves some
     m_sent = 0;
-    watch();
-}
-
-void ClientSocket::watch()
-{
-    if (m_registered)
-        m_poller.modify(m_fd, (m_error != 0 || bytesToWrite() > 0) ? EPOLLIN | EPOLLOUT : EPOLLIN);
+    // An error found here is reported from the poller, never from inside a
+    // delivery: the descriptor is watched and ready at once with it.
+    flush();
 }
 
 bool ClientSocket::flush()
@@ -87,18 +73,18 @@ bool ClientSocket::flush()
         }
         if (n < 0 && errno == EINTR)
             continue;
-        if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK) {
+        if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK)
             m_error = errno;
-            return false;
-        }
         break;
     }
     if (bytesToWrite() == 0) {
         m_out.clear();
         m_sent = 0;
     }
-    watch();
-    return true;
+    // For writing only while something waits, or to hear of the error.
+    if (m_registered)
+        m_poller.modify(m_fd, (m_error != 0 || bytesToWrite() > 0) ? EPOLLIN | EPOLLOUT : EPOLLIN);
+    return m_error == 0;
 }
 
 void ClientSocket::fail(int error)

@@ -42,7 +42,6 @@ private:
     void fdReady(std::uint32_t events) override;
     bool flush();
     void fail(int error);
-    void watch();
 
     FdPoller &m_poller;
     int m_fd;
