@@ -7,8 +7,10 @@ namespace updatecheck {
 
 std::optional<Dialog> dialogFor(const ConnectionPage &page)
 {
+    // A unit not identified yet (the fresh session of a page reconnecting
+    // after an update) has no dialog until it is.
     const auto *line = dynamic_cast<const LineSession *>(page.session());
-    if (!line)
+    if (!line || !line->identity().present)
         return std::nullopt;
     if (page.hardwareType() == hardware::Kf71)
         return Dialog::Kf71;
