@@ -72,6 +72,17 @@ bool PathDialog::canEnter(const QString &path)
     return !path.isEmpty() && info.isDir() && info.isExecutable() && info.isReadable();
 }
 
+QStringList PathDialog::mountChoices(QStringList mounted)
+{
+    // "/" always comes first: in a chroot or some containers the root is not
+    // itself a mount point, and browsing must still be able to start there.
+    mounted.removeAll(QStringLiteral("/"));
+    mounted.removeDuplicates();
+    mounted.sort();
+    mounted.prepend(QStringLiteral("/"));
+    return mounted;
+}
+
 void PathDialog::fillMounts()
 {
     QStringList roots;
@@ -79,10 +90,8 @@ void PathDialog::fillMounts()
         if (volume.isValid() && volume.isReady())
             roots << volume.rootPath();
     }
-    roots.removeDuplicates();
-    roots.sort();
     m_mounts->clear();
-    m_mounts->addItems(roots);
+    m_mounts->addItems(mountChoices(roots));
 }
 
 QString PathDialog::pathOf(const QTreeWidgetItem *item) const
