@@ -7,12 +7,14 @@
 #include "core/messagelog.h"
 #include "core/version.h"
 #include "station/station.h"
+#include "station/stationlock.h"
 #include "ui/mainwindow.h"
 
 #include <QApplication>
 #include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
+#include <QMessageBox>
 #include <QSocketNotifier>
 #include <QTimer>
 
@@ -95,6 +97,12 @@ int runHeadless(int argc, char **argv)
         station.start(); // reports it as a message line
         return 1;
     }
+    StationLock lock;
+    QString lockError;
+    if (!lock.acquire(station.baseDirectory(), &lockError)) {
+        station.messageLog().log(QStringLiteral("Station"), lockError, LogLevel::Error);
+        return 1;
+    }
     QTimer::singleShot(0, &station, [&station] { station.start(); });
     handleStopSignals(&app, [&station] {
         station.finishShutdown(kShutdownLimitMs, [&station] {
@@ -131,6 +139,12 @@ int runWindow(int argc, char **argv)
     // The window closing starts the shut-down; the program ends when it is done.
     QApplication::setQuitOnLastWindowClosed(false);
 
+    StationLock lock;
+    QString lockError;
+    if (!lock.acquire(QDir::currentPath(), &lockError)) {
+        QMessageBox::critical(nullptr, QStringLiteral("Server"), lockError);
+        return 1;
+    }
     Station station(QDir::currentPath(), SystemClock::instance());
     MainWindow window(station);
     CloseWatcher watcher(station);
