@@ -172,7 +172,7 @@ void ConsoleListener::sweep()
             continue;
         if (!it->reading) // the HTTP server dropped its slots: its parser refused the bytes
             broken << it.key();
-        else if (now - it->lastActivity >= kIdleMs)
+        else if (now - it->lastActivity >= m_idleMs)
             idle << it.key();
     }
     for (QTcpSocket *s : gone)

@@ -32,6 +32,8 @@ public:
     // Called with a connection the HTTP server handed to its WebSocket side.
     void markUpgraded(const QHostAddress &address, quint16 port);
     int connectionCount() const { return int(m_connections.size()); }
+    // Tests shorten the idle limit instead of waiting a minute.
+    void setIdleLimit(qint64 ms) { m_idleMs = ms; }
     // Looks at every connection now (the sweep's timer does it each second).
     void sweep();
 
@@ -60,4 +62,5 @@ private:
     QHash<QTcpSocket *, Connection> m_connections;
     QHash<QString, int> m_perAddress;
     QTimer *m_sweep;
+    qint64 m_idleMs = kIdleMs;
 };

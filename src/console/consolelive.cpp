@@ -69,11 +69,10 @@ void ConsoleServer::sendLiveTo(LiveClient &client, const QByteArray &text)
     // A client that does not read is dropped, not waited for: what is queued
     // for it stays bounded and the others lose nothing.
     if (client.socket->bytesToWrite() + text.size() > kLiveBacklog) {
-        log(QStringLiteral("Live client %1 (%2) dropped: %3 KiB waiting unread")
-                .arg(client.socket->peerAddress().toString(), client.user)
-                .arg(kLiveBacklog / 1024),
+        const QString who = client.socket->peerAddress().toString();
+        client.socket->abort(); // first: the line below goes to the live clients too
+        log(QStringLiteral("Live client %1 (%2) dropped: %3 KiB waiting unread").arg(who, client.user).arg(kLiveBacklog / 1024),
             int(LogLevel::Status));
-        client.socket->abort();
         QMetaObject::invokeMethod(this, &ConsoleServer::dropDeadLive, Qt::QueuedConnection);
         return;
     }

@@ -256,7 +256,8 @@ int ConsoleServer::checkPassword(const QString &user, const QByteArray &password
 bool ConsoleServer::identify(const QByteArray &cookie, const QByteArray &authorization, Caller &caller, Reply &refusal)
 {
     const qint64 now = QDateTime::currentMSecsSinceEpoch();
-    const QByteArray token = cookieValue(cookie, "tolva_session");
+    // Credentials given with the request go before a cookie the client keeps.
+    const QByteArray token = authorization.startsWith("Basic ") ? QByteArray() : cookieValue(cookie, "tolva_session");
     if (!token.isEmpty()) {
         auto it = m_sessions.find(token);
         if (it != m_sessions.end() && now - it->lastUse < kSessionIdleMs) {
@@ -304,6 +305,10 @@ void ConsoleServer::write(const QHttpServerRequest &request, QTcpSocket *socket,
 
 bool ConsoleServer::handleRequest(const QHttpServerRequest &request, QTcpSocket *socket)
 {
+    // Qt hands a WebSocket upgrade to its WebSocket side after this: an
+    // answer here would stand before its handshake.
+    if (request.value("Upgrade").compare("websocket", Qt::CaseInsensitive) == 0)
+        return true;
     Caller caller;
     caller.address = addressText(request.remoteAddress());
     caller.loopback = request.remoteAddress().isLoopback();

@@ -55,6 +55,7 @@ public:
     quint16 port() const;
     QString url() const;
     int liveClients() const { return int(m_live.size()); }
+    ConsoleListener *listener() const { return m_listener; }
 
 protected:
     bool handleRequest(const QHttpServerRequest &request, QTcpSocket *socket) override;

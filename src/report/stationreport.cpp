@@ -354,7 +354,8 @@ void StationReport::onLine(const QString &line)
     m_messages.push_back(m);
     while (m_messages.size() > size_t(kMaxMessages))
         m_messages.pop_front();
-    emit messageAdded(m_messages.back());
+    // A copy: a listener may log (and so add lines) while it handles this one.
+    emit messageAdded(m);
 }
 
 QList<MessageRecord> StationReport::messages(quint64 after, const QString &level, int limit) const
