@@ -2,6 +2,7 @@
 #include "console/consoleserver.h"
 
 #include "connection/connectionpage.h"
+#include "console/consoleparse.h"
 #include "core/messagelog.h"
 #include "core/version.h"
 #include "report/stationreport.h"
@@ -25,13 +26,7 @@ ConsoleServer::Reply error(int status, const QString &text)
     return json(status, {{QStringLiteral("error"), text}});
 }
 
-// "1".."8" exactly; 0 for anything else.
-int number(const QString &text, int max)
-{
-    if (text.size() != 1 || text[0] < QLatin1Char('1') || text[0] > QLatin1Char('0' + max))
-        return 0;
-    return text[0].unicode() - '0';
-}
+using consoleparse::number;
 
 } // namespace
 
@@ -89,19 +84,10 @@ ConsoleServer::Reply ConsoleServer::api(const QHttpServerRequest &request, const
         return json(200, o);
     }
     if (parts.size() == 1 && what == QLatin1String("messages")) {
-        const QUrlQuery query(request.url());
         quint64 after = 0;
-        if (query.hasQueryItem(QStringLiteral("after"))) {
-            bool ok = false;
-            after = query.queryItemValue(QStringLiteral("after")).toULongLong(&ok);
-            if (!ok)
-                return error(400, QStringLiteral("after must be a message id"));
-        }
-        const QString level = query.queryItemValue(QStringLiteral("level"));
-        static const QStringList levels = {QString(), QStringLiteral("error"), QStringLiteral("status"),
-                                           QStringLiteral("debug")};
-        if (!levels.contains(level))
-            return error(400, QStringLiteral("level is error, status or debug"));
+        QString level, why;
+        if (!consoleparse::messageQuery(request.url().query(), after, level, &why))
+            return error(400, why);
         QJsonArray lines;
         const QList<report::MessageRecord> found = m_report.messages(after, level, kMessageLimit);
         for (const report::MessageRecord &m : found)

@@ -1,6 +1,7 @@
 #include "console/consoleserver.h"
 
 #include "console/consolelistener.h"
+#include "console/consoleparse.h"
 #include "core/clock.h"
 #include "core/messagelog.h"
 #include "core/outsidetext.h"
@@ -39,15 +40,7 @@ QString addressText(const QHostAddress &a)
     return ok ? v4.toString() : a.toString();
 }
 
-QByteArray cookieValue(const QByteArray &header, const QByteArray &name)
-{
-    for (const QByteArray &part : header.split(';')) {
-        const QByteArray p = part.trimmed();
-        if (p.startsWith(name + '='))
-            return p.mid(name.size() + 1);
-    }
-    return {};
-}
+using consoleparse::cookieValue;
 
 } // namespace
 
@@ -271,13 +264,12 @@ bool ConsoleServer::identify(const QByteArray &cookie, const QByteArray &authori
         if (it != m_sessions.end())
             m_sessions.erase(it);
     }
+    QString user;
+    QByteArray password;
     if (authorization.startsWith("Basic ")) {
-        const QByteArray decoded = QByteArray::fromBase64(authorization.mid(6).trimmed());
-        const qsizetype colon = decoded.indexOf(':');
-        if (colon > 0) {
+        if (consoleparse::basic(authorization, user, password)) {
             bool wasThrottled = false;
-            const QString user = QString::fromUtf8(decoded.left(colon));
-            caller.level = checkPassword(user, decoded.mid(colon + 1), caller.address, &wasThrottled);
+            caller.level = checkPassword(user, password, caller.address, &wasThrottled);
             caller.user = caller.level ? user : QString();
             if (wasThrottled) {
                 refusal = Reply{429, "application/json", R"({"error":"too many failed log-ins; wait a minute"})", {}};
@@ -420,16 +412,12 @@ ConsoleServer::Reply ConsoleServer::login(const QHttpServerRequest &request, con
     auto error = [](int status, const char *text) {
         return Reply{status, "application/json", QByteArray(R"({"error":")") + text + "\"}", {}};
     };
-    QJsonParseError parseError{};
-    const QJsonDocument doc = QJsonDocument::fromJson(request.body(), &parseError);
-    if (parseError.error != QJsonParseError::NoError || !doc.isObject())
-        return error(400, "the body must be a JSON object {\"user\": ..., \"password\": ...}");
-    const QJsonValue user = doc.object().value(QStringLiteral("user"));
-    const QJsonValue password = doc.object().value(QStringLiteral("password"));
-    if (!user.isString() || !password.isString())
-        return error(400, "user and password must be texts");
+    QString user, why;
+    QByteArray password;
+    if (!consoleparse::login(request.body(), user, password, &why))
+        return Reply{400, "application/json", QJsonDocument(QJsonObject{{QStringLiteral("error"), why}}).toJson(QJsonDocument::Compact), {}};
     bool wasThrottled = false;
-    const int level = checkPassword(user.toString(), password.toString().toUtf8(), caller.address, &wasThrottled);
+    const int level = checkPassword(user, password, caller.address, &wasThrottled);
     if (wasThrottled)
         return error(429, "too many failed log-ins; wait a minute");
     if (level == 0)
@@ -442,7 +430,7 @@ ConsoleServer::Reply ConsoleServer::login(const QHttpServerRequest &request, con
                 oldest = it;
         m_sessions.erase(oldest);
     }
-    Session s{user.toString(), level, randomToken(16), QDateTime::currentMSecsSinceEpoch()};
+    Session s{user, level, randomToken(16), QDateTime::currentMSecsSinceEpoch()};
     const QByteArray token = randomToken(32);
     m_sessions.insert(token, s);
     QByteArray cookie = "tolva_session=" + token + "; Path=/; HttpOnly; SameSite=Strict";
