@@ -409,14 +409,18 @@ QJsonObject StationReport::pageKey(int number) const
                        {QStringLiteral("p"), p.phase},   {QStringLiteral("g"), p.started}};
 }
 
-QJsonObject StationReport::serverKey(int number) const
+size_t StationReport::serverKey(int number) const
 {
-    const ServerRecord s = server(number);
-    QJsonArray clients;
-    for (const ClientRecord &c : s.clients)
-        clients.append(QJsonArray{c.address, c.port, c.host, c.user, c.started});
-    return QJsonObject{{QStringLiteral("s"), s.state}, {QStringLiteral("p"), s.port},
-                       {QStringLiteral("o"), s.source}, {QStringLiteral("c"), clients}};
+    // Looked at four times a second beside a busy relay: a hash of what the
+    // server's event shows, built without copying its clients.
+    const RelayServer *s = m_station.servers().server(number);
+    size_t h = qHashMulti(0, s->isEnabled(), s->isFailed(), s->settings().listenPort, s->settings().source,
+                          s->clientCount());
+    for (int i = 0; i < s->clientCount(); ++i) {
+        const RelayClient *c = s->client(i);
+        h = qHashMulti(h, c->id, c->hostName, c->loggedIn, c->user, c->arxHalted, c->hdHalted, c->kfHalted);
+    }
+    return h;
 }
 
 void StationReport::poll()
@@ -439,7 +443,7 @@ void StationReport::poll()
         }
     }
     for (int n = 1; n <= RelayServers::kCount; ++n) {
-        QJsonObject key = serverKey(n);
+        const size_t key = serverKey(n);
         if (key != m_serverKeys[size_t(n - 1)]) {
             m_serverKeys[size_t(n - 1)] = key;
             emit serverChanged(n);

@@ -60,8 +60,9 @@ TEST_F(ConsoleStation, ApiAnswersEachLevelAsItMay)
     EXPECT_EQ(values["meters"].toArray().size(), 126);
     const QJsonObject alarm = values["alarmTable"].toArray()[0].toObject()["pairs"].toArray()[0].toObject();
     const int code = alarm["alarm"].toObject()["value"].toInt();
-    if (code >= 0 && code <= 12) // the alarm-name table's text beside its index
+    if (code >= 0 && code <= 12) { // the alarm-name table's text beside its index
         EXPECT_EQ(alarm["alarm"].toObject()["text"].toString().size(), 25);
+    }
     EXPECT_EQ(http->get("/api/pages/5/values").json()["values"].toObject()["family"].toString(), "arx");
 
     const QJsonObject server = http->get("/api/servers/1").json();

@@ -1,6 +1,7 @@
 // The console's own files: Console.CFG, the accounts file (permissions, the
 // hash, refusals naming file and line) and the command line that edits it.
 #include "console/consoleaccounts.h"
+#include "console/consoleparse.h"
 #include "console/consolesettings.h"
 #include "core/keyvaluefile.h"
 
@@ -118,8 +119,9 @@ TEST(ConsoleAccounts, BadLinesAreRefusedWithTheLine)
         QList<ConsoleAccount> out;
         QString error;
         EXPECT_EQ(consoleaccounts::parse(c.text, "Console.USR", out, &error), c.error == nullptr) << c.text.constData();
-        if (c.error)
+        if (c.error) {
             EXPECT_TRUE(error.contains(QLatin1String(c.error))) << error.toStdString();
+        }
     }
 }
 
@@ -148,4 +150,47 @@ TEST(ConsoleAccounts, CommandLineAddsChangesAndDeletes)
     EXPECT_EQ(run({"--console-user", "anna", "--delete"}, ""), 0);
     ASSERT_TRUE(consoleaccounts::load(consoleaccounts::path(dir.filePath("CONFIG")), accounts, nullptr));
     EXPECT_TRUE(accounts.isEmpty());
+}
+
+TEST(ConsoleParse, RequestValuesAreReadOrRefused)
+{
+    struct Login {
+        QByteArray body;
+        bool ok;
+    };
+    for (const Login &c : {Login{R"({"user":"anna","password":"pw"})", true}, Login{R"({"user":"anna"})", false},
+                           Login{R"({"user":1,"password":"pw"})", false}, Login{"[]", false}, Login{"{", false},
+                           Login{"", false}}) {
+        QString user;
+        QByteArray password;
+        EXPECT_EQ(consoleparse::login(c.body, user, password, nullptr), c.ok) << c.body.constData();
+    }
+    struct Query {
+        const char *text;
+        bool ok;
+        quint64 after;
+        const char *level;
+    };
+    for (const Query &c : {Query{"", true, 0, ""}, Query{"after=17&level=status", true, 17, "status"},
+                           Query{"after=-1", false, 0, ""}, Query{"after=1e3", false, 0, ""},
+                           Query{"level=STATUS", false, 0, ""}, Query{"level=error&x=y", true, 0, "error"}}) {
+        quint64 after = 99;
+        QString level;
+        ASSERT_EQ(consoleparse::messageQuery(QLatin1String(c.text), after, level, nullptr), c.ok) << c.text;
+        if (c.ok) {
+            EXPECT_EQ(after, c.after) << c.text;
+            EXPECT_EQ(level, QLatin1String(c.level)) << c.text;
+        }
+    }
+    for (const auto &[text, n] : {std::pair{"1", 1}, {"8", 8}, {"9", 0}, {"0", 0}, {"01", 0}, {"+1", 0}, {"", 0}})
+        EXPECT_EQ(consoleparse::number(QLatin1String(text), 8), n) << text;
+    EXPECT_EQ(consoleparse::cookieValue("a=1; tolva_session=abc; b=2", "tolva_session"), "abc");
+    EXPECT_EQ(consoleparse::cookieValue("xtolva_session=abc", "tolva_session"), "");
+    QString user;
+    QByteArray password;
+    ASSERT_TRUE(consoleparse::basic("Basic " + QByteArray("anna:pa:ss").toBase64(), user, password));
+    EXPECT_EQ(user, "anna");
+    EXPECT_EQ(password, "pa:ss");
+    EXPECT_FALSE(consoleparse::basic("Basic " + QByteArray(":pw").toBase64(), user, password));
+    EXPECT_FALSE(consoleparse::basic("Bearer x", user, password));
 }

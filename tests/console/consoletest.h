@@ -99,9 +99,11 @@ protected:
         port = freePort();
         ASSERT_TRUE(dir.writeConfig(QStringLiteral("Console.CFG"), {QStringLiteral("port = %1").arg(port)}));
         const QString users = consoleaccounts::path(dir.filePath(QStringLiteral("CONFIG")));
-        if (accounts)
-            for (const auto &[name, level] : {std::pair{"sup", 3}, {"op", 2}, {"obs", 1}})
+        for (const auto &[name, level] : {std::pair{"sup", 3}, {"op", 2}, {"obs", 1}}) {
+            if (accounts) {
                 ASSERT_TRUE(consoleaccounts::setAccount(users, QLatin1String(name), level, "pw-" + QByteArray(name), nullptr));
+            }
+        }
         ASSERT_NO_FATAL_FAILURE(startRun(run, dir.path(), QStringLiteral(" HD Succesful Connection"), 15000));
         report = std::make_unique<report::StationReport>(run->station());
         console = std::make_unique<ConsoleServer>(run->station(), *report);
