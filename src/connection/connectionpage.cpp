@@ -322,7 +322,9 @@ QByteArray ConnectionPage::readFrameBytes(int serialMax)
 {
     if (!m_link)
         return {};
-    return m_link->readSome(isSerial() ? serialMax : kNetworkReadLimit);
+    QByteArray bytes = m_link->readSome(isSerial() ? serialMax : kNetworkReadLimit);
+    m_record.bytesReceived += quint64(bytes.size());
+    return bytes;
 }
 
 int ConnectionPage::bytesWaiting() const
@@ -475,6 +477,7 @@ void ConnectionPage::logMessage(const QString &text, int level)
 
 void ConnectionPage::reportLogFailure(const QString &error)
 {
+    ++m_record.logFailures;
     logMessage(QStringLiteral("Log file error: ") + error, int(LogLevel::Error));
     emit errorRaised(error);
 }
@@ -516,6 +519,8 @@ void ConnectionPage::closeLog()
 
 void ConnectionPage::fileRecord(RecordKind kind, const QByteArray &record)
 {
+    ++m_record.framesFiled;
+    m_record.lastFrameMs = m_env.clock->now().toMSecsSinceEpoch();
     m_store.fileRecord(kind, record);
 }
 

@@ -161,7 +161,9 @@ void LineSession::receiveStep()
     ConnectionRecord &r = m_page.record();
     const QDateTime now = m_page.clock().now();
     r.frameCutter.setFormat(frameFormat(r.viaRelay));
+    const int stale = r.frameCutter.staleDropped();
     r.frameCutter.append(m_page.readFrameBytes(kSerialFrameRead), now.toMSecsSinceEpoch());
+    r.badFrames += quint64(qMax(0, r.frameCutter.staleDropped() - stale));
     const std::optional<QByteArray> frame = r.frameCutter.cut();
     if (!frame)
         return;
