@@ -1,4 +1,7 @@
 #include "connection/connectionsettings.h"
+#include "core/clock.h"
+#include "core/messagelog.h"
+#include "station/station.h"
 
 #include <QDir>
 #include <QFile>
@@ -155,4 +158,101 @@ TEST(ConnectionSettingsFile, EmptyFileGivesAllDefaults)
     QString error;
     EXPECT_TRUE(connectionsettings::load(dir.path(), 3, s, &error)) << error.toStdString();
     EXPECT_EQ(s, ConnectionSettings::defaults(3, dir.path()));
+}
+
+// Port 0 means "no port" on a serial or modem page; a network page cannot use
+// it, and no page a port beyond 65535. Such a file stops the page at line 10.
+TEST(ConnectionSettingsFile, PortLineMustHoldAUsablePort)
+{
+    const struct {
+        int connectionType;
+        const char *port;
+        bool ok;
+    } cases[] = {
+        {0, "     0", true},   {2, "     0", true},  {1, "     0", false}, {1, "     1", true},
+        {1, " 65535", true},   {1, " 65536", false}, {0, " 99999", false}, {0, "    -1", false},
+    };
+    for (const auto &c : cases) {
+        ConnectionSettings s = ConnectionSettings::defaults(1, kBase);
+        s.connectionType = c.connectionType;
+        QByteArray text = connectionsettings::serialize(s);
+        text.replace("\r\n     0\r\n", "\r\n" + QByteArray(c.port) + "\r\n");
+        ConnectionSettings back = ConnectionSettings::defaults(1, kBase);
+        QString error;
+        int line = 0;
+        EXPECT_EQ(connectionsettings::parse(text, back, &error, &line), c.ok) << c.connectionType << c.port;
+        if (!c.ok) {
+            EXPECT_EQ(line, 10) << c.port;
+            EXPECT_EQ(error, "'" + QString(c.port) + "' is not a port number from 1 to 65535");
+        }
+    }
+}
+
+namespace {
+
+QFileDevice::Permissions ownerOnly()
+{
+    return QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadUser | QFileDevice::WriteUser;
+}
+
+} // namespace
+
+TEST(ConfigFilePermissions, SettingsAndUserFilesAreWrittenForTheirOwnerOnly)
+{
+    QTemporaryDir dir;
+    ASSERT_TRUE(QDir(dir.path()).mkdir("CONFIG"));
+    const QString cfg = connectionsettings::filePath(dir.path(), 2);
+    QFile old(cfg);
+    ASSERT_TRUE(old.open(QIODevice::WriteOnly));
+    old.close();
+    ASSERT_TRUE(old.setPermissions(old.permissions() | QFileDevice::ReadOther | QFileDevice::ReadGroup));
+    QString error;
+    ASSERT_TRUE(connectionsettings::save(dir.path(), 2, ConnectionSettings::defaults(2, dir.path()), &error));
+    EXPECT_EQ(QFile::permissions(cfg), ownerOnly());
+    ConnectionSettings s;
+    ASSERT_TRUE(connectionsettings::load(dir.path(), 3, s, &error)); // created on first start
+    EXPECT_EQ(QFile::permissions(connectionsettings::filePath(dir.path(), 3)), ownerOnly());
+}
+
+TEST(ConfigFilePermissions, StartupClosesFilesOthersCanReadWithOneStatusLineEach)
+{
+    QTemporaryDir dir;
+    ASSERT_TRUE(QDir(dir.path()).mkdir("CONFIG"));
+    const QString open1 = dir.path() + "/CONFIG/Connect1.CFG";
+    const QString open2 = dir.path() + "/CONFIG/Server4.USR";
+    const QString closed = dir.path() + "/CONFIG/Server4.CFG";
+    const QFileDevice::Permissions everyone = ownerOnly() | QFileDevice::ReadGroup | QFileDevice::ReadOther;
+    const struct {
+        QString path;
+        QByteArray text;
+        QFileDevice::Permissions mode;
+    } files[] = {
+        {open1, connectionsettings::serialize(ConnectionSettings::defaults(1, dir.path())), everyone},
+        {open2, " 1\r\namy\r\nsecret\r\nSupervisor\r\n", everyone | QFileDevice::WriteGroup},
+        {closed, " 4\r\n0\r\n  8084\r\n0\r\n", ownerOnly()},
+    };
+    for (const auto &f : files) {
+        QFile file(f.path);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write(f.text);
+        file.close();
+        ASSERT_TRUE(file.setPermissions(f.mode));
+    }
+    SystemClock clock;
+    Station station(dir.path(), clock);
+    station.messageLog().setEchoToStderr(false);
+    EXPECT_TRUE(station.start().isEmpty());
+    QStringList statusLines;
+    for (const QString &line : station.messageLog().lines())
+        if (line.contains("readable by its owner only"))
+            statusLines << line;
+    EXPECT_EQ(statusLines.size(), 2) << statusLines.join('\n').toStdString();
+    EXPECT_EQ(statusLines.filter("STATUS").size(), 2);
+    EXPECT_EQ(statusLines.filter(QDir::toNativeSeparators(open1)).size(), 1);
+    EXPECT_EQ(statusLines.filter(QDir::toNativeSeparators(open2)).size(), 1);
+    for (const QString &path : {open1, open2, closed})
+        EXPECT_EQ(QFile::permissions(path), ownerOnly()) << path.toStdString();
+    // Every settings and user file the start created is its owner's alone too.
+    for (const QString &name : QDir(dir.path() + "/CONFIG").entryList({"Connect*", "Server*"}, QDir::Files))
+        EXPECT_EQ(QFile::permissions(dir.path() + "/CONFIG/" + name), ownerOnly()) << name.toStdString();
 }

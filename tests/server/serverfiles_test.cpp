@@ -79,6 +79,36 @@ TEST(ServerFiles, SettingsErrorNamesFileAndLine)
     EXPECT_EQ(error, dir.path() + "/CONFIG/Server4.CFG line 3: Invalid numeric input");
 }
 
+// Port 0 would listen where no viewer looks, and a port beyond 65535 is none:
+// the file fails at line 3 and the server is not started.
+TEST(ServerFiles, PortLineMustHoldAPortFromOneTo65535)
+{
+    QTemporaryDir dir;
+    ASSERT_TRUE(QDir(dir.path()).mkdir("CONFIG"));
+    const QString path = dir.path() + "/CONFIG/Server4.CFG";
+    const struct {
+        QByteArray text;
+        int port; // 0: refused
+    } cases[] = {
+        {" 4\r\n1\r\n     0\r\n0\r\n", 0}, {" 4\r\n1\r\n 65536\r\n0\r\n", 0},
+        {" 4\r\n1\r\n   -80\r\n0\r\n", 0}, {" 4\r\n1\r\n", 0}, // no port line at all
+        {" 4\r\n1\r\n     1\r\n0\r\n", 1}, {" 4\r\n1\r\n 65535\r\n0\r\n", 65535},
+    };
+    for (const auto &c : cases) {
+        writeAll(path, c.text);
+        ServerSettings s{4, false, 84, false};
+        QString error;
+        EXPECT_EQ(serverfiles::loadSettings(dir.path(), "Server4", s, error), c.port != 0) << c.text.constData();
+        if (c.port == 0) {
+            EXPECT_TRUE(error.startsWith(path + " line 3: ")) << error.toStdString();
+            EXPECT_TRUE(error.endsWith(" is not a port number from 1 to 65535")) << error.toStdString();
+            EXPECT_EQ(s, (ServerSettings{4, false, 84, false})); // nothing taken
+        } else {
+            EXPECT_EQ(s.listenPort, c.port);
+        }
+    }
+}
+
 TEST(ServerFiles, FilesOverTheBoundFailInsteadOfBeingCut)
 {
     QTemporaryDir dir;
@@ -96,11 +126,12 @@ TEST(ServerFiles, SettingsWriteRoundTrip)
     QTemporaryDir dir;
     ASSERT_TRUE(QDir(dir.path()).mkdir("CONFIG"));
     QString error;
-    ASSERT_TRUE(serverfiles::saveSettings(dir.path(), "Server8", {10, true, 123456, true}, error));
-    EXPECT_EQ(readAll(dir.path() + "/CONFIG/Server8.CFG"), QByteArray("10\r\n1\r\n123456\r\n1\r\n"));
+    ASSERT_TRUE(serverfiles::saveSettings(dir.path(), "Server8", {10, true, 65535, true}, error));
+    EXPECT_EQ(readAll(dir.path() + "/CONFIG/Server8.CFG"), QByteArray("10\r\n1\r\n 65535\r\n1\r\n"));
+    EXPECT_EQ(modeOf(dir.path() + "/CONFIG/Server8.CFG"), 0600);
     ServerSettings back;
     ASSERT_TRUE(serverfiles::loadSettings(dir.path(), "Server8", back, error));
-    EXPECT_EQ(back, (ServerSettings{10, true, 123456, true}));
+    EXPECT_EQ(back, (ServerSettings{10, true, 65535, true}));
 }
 
 TEST(ServerFiles, BindAddressIsAFifthLineOnlyWhenSet)

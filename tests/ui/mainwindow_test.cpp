@@ -14,7 +14,9 @@
 #include <QLabel>
 #include <QMenuBar>
 #include <QMessageBox>
+#include <QTabBar>
 #include <QTabWidget>
+#include <QToolButton>
 #include <QTemporaryDir>
 #include <QTreeWidget>
 #include <gtest/gtest.h>
@@ -175,4 +177,42 @@ TEST_F(MainWindowTest, Screenshot)
     EXPECT_EQ(window->expandedWindow()->windowTitle(), QStringLiteral("Message Window - Expanded"));
     EXPECT_TRUE(window->expandedWindow()->grab().save(shotPath("message-window-expanded.png")));
     window->expandedWindow()->hide();
+}
+
+// Every connection tab, the Log tab included, is in view at the window's
+// default size: with the default captions and with the longest names.
+TEST_F(MainWindowTest, EveryConnectionTabIsInView)
+{
+    window->show();
+    window->startUp();
+    const struct {
+        QString name;
+        const char *shot;
+    } cases[] = {{QString(), "main-window-tabs.png"}, {QStringLiteral("Studio AAA"), "main-window-long-names.png"}};
+    for (const auto &c : cases) {
+        for (int i = 1; i <= 8; ++i) {
+            if (c.name.isEmpty())
+                continue;
+            ConnectionSettings s = station->page(i)->settings();
+            s.connectionName = c.name;
+            station->page(i)->setSettings(s);
+        }
+        window->refreshCaptions();
+        QTabBar *bar = window->connectionTabs()->tabBar();
+        for (int current : {0, 8}) { // the bold caption of the selected tab takes more room
+            window->connectionTabs()->setCurrentIndex(current);
+            QApplication::processEvents();
+            for (int i = 0; i < bar->count(); ++i) {
+                const QRect r = bar->tabRect(i);
+                EXPECT_TRUE(r.width() > 0 && r.left() >= 0 && r.right() < bar->width())
+                    << c.shot << " tab " << i << " at " << r.left() << ".." << r.right() << " of " << bar->width();
+            }
+            for (const QToolButton *arrow : bar->findChildren<QToolButton *>())
+                EXPECT_FALSE(arrow->isVisible()) << c.shot << ": scroll arrows shown";
+        }
+        EXPECT_EQ(bar->tabText(8), QStringLiteral("    Log  "));
+        window->connectionTabs()->setCurrentIndex(0);
+        QApplication::processEvents();
+        EXPECT_TRUE(window->grab().save(shotPath(c.shot)));
+    }
 }

@@ -26,6 +26,7 @@
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QSignalSpy>
@@ -34,6 +35,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
+#include <functional>
 #include <gtest/gtest.h>
 
 namespace {
@@ -102,7 +104,7 @@ TEST_F(Dialogs, ApplyAndSaveWriteThePageBack)
     QSignalSpy captions(&dialog, &ConfigureDialog::captionsChanged);
     dialog.passwordEdit()->setText("newpass");
     dialog.nameEdit()->setText("Studio A");
-    dialog.portEdit()->setText("not a port");
+    dialog.portEdit()->setText(""); // no port on a serial page: kept as 0
     dialog.loggingBox()->setChecked(true);
     dialog.reconnectBox()->setChecked(true);
     dialog.apply();
@@ -122,6 +124,154 @@ TEST_F(Dialogs, ApplyAndSaveWriteThePageBack)
     ASSERT_TRUE(connectionsettings::load(base.path(), 1, back, nullptr));
     EXPECT_EQ(back.logPrefix, QString("StudioA-"));
     EXPECT_EQ(back.password, QString("NEWPASS"));
+}
+
+// The refusal shown over a dialog, closed again so the next case starts clean.
+QString takeRefusal(QWidget *dialog, const QString &shot = {})
+{
+    auto *box = dialog->findChild<QMessageBox *>("Refusal");
+    if (!box)
+        return {};
+    const QString text = box->isVisible() ? box->text() : QString();
+    if (!shot.isEmpty())
+        box->grab().save(shotPath(shot));
+    box->close();
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    return text;
+}
+
+void typeInto(QLineEdit *edit, const QString &text)
+{
+    edit->setFocus();
+    edit->selectAll();
+    if (text.isEmpty())
+        QTest::keyClick(edit, Qt::Key_Delete);
+    else
+        typeText(edit, text);
+}
+
+QByteArray fileBytes(const QString &path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
+}
+
+// One case per kind of field: a text the 8-bit settings file cannot hold, a
+// password that cannot once in upper case, a port that is no port. Each is
+// refused by "Save" with a message naming the field, on the field's page;
+// the dialog stays open and neither the page nor its file changes.
+TEST_F(Dialogs, RefusalsNameTheFieldAndChangeNothing)
+{
+    ASSERT_TRUE(QDir(base.path()).mkdir("CONFIG"));
+    ASSERT_TRUE(page->saveSettings(nullptr));
+    const QString file = connectionsettings::filePath(base.path(), 1);
+    const QByteArray bytesBefore = fileBytes(file);
+    const ConnectionSettings before = page->settings();
+    auto chooseNetwork = [this] {
+        for (QRadioButton *r : dialog.connectionGroup()->findChildren<QRadioButton *>())
+            if (r->text() == "Network - Ethernet")
+                r->click();
+    };
+    const struct {
+        const char *kind;
+        std::function<void()> type;
+        QString field, shown;
+        int tab;
+    } cases[] = {
+        {"text beyond 8 bits", [&] { typeInto(dialog.nameEdit(), QString::fromUtf8("St\u00FAdio \u03A9x")); },
+         "Connection Name", QString::fromUtf8("\u03A9"), 1},
+        {"password beyond 8 bits in upper case", [&] { typeInto(dialog.passwordEdit(), QString::fromUtf8("\u00FFes")); },
+         "Password", {}, 0},
+        {"port with a letter", [&] { typeInto(dialog.portEdit(), "8O91"); }, "PORT", "8O91", 4},
+        {"port beyond 65535", [&] { typeInto(dialog.portEdit(), "99999"); }, "PORT", "99999", 4},
+        {"port 0 on a network link", [&] { chooseNetwork(); typeInto(dialog.portEdit(), "0"); }, "PORT", "\"0\"", 4},
+    };
+    bool first = true;
+    for (const auto &c : cases) {
+        dialog.activate(page.get(), &ports);
+        dialog.setResult(0);
+        dialog.show();
+        dialog.notebook()->setCurrentIndex(5);
+        c.type();
+        dialog.findChild<QPushButton *>("ButtonSave")->click();
+        EXPECT_TRUE(dialog.isVisible()) << c.kind;
+        EXPECT_NE(dialog.result(), int(QDialog::Accepted)) << c.kind;
+        EXPECT_EQ(dialog.notebook()->currentIndex(), c.tab) << c.kind;
+        const QString text = takeRefusal(&dialog, first ? "configure-refusal.png" : QString());
+        first = false;
+        EXPECT_EQ(text, dialog.lastRefusal()) << c.kind;
+        EXPECT_TRUE(text.contains(c.field)) << c.kind << ": " << text.toStdString();
+        if (!c.shown.isEmpty())
+            EXPECT_TRUE(text.contains(c.shown)) << c.kind << ": " << text.toStdString();
+        else
+            EXPECT_FALSE(text.contains(QChar(0x178)) || text.contains(QChar(0xFF))) << "a password is not repeated";
+        EXPECT_EQ(page->settings(), before) << c.kind;
+        EXPECT_EQ(fileBytes(file), bytesBefore) << c.kind;
+    }
+    dialog.reject();
+
+    // What the file can hold is saved byte for byte, as it always was.
+    dialog.activate(page.get(), &ports);
+    typeInto(dialog.nameEdit(), QString::fromUtf8("St\u00FAdio"));
+    chooseNetwork();
+    typeInto(dialog.portEdit(), "8091");
+    dialog.findChild<QPushButton *>("ButtonSave")->click();
+    EXPECT_EQ(dialog.result(), int(QDialog::Accepted));
+    EXPECT_TRUE(fileBytes(file).contains("\r\nSt\xFA" "dio\r\n"));
+    EXPECT_TRUE(fileBytes(file).contains("\r\n  8091\r\n"));
+}
+
+// "Change Password" needs the unit: with the link closed the dialog says so
+// and keeps its edits. The new password is refused empty or beyond 8 bits.
+TEST_F(Dialogs, ChangePasswordRefusals)
+{
+    dialog.activate(page.get(), &ports);
+    dialog.show();
+    typeInto(dialog.nameEdit(), "Renamed");
+    dialog.changePasswordButton()->click();
+    EXPECT_TRUE(dialog.isVisible());
+    EXPECT_NE(dialog.result(), int(QDialog::Accepted));
+    EXPECT_FALSE(passwordDialog.isVisible());
+    EXPECT_TRUE(takeRefusal(&dialog).contains("must be connected"));
+    EXPECT_EQ(dialog.nameEdit()->text(), QString("Renamed"));
+    EXPECT_NE(page->record().phase, 5);
+    dialog.reject();
+
+    passwordDialog.show();
+    QPushButton *change = nullptr;
+    for (QPushButton *b : passwordDialog.findChildren<QPushButton *>())
+        if (b->text() == "Change")
+            change = b;
+    ASSERT_NE(change, nullptr);
+    const struct {
+        QString typed;
+        const char *why;
+    } refused[] = {{"", "empty"}, {QString::fromUtf8("p\u03A9ss"), "cannot store"}};
+    for (const auto &r : refused) {
+        typeInto(passwordDialog.edit(), r.typed);
+        change->click();
+        EXPECT_TRUE(passwordDialog.isVisible()) << r.why;
+        EXPECT_TRUE(passwordDialog.newPassword().isEmpty()) << r.why;
+        const QString text = takeRefusal(&passwordDialog, r.typed.isEmpty() ? "change-password-refusal.png" : "");
+        EXPECT_TRUE(text.contains(r.why)) << text.toStdString();
+        EXPECT_TRUE(text.contains("New Password")) << text.toStdString();
+    }
+    typeInto(passwordDialog.edit(), QString::fromUtf8("j\u00F6rg"));
+    change->click();
+    EXPECT_FALSE(passwordDialog.isVisible());
+    EXPECT_EQ(passwordDialog.newPassword(), QString::fromUtf8("J\u00D6RG"));
+}
+
+// OK in the path dialog on the directory already chosen keeps its spelling.
+TEST_F(Dialogs, ChangePathKeepsTheSpellingOfTheSameDirectory)
+{
+    ConnectionSettings s = page->settings();
+    s.logDirectory = base.path() + "/LOG/";
+    page->setSettings(s);
+    dialog.activate(page.get(), &ports);
+    QTimer::singleShot(0, &pathDialog, [&] { pathDialog.accept(); });
+    dialog.changePath();
+    EXPECT_EQ(dialog.logPathEdit()->text(), base.path() + "/LOG/");
 }
 
 TEST_F(Dialogs, ChangePasswordStartsTheChangeWithoutApplyingTheRest)
@@ -165,7 +315,7 @@ TEST_F(Dialogs, ChangePathUsesTheTreeAndFallsBackToTheLogDirectory)
         pathDialog.accept();
     });
     dialog.changePath();
-    EXPECT_EQ(dialog.logPathEdit()->text(), QDir::cleanPath(base.path() + "/LOG"));
+    EXPECT_EQ(dialog.logPathEdit()->text(), base.path() + "/LOG/"); // the default, spelled as it is
 }
 
 TEST(LogPage, PlaysAFileShownInTheMainWindow)
@@ -209,6 +359,51 @@ TEST(LogPage, PlaysAFileShownInTheMainWindow)
     view->stopPicker()->setTime(QTime(11, 0, 0));
     EXPECT_EQ(view->stopPicker()->time(), QTime(10, 0, 9, 500));
     window.grab().save(shotPath("log-page.png"));
+}
+
+// A day file over midnight: "23" typed in the stop picker's hour stays 23:00
+// (of the file's first day), "01" in the start picker's stays 01:00 (of its second).
+TEST(LogPage, PickersTakeTimesOverMidnight)
+{
+    QTemporaryDir dir;
+    const QString path = dir.path() + "/night.LW1";
+    {
+        QFile f(path);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        for (int i = 0; i < 9; ++i) { // 22:00 .. 02:00, each half hour
+            QByteArray r(LogPlayer::kRecordSize, char(0x11));
+            r[0] = char(108);
+            r.replace(101, 8, datetime::stampOf(QDateTime(QDate(2026, 12, 6), QTime(22, 0)).addSecs(1800 * i)));
+            f.write(r);
+        }
+    }
+    FakeClock clock;
+    MessageLog log(clock);
+    log.setEchoToStderr(false);
+    LogPlayer player(&log);
+    player.setTimerRunning(false);
+    LogPageView view(player, dir.path());
+    view.show();
+    ASSERT_TRUE(view.loadPath(path));
+    auto typeHour = [](QDateTimeEdit *picker, const char *hour) {
+        picker->setFocus();
+        picker->setSelectedSection(QDateTimeEdit::HourSection);
+        QTest::keyClicks(picker, hour);
+        QTest::keyClick(picker, Qt::Key_Return);
+    };
+    typeHour(view.stopPicker(), "23");
+    EXPECT_EQ(view.stopPicker()->time(), QTime(23, 0));
+    EXPECT_EQ(player.stopPicker(), QDateTime(QDate(2026, 12, 6), QTime(23, 0)));
+    EXPECT_EQ(player.rangeEnd(), 2);
+    typeHour(view.startPicker(), "01");
+    // After the stop picker's 23:00: set back to it, on the picker too.
+    EXPECT_EQ(player.startPicker(), QDateTime(QDate(2026, 12, 6), QTime(23, 0)));
+    EXPECT_EQ(view.startPicker()->time(), QTime(23, 0));
+    typeHour(view.stopPicker(), "01");
+    typeHour(view.startPicker(), "01");
+    EXPECT_EQ(player.startPicker(), QDateTime(QDate(2026, 12, 7), QTime(1, 0)));
+    EXPECT_EQ(std::make_pair(player.rangeStart(), player.rangeEnd()), std::make_pair(6, 6));
+    view.grab().save(shotPath("log-page-midnight.png"));
 }
 
 } // namespace

@@ -6,15 +6,18 @@
 #include "ui/serverconfigdialog.h"
 #include "ui/serverlogwindow.h"
 #include "ui/serverpageview.h"
+#include "support/freeport.h"
 #include "ui/windowtest.h"
 
 #include <QCheckBox>
 #include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QTabWidget>
 #include <QTemporaryDir>
+#include <QTest>
 #include <QTreeWidget>
 #include <gtest/gtest.h>
 
@@ -151,7 +154,8 @@ TEST_F(ServerWindows, ApplyTakesOverAndEnablesCancelChangesNothing)
 
     dialog.activate(server.get());
     dialog.connectionBox()->setCurrentIndex(0);
-    dialog.portEdit()->setText("not a port");
+    const quint16 port = freePort();
+    dialog.portEdit()->setText(QString::number(port));
     EXPECT_EQ(dialog.bindEdit()->text(), QString()); // all interfaces
     dialog.bindEdit()->setText(" 127.0.0.1 ");
     dialog.authBox()->setChecked(true);
@@ -159,7 +163,7 @@ TEST_F(ServerWindows, ApplyTakesOverAndEnablesCancelChangesNothing)
     dialog.deleteUser();
     dialog.apply();
     EXPECT_EQ(dialog.result(), int(QDialog::Accepted));
-    EXPECT_EQ(server->settings(), (ServerSettings{0, true, 0, true, "127.0.0.1"}));
+    EXPECT_EQ(server->settings(), (ServerSettings{0, true, port, true, "127.0.0.1"}));
     EXPECT_EQ(server->users(), (UserTable{{"bob", "b", "odd"}, {"zed", "z", "Observer"}}));
     EXPECT_TRUE(server->isEnabled());
 }
@@ -182,11 +186,60 @@ TEST_F(ServerWindows, UsersSortWithoutCaseAndUnstorableNamesAreRefused)
     dialog.passwordEdit()->setFocus();
     dialog.passwordEdit()->selectAll();
     dialog.passwordEdit()->insert(QString::fromUtf8("p\u20ACss")); // the euro sign is not Latin-1
+    dialog.portEdit()->setText("8082");
     dialog.apply();
     EXPECT_NE(dialog.result(), int(QDialog::Accepted));
     EXPECT_TRUE(dialog.lastRefusal().contains("\"bob\"")) << dialog.lastRefusal().toStdString();
     EXPECT_EQ(server->users().at(0).password, QString("b")); // nothing taken over
     EXPECT_TRUE(ServerConfigDialog::unstorableUser({{QString::fromUtf8("J\u00F6rg"), "x", "Observer"}}).isEmpty());
+}
+
+// "Add " shows "<new user>" selected: the first key typed replaces it.
+TEST_F(ServerWindows, AddSelectsTheNewNameForTyping)
+{
+    ServerConfigDialog dialog;
+    dialog.activate(server.get());
+    dialog.show();
+    for (const char *name : {"carl", "dora"}) {
+        dialog.addUser();
+        EXPECT_EQ(dialog.nameEdit()->selectedText(), QString("<new user>"));
+        QTest::keyClicks(dialog.nameEdit(), name);
+        EXPECT_TRUE(dialog.dialogUsers().contains(UserAccount{name, "<temp key>", "<none>"})) << name;
+    }
+    dialog.addUser();
+    dialog.grab().save(shotPath("configure-server-add.png"));
+}
+
+// A listening port that is no number from 1 to 65535 is refused with a
+// message naming the field: the server is neither changed nor enabled.
+TEST_F(ServerWindows, ListeningPortMustBeFromOneTo65535)
+{
+    const ServerSettings before = server->settings();
+    ServerConfigDialog dialog;
+    for (const char *typed : {"8O91", "0", "99999", "", "-81"}) {
+        dialog.activate(server.get());
+        dialog.setResult(0);
+        dialog.show();
+        dialog.pages()->setCurrentIndex(1);
+        dialog.portEdit()->setText(typed);
+        dialog.save();
+        EXPECT_TRUE(dialog.isVisible()) << typed;
+        EXPECT_EQ(dialog.pages()->currentIndex(), 0) << typed;
+        EXPECT_TRUE(dialog.lastRefusal().startsWith("The Listening Port must be a number from 1 to 65535"))
+            << dialog.lastRefusal().toStdString();
+        auto *box = dialog.findChild<QMessageBox *>();
+        ASSERT_NE(box, nullptr);
+        if (QString(typed) == "8O91") {
+            EXPECT_TRUE(box->text().contains("\"8O91\""));
+            box->grab().save(shotPath("configure-server-port-refusal.png"));
+        }
+        box->close();
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        EXPECT_EQ(server->settings(), before) << typed;
+        EXPECT_FALSE(server->isEnabled()) << typed;
+    }
+    EXPECT_TRUE(ServerConfigDialog::unusablePort("65535").isEmpty());
+    EXPECT_TRUE(ServerConfigDialog::unusablePort("1").isEmpty());
 }
 
 } // namespace
