@@ -1,6 +1,8 @@
 #include "connection/connectionsettings.h"
 #include "core/clock.h"
 #include "core/messagelog.h"
+#include "server/relayserver.h"
+#include "server/relayservers.h"
 #include "station/station.h"
 
 #include <QDir>
@@ -164,13 +166,9 @@ TEST(ConnectionSettingsFile, EmptyFileGivesAllDefaults)
 // it, and no page a port beyond 65535. Such a file stops the page at line 10.
 TEST(ConnectionSettingsFile, PortLineMustHoldAUsablePort)
 {
-    const struct {
-        int connectionType;
-        const char *port;
-        bool ok;
-    } cases[] = {
-        {0, "     0", true},   {2, "     0", true},  {1, "     0", false}, {1, "     1", true},
-        {1, " 65535", true},   {1, " 65536", false}, {0, " 99999", false}, {0, "    -1", false},
+    const struct { int connectionType; const char *port; bool ok; } cases[] = {
+        {0, "     0", true}, {2, "     0", true},  {1, "     0", false}, {1, "     1", true},
+        {1, " 65535", true}, {1, " 65536", false}, {0, " 99999", false}, {0, "    -1", false},
     };
     for (const auto &c : cases) {
         ConnectionSettings s = ConnectionSettings::defaults(1, kBase);
@@ -182,77 +180,41 @@ TEST(ConnectionSettingsFile, PortLineMustHoldAUsablePort)
         int line = 0;
         EXPECT_EQ(connectionsettings::parse(text, back, &error, &line), c.ok) << c.connectionType << c.port;
         if (!c.ok) {
-            EXPECT_EQ(line, 10) << c.port;
-            EXPECT_EQ(error, "'" + QString(c.port) + "' is not a port number from 1 to 65535");
+            EXPECT_EQ(std::make_pair(line, error),
+                      std::make_pair(10, "'" + QString(c.port) + "' is not a port number from 1 to 65535"));
         }
     }
 }
 
-namespace {
-
-QFileDevice::Permissions ownerOnly()
-{
-    return QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadUser | QFileDevice::WriteUser;
-}
-
-} // namespace
-
-TEST(ConfigFilePermissions, SettingsAndUserFilesAreWrittenForTheirOwnerOnly)
+// At start: files others can read become their owner's, with one STATUS
+// line each; every file created is its owner's; a server file holding port 0
+// leaves that server stopped with one ERROR line naming file and line.
+TEST(StationStart, ProtectsSettingsFilesAndRefusesPortZero)
 {
     QTemporaryDir dir;
-    ASSERT_TRUE(QDir(dir.path()).mkdir("CONFIG"));
-    const QString cfg = connectionsettings::filePath(dir.path(), 2);
-    QFile old(cfg);
-    ASSERT_TRUE(old.open(QIODevice::WriteOnly));
-    old.close();
-    ASSERT_TRUE(old.setPermissions(old.permissions() | QFileDevice::ReadOther | QFileDevice::ReadGroup));
-    QString error;
-    ASSERT_TRUE(connectionsettings::save(dir.path(), 2, ConnectionSettings::defaults(2, dir.path()), &error));
-    EXPECT_EQ(QFile::permissions(cfg), ownerOnly());
-    ConnectionSettings s;
-    ASSERT_TRUE(connectionsettings::load(dir.path(), 3, s, &error)); // created on first start
-    EXPECT_EQ(QFile::permissions(connectionsettings::filePath(dir.path(), 3)), ownerOnly());
-}
-
-TEST(ConfigFilePermissions, StartupClosesFilesOthersCanReadWithOneStatusLineEach)
-{
-    QTemporaryDir dir;
-    ASSERT_TRUE(QDir(dir.path()).mkdir("CONFIG"));
-    const QString open1 = dir.path() + "/CONFIG/Connect1.CFG";
-    const QString open2 = dir.path() + "/CONFIG/Server4.USR";
-    const QString closed = dir.path() + "/CONFIG/Server4.CFG";
-    const QFileDevice::Permissions everyone = ownerOnly() | QFileDevice::ReadGroup | QFileDevice::ReadOther;
-    const struct {
-        QString path;
-        QByteArray text;
-        QFileDevice::Permissions mode;
-    } files[] = {
-        {open1, connectionsettings::serialize(ConnectionSettings::defaults(1, dir.path())), everyone},
-        {open2, " 1\r\namy\r\nsecret\r\nSupervisor\r\n", everyone | QFileDevice::WriteGroup},
-        {closed, " 4\r\n0\r\n  8084\r\n0\r\n", ownerOnly()},
+    const QString config = dir.path() + "/CONFIG/";
+    ASSERT_TRUE(QDir().mkdir(config));
+    const struct { const char *name; QByteArray text; } files[] = {
+        {"Connect1.CFG", connectionsettings::serialize(ConnectionSettings::defaults(1, dir.path()))},
+        {"Server4.USR", " 1\r\namy\r\nsecret\r\nSupervisor\r\n"},
+        {"Server2.CFG", " 2\r\n1\r\n     0\r\n0\r\n"},
     };
     for (const auto &f : files) {
-        QFile file(f.path);
-        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-        file.write(f.text);
+        QFile file(config + f.name);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly) && file.write(f.text) == f.text.size());
         file.close();
-        ASSERT_TRUE(file.setPermissions(f.mode));
+        ASSERT_TRUE(file.setPermissions(file.permissions() | QFileDevice::ReadGroup | QFileDevice::ReadOther));
     }
     SystemClock clock;
     Station station(dir.path(), clock);
     station.messageLog().setEchoToStderr(false);
-    EXPECT_TRUE(station.start().isEmpty());
-    QStringList statusLines;
-    for (const QString &line : station.messageLog().lines())
-        if (line.contains("readable by its owner only"))
-            statusLines << line;
-    EXPECT_EQ(statusLines.size(), 2) << statusLines.join('\n').toStdString();
-    EXPECT_EQ(statusLines.filter("STATUS").size(), 2);
-    EXPECT_EQ(statusLines.filter(QDir::toNativeSeparators(open1)).size(), 1);
-    EXPECT_EQ(statusLines.filter(QDir::toNativeSeparators(open2)).size(), 1);
-    for (const QString &path : {open1, open2, closed})
-        EXPECT_EQ(QFile::permissions(path), ownerOnly()) << path.toStdString();
-    // Every settings and user file the start created is its owner's alone too.
-    for (const QString &name : QDir(dir.path() + "/CONFIG").entryList({"Connect*", "Server*"}, QDir::Files))
-        EXPECT_EQ(QFile::permissions(dir.path() + "/CONFIG/" + name), ownerOnly()) << name.toStdString();
+    EXPECT_EQ(station.start(), QStringList("Settings not loaded, server not started: " + config
+                                           + "Server2.CFG line 3: 0 is not a port number from 1 to 65535"));
+    EXPECT_FALSE(station.servers().server(2)->isEnabled());
+    const QStringList lines = station.messageLog().lines();
+    EXPECT_EQ(lines.filter("ERROR").size(), 1);
+    for (const auto &f : files)
+        EXPECT_EQ(lines.filter("STATUS").filter(config + f.name + " could be read by other users").size(), 1) << f.name;
+    for (const QString &name : QDir(config).entryList({"Connect*", "Server*"}, QDir::Files))
+        EXPECT_EQ(QFile::permissions(config + name) & 0x0777, QFileDevice::ReadUser | QFileDevice::WriteUser) << name.toStdString();
 }

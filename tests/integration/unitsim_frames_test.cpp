@@ -177,40 +177,6 @@ TEST_F(UnitsimFrames, InterleavedFramesAlternateSubTypes)
     EXPECT_EQ(sum(record, 29, 49), at(record, 50));
 }
 
-// A lost frame must show in a test that matches frames by content: no frame
-// repeats one of the 255 before it, plain, interleaved or from the analyzer.
-TEST_F(UnitsimFrames, EveryFrameDiffersFromItsNeighbours)
-{
-    const struct {
-        QStringList args;
-        QByteArray request;
-        int size;
-    } units[] = {
-        {{}, kPoll, 100},
-        {{"--interleave"}, kPoll, 100},
-        {{"--unit", "kx71"}, "D2\r", 356},
-    };
-    for (const auto &u : units) {
-        SCOPED_TRACE(u.args.join(' ').toStdString());
-        sim.stop();
-        caller.socket().abort();
-        if (u.size == 100) {
-            startLoggedIn(u.args);
-        } else {
-            ASSERT_TRUE(startTcp(sim, caller, u.args));
-        }
-        QList<QByteArray> frames;
-        for (int n = 0; n < 300; ++n) {
-            caller.send(u.request);
-            frames << caller.readCount(u.size);
-            ASSERT_EQ(frames.last().size(), u.size) << "frame " << n;
-        }
-        for (int n = 0; n < frames.size(); ++n)
-            for (int k = std::max(0, n - 255); k < n; ++k)
-                ASSERT_NE(frames[n], frames[k]) << "frame " << n << " repeats frame " << k;
-    }
-}
-
 TEST_F(UnitsimFrames, TraceRecordsCommandsAndFramesAsSent)
 {
     QTemporaryDir dir;

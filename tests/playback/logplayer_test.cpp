@@ -27,14 +27,14 @@ protected:
     void SetUp() override { log.setEchoToStderr(false); player.setTimerRunning(false); }
 
     // n records, `stepSecs` apart; extra bytes appended after the last one.
-    QString writeLog(int n, int stepSecs = 10, const QByteArray &tail = {}, const QDateTime &start = kStart)
+    QString writeLog(int n, int stepSecs = 10, const QByteArray &tail = {})
     {
         const QString path = dir.filePath(QStringLiteral("Connect1-test.LW1"));
         QFile f(path);
         EXPECT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
         records.clear();
         for (int i = 0; i < n; ++i) {
-            records << logRecord(i, start.addSecs(qint64(i) * stepSecs));
+            records << logRecord(i, kStart.addSecs(qint64(i) * stepSecs));
             f.write(records.last());
         }
         f.write(tail);
@@ -169,36 +169,6 @@ TEST_F(Player, PickersSnapAndInterpolate)
     EXPECT_EQ(std::make_tuple(player.rangeStart(), player.position(), player.rangeEnd(), player.slider()),
               std::make_tuple(0, 10, 10, 100));
     EXPECT_EQ(player.startPicker(), kStart);
-}
-
-// A day file runs over midnight; the pickers give times of day, placed in the
-// file's own order (start: first such moment, stop: last; outside the file:
-// the nearer day, then snapped).
-TEST_F(Player, PickerTimesRunOverMidnightInTheFilesOrder)
-{
-    const QDateTime evening(QDate(2026, 12, 6), QTime(22, 0));
-    QString error;
-    ASSERT_TRUE(player.load(writeLog(9, 1800, {}, evening), &error)); // 22:00 .. 02:00, each half hour
-    const QDateTime night = evening.addDays(1);
-    const struct {
-        bool stop;
-        QTime typed;
-        QDateTime taken;
-        int range;
-    } steps[] = {
-        {true, QTime(23, 0), evening.addSecs(3600), 2},
-        {true, QTime(1, 30), QDateTime(night.date(), QTime(1, 30)), 7},
-        {false, QTime(23, 0), evening.addSecs(3600), 2},
-        {false, QTime(1, 0), QDateTime(night.date(), QTime(1, 0)), 6},
-        {false, QTime(21, 0), evening, 0},                             // before the file: its first time
-        {true, QTime(3, 0), QDateTime(night.date(), QTime(2, 0)), 8},  // after it: its last
-        {false, QTime(3, 0), QDateTime(night.date(), QTime(2, 0)), 8}, // not after the stop picker
-    };
-    for (const auto &st : steps) {
-        const QDateTime got = st.stop ? player.setStopTimeOfDay(st.typed) : player.setStartTimeOfDay(st.typed);
-        EXPECT_EQ(got, st.taken) << st.typed.toString().toStdString();
-        EXPECT_EQ(st.stop ? player.rangeEnd() : player.rangeStart(), st.range) << st.typed.toString().toStdString();
-    }
 }
 
 TEST_F(Player, EqualFirstAndLastStampsLeaveTheRangeAlone)

@@ -36,14 +36,6 @@ TEST_P(Kx71Arrivals, FramesAreCutFromTheStream)
 INSTANTIATE_TEST_SUITE_P(SerialModemNetwork, Kx71Arrivals,
                          ::testing::Values(int(connection::Serial), int(connection::Modem), int(connection::Network)));
 
-TEST_F(Kx71PageTest, StoresExistFromTheStartAsZeros)
-{
-    connectUnit();
-    for (char d : {'1', '2', '3', '4'})
-        EXPECT_EQ(page->kxStoredFrame(d), QByteArray(Kx71Store::kTraceBytes, '\0')) << d;
-    EXPECT_TRUE(page->kxStoredFrame('5').isEmpty());
-}
-
 TEST_F(Kx71PageTest, BadChecksumIsDecodedButNotFiledByKind)
 {
     connectUnit();

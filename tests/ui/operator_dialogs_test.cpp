@@ -35,7 +35,6 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
-#include <functional>
 #include <gtest/gtest.h>
 
 namespace {
@@ -127,16 +126,13 @@ TEST_F(Dialogs, ApplyAndSaveWriteThePageBack)
 }
 
 // The refusal shown over a dialog, closed again so the next case starts clean.
-QString takeRefusal(QWidget *dialog, const QString &shot = {})
+QString takeRefusal(QWidget *dialog, const QString &shot)
 {
     auto *box = dialog->findChild<QMessageBox *>("Refusal");
-    if (!box)
-        return {};
-    const QString text = box->isVisible() ? box->text() : QString();
-    if (!shot.isEmpty())
+    const QString text = box && box->isVisible() ? box->text() : QString();
+    if (box && !shot.isEmpty())
         box->grab().save(shotPath(shot));
-    box->close();
-    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    delete box;
     return text;
 }
 
@@ -144,10 +140,8 @@ void typeInto(QLineEdit *edit, const QString &text)
 {
     edit->setFocus();
     edit->selectAll();
-    if (text.isEmpty())
-        QTest::keyClick(edit, Qt::Key_Delete);
-    else
-        typeText(edit, text);
+    QTest::keyClick(edit, Qt::Key_Delete);
+    typeText(edit, text);
 }
 
 QByteArray fileBytes(const QString &path)
@@ -156,122 +150,68 @@ QByteArray fileBytes(const QString &path)
     return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
 }
 
-// One case per kind of field: a text the 8-bit settings file cannot hold, a
-// password that cannot once in upper case, a port that is no port. Each is
-// refused by "Save" with a message naming the field, on the field's page;
-// the dialog stays open and neither the page nor its file changes.
-TEST_F(Dialogs, RefusalsNameTheFieldAndChangeNothing)
+// One case per kind of field, typed into the windows: the message names the
+// field, the dialog stays open with what was typed, and nothing is applied,
+// saved or sent.
+TEST_F(Dialogs, RefusalsNameTheFieldAndKeepTheDialog)
 {
     ASSERT_TRUE(QDir(base.path()).mkdir("CONFIG"));
     ASSERT_TRUE(page->saveSettings(nullptr));
     const QString file = connectionsettings::filePath(base.path(), 1);
     const QByteArray bytesBefore = fileBytes(file);
     const ConnectionSettings before = page->settings();
-    auto chooseNetwork = [this] {
-        for (QRadioButton *r : dialog.connectionGroup()->findChildren<QRadioButton *>())
-            if (r->text() == "Network - Ethernet")
-                r->click();
-    };
+    QPushButton *save = dialog.findChild<QPushButton *>("ButtonSave");
+    QPushButton *change = passwordDialog.findChildren<QPushButton *>().at(0);
+    ASSERT_EQ(change->text(), QString("Change"));
     const struct {
         const char *kind;
-        std::function<void()> type;
-        QString field, shown;
-        int tab;
+        QDialog *shown;
+        QLineEdit *edit;
+        QString typed;
+        QPushButton *button;
+        QString named;
+        int tab; // the notebook page shown with the message; -1: not checked
     } cases[] = {
-        {"text beyond 8 bits", [&] { typeInto(dialog.nameEdit(), QString::fromUtf8("St\u00FAdio \u03A9x")); },
-         "Connection Name", QString::fromUtf8("\u03A9"), 1},
-        {"password beyond 8 bits in upper case", [&] { typeInto(dialog.passwordEdit(), QString::fromUtf8("\u00FFes")); },
-         "Password", {}, 0},
-        {"port with a letter", [&] { typeInto(dialog.portEdit(), "8O91"); }, "PORT", "8O91", 4},
-        {"port beyond 65535", [&] { typeInto(dialog.portEdit(), "99999"); }, "PORT", "99999", 4},
-        {"port 0 on a network link", [&] { chooseNetwork(); typeInto(dialog.portEdit(), "0"); }, "PORT", "\"0\"", 4},
+        {"text beyond 8 bits", &dialog, dialog.nameEdit(), QString::fromUtf8("St\u00FAdio \u03A9x"), save,
+         QString::fromUtf8("Connection Name holds characters the settings file cannot store: \"\u03A9\""), 1},
+        {"password beyond 8 bits in upper case", &dialog, dialog.passwordEdit(), QString::fromUtf8("\u00FFes"), save,
+         "The Password holds characters", 0},
+        {"port with a letter", &dialog, dialog.portEdit(), "8O91", save, "PORT on the \"Network\" page must be a number "
+         "from 1 to 65535, not \"8O91\"", 4},
+        {"change password, link closed", &dialog, dialog.nameEdit(), "Renamed", dialog.changePasswordButton(),
+         "The unit must be connected", -1},
+        {"new password empty", &passwordDialog, passwordDialog.edit(), "", change, "New Password", -1},
+        {"new password beyond 8 bits", &passwordDialog, passwordDialog.edit(), QString::fromUtf8("p\u03A9ss"), change,
+         "New Password holds characters", -1},
     };
-    bool first = true;
     for (const auto &c : cases) {
-        dialog.activate(page.get(), &ports);
-        dialog.setResult(0);
-        dialog.show();
-        dialog.notebook()->setCurrentIndex(5);
-        c.type();
-        dialog.findChild<QPushButton *>("ButtonSave")->click();
-        EXPECT_TRUE(dialog.isVisible()) << c.kind;
-        EXPECT_NE(dialog.result(), int(QDialog::Accepted)) << c.kind;
-        EXPECT_EQ(dialog.notebook()->currentIndex(), c.tab) << c.kind;
-        const QString text = takeRefusal(&dialog, first ? "configure-refusal.png" : QString());
-        first = false;
-        EXPECT_EQ(text, dialog.lastRefusal()) << c.kind;
-        EXPECT_TRUE(text.contains(c.field)) << c.kind << ": " << text.toStdString();
-        if (!c.shown.isEmpty())
-            EXPECT_TRUE(text.contains(c.shown)) << c.kind << ": " << text.toStdString();
-        else
-            EXPECT_FALSE(text.contains(QChar(0x178)) || text.contains(QChar(0xFF))) << "a password is not repeated";
-        EXPECT_EQ(page->settings(), before) << c.kind;
-        EXPECT_EQ(fileBytes(file), bytesBefore) << c.kind;
+        if (c.shown == &dialog)
+            dialog.activate(page.get(), &ports);
+        c.shown->setResult(0);
+        c.shown->show();
+        typeInto(c.edit, c.typed);
+        c.button->click();
+        EXPECT_TRUE(c.shown->isVisible() && c.shown->result() != QDialog::Accepted) << c.kind;
+        EXPECT_FALSE(c.shown == &dialog && passwordDialog.isVisible()) << c.kind;
+        EXPECT_TRUE(c.tab < 0 || dialog.notebook()->currentIndex() == c.tab) << c.kind;
+        const QString text = takeRefusal(c.shown, QString(c.kind).replace(' ', '-').replace(',', "") + ".png");
+        EXPECT_TRUE(text.contains(c.named)) << c.kind << ": " << text.toStdString();
+        EXPECT_FALSE(text.contains(QChar(0x178))) << "a password is not repeated";
+        EXPECT_EQ(c.edit->text(), c.typed) << c.kind;
+        EXPECT_TRUE(page->settings() == before && fileBytes(file) == bytesBefore) << c.kind;
     }
-    dialog.reject();
+    EXPECT_TRUE(passwordDialog.newPassword().isEmpty());
+    EXPECT_NE(page->record().phase, 5);
 
     // What the file can hold is saved byte for byte, as it always was.
     dialog.activate(page.get(), &ports);
     typeInto(dialog.nameEdit(), QString::fromUtf8("St\u00FAdio"));
-    chooseNetwork();
+    dialog.connectionGroup()->findChildren<QRadioButton *>().at(1)->click(); // "Network - Ethernet"
     typeInto(dialog.portEdit(), "8091");
-    dialog.findChild<QPushButton *>("ButtonSave")->click();
+    save->click();
     EXPECT_EQ(dialog.result(), int(QDialog::Accepted));
     EXPECT_TRUE(fileBytes(file).contains("\r\nSt\xFA" "dio\r\n"));
     EXPECT_TRUE(fileBytes(file).contains("\r\n  8091\r\n"));
-}
-
-// "Change Password" needs the unit: with the link closed the dialog says so
-// and keeps its edits. The new password is refused empty or beyond 8 bits.
-TEST_F(Dialogs, ChangePasswordRefusals)
-{
-    dialog.activate(page.get(), &ports);
-    dialog.show();
-    typeInto(dialog.nameEdit(), "Renamed");
-    dialog.changePasswordButton()->click();
-    EXPECT_TRUE(dialog.isVisible());
-    EXPECT_NE(dialog.result(), int(QDialog::Accepted));
-    EXPECT_FALSE(passwordDialog.isVisible());
-    EXPECT_TRUE(takeRefusal(&dialog).contains("must be connected"));
-    EXPECT_EQ(dialog.nameEdit()->text(), QString("Renamed"));
-    EXPECT_NE(page->record().phase, 5);
-    dialog.reject();
-
-    passwordDialog.show();
-    QPushButton *change = nullptr;
-    for (QPushButton *b : passwordDialog.findChildren<QPushButton *>())
-        if (b->text() == "Change")
-            change = b;
-    ASSERT_NE(change, nullptr);
-    const struct {
-        QString typed;
-        const char *why;
-    } refused[] = {{"", "empty"}, {QString::fromUtf8("p\u03A9ss"), "cannot store"}};
-    for (const auto &r : refused) {
-        typeInto(passwordDialog.edit(), r.typed);
-        change->click();
-        EXPECT_TRUE(passwordDialog.isVisible()) << r.why;
-        EXPECT_TRUE(passwordDialog.newPassword().isEmpty()) << r.why;
-        const QString text = takeRefusal(&passwordDialog, r.typed.isEmpty() ? "change-password-refusal.png" : "");
-        EXPECT_TRUE(text.contains(r.why)) << text.toStdString();
-        EXPECT_TRUE(text.contains("New Password")) << text.toStdString();
-    }
-    typeInto(passwordDialog.edit(), QString::fromUtf8("j\u00F6rg"));
-    change->click();
-    EXPECT_FALSE(passwordDialog.isVisible());
-    EXPECT_EQ(passwordDialog.newPassword(), QString::fromUtf8("J\u00D6RG"));
-}
-
-// OK in the path dialog on the directory already chosen keeps its spelling.
-TEST_F(Dialogs, ChangePathKeepsTheSpellingOfTheSameDirectory)
-{
-    ConnectionSettings s = page->settings();
-    s.logDirectory = base.path() + "/LOG/";
-    page->setSettings(s);
-    dialog.activate(page.get(), &ports);
-    QTimer::singleShot(0, &pathDialog, [&] { pathDialog.accept(); });
-    dialog.changePath();
-    EXPECT_EQ(dialog.logPathEdit()->text(), base.path() + "/LOG/");
 }
 
 TEST_F(Dialogs, ChangePasswordStartsTheChangeWithoutApplyingTheRest)
@@ -361,49 +301,38 @@ TEST(LogPage, PlaysAFileShownInTheMainWindow)
     window.grab().save(shotPath("log-page.png"));
 }
 
-// A day file over midnight: "23" typed in the stop picker's hour stays 23:00
-// (of the file's first day), "01" in the start picker's stays 01:00 (of its second).
+// A day file over midnight (22:00 to 02:00): "23" typed in the stop picker's
+// hour is 23:00 of the first day, "01" in the start picker's 01:00 of the
+// second, each only once it is after the start.
 TEST(LogPage, PickersTakeTimesOverMidnight)
 {
     QTemporaryDir dir;
-    const QString path = dir.path() + "/night.LW1";
-    {
-        QFile f(path);
-        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
-        for (int i = 0; i < 9; ++i) { // 22:00 .. 02:00, each half hour
-            QByteArray r(LogPlayer::kRecordSize, char(0x11));
-            r[0] = char(108);
-            r.replace(101, 8, datetime::stampOf(QDateTime(QDate(2026, 12, 6), QTime(22, 0)).addSecs(1800 * i)));
-            f.write(r);
-        }
-    }
-    FakeClock clock;
-    MessageLog log(clock);
-    log.setEchoToStderr(false);
-    LogPlayer player(&log);
+    QFile f(dir.path() + "/night.LW1");
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    const QDateTime evening(QDate(2026, 12, 6), QTime(22, 0));
+    for (int i = 0; i < 9; ++i) // each half hour
+        f.write(QByteArray(1, char(108)) + QByteArray(100, char(0x11)) + datetime::stampOf(evening.addSecs(1800 * i)));
+    f.close();
+    LogPlayer player(nullptr);
     player.setTimerRunning(false);
     LogPageView view(player, dir.path());
-    view.show();
-    ASSERT_TRUE(view.loadPath(path));
-    auto typeHour = [](QDateTimeEdit *picker, const char *hour) {
-        picker->setFocus();
-        picker->setSelectedSection(QDateTimeEdit::HourSection);
-        QTest::keyClicks(picker, hour);
-        QTest::keyClick(picker, Qt::Key_Return);
+    ASSERT_TRUE(view.loadPath(f.fileName()));
+    const struct { QDateTimeEdit *picker; const char *hour; QDateTime taken; } steps[] = {
+        {view.stopPicker(), "23", evening.addSecs(3600)},
+        {view.startPicker(), "01", evening.addSecs(3600)}, // not after the stop picker
+        {view.stopPicker(), "01", evening.addSecs(3 * 3600)},
+        {view.startPicker(), "01", evening.addSecs(3 * 3600)},
+        {view.stopPicker(), "03", evening.addSecs(4 * 3600)}, // after the file: its last time
     };
-    typeHour(view.stopPicker(), "23");
-    EXPECT_EQ(view.stopPicker()->time(), QTime(23, 0));
-    EXPECT_EQ(player.stopPicker(), QDateTime(QDate(2026, 12, 6), QTime(23, 0)));
-    EXPECT_EQ(player.rangeEnd(), 2);
-    typeHour(view.startPicker(), "01");
-    // After the stop picker's 23:00: set back to it, on the picker too.
-    EXPECT_EQ(player.startPicker(), QDateTime(QDate(2026, 12, 6), QTime(23, 0)));
-    EXPECT_EQ(view.startPicker()->time(), QTime(23, 0));
-    typeHour(view.stopPicker(), "01");
-    typeHour(view.startPicker(), "01");
-    EXPECT_EQ(player.startPicker(), QDateTime(QDate(2026, 12, 7), QTime(1, 0)));
-    EXPECT_EQ(std::make_pair(player.rangeStart(), player.rangeEnd()), std::make_pair(6, 6));
-    view.grab().save(shotPath("log-page-midnight.png"));
+    for (const auto &st : steps) {
+        st.picker->setFocus();
+        st.picker->setSelectedSection(QDateTimeEdit::HourSection);
+        QTest::keyClicks(st.picker, st.hour);
+        QTest::keyClick(st.picker, Qt::Key_Return);
+        EXPECT_EQ(st.picker == view.stopPicker() ? player.stopPicker() : player.startPicker(), st.taken) << st.hour;
+        EXPECT_EQ(st.picker->time(), st.taken.time()) << st.hour;
+    }
+    EXPECT_EQ(std::make_pair(player.rangeStart(), player.rangeEnd()), std::make_pair(6, 8));
 }
 
 } // namespace
