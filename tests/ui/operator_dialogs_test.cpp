@@ -194,7 +194,8 @@ TEST_F(Dialogs, RefusalsNameTheFieldAndKeepTheDialog)
         EXPECT_TRUE(c.shown->isVisible() && c.shown->result() != QDialog::Accepted) << c.kind;
         EXPECT_FALSE(c.shown == &dialog && passwordDialog.isVisible()) << c.kind;
         EXPECT_TRUE(c.tab < 0 || dialog.notebook()->currentIndex() == c.tab) << c.kind;
-        const QString text = takeRefusal(c.shown, QString(c.kind).replace(' ', '-').replace(',', "") + ".png");
+        const QString shot = "refusal-" + QString(c.kind).replace(' ', '-').remove(',') + ".png";
+        const QString text = takeRefusal(c.shown, shot);
         EXPECT_TRUE(text.contains(c.named)) << c.kind << ": " << text.toStdString();
         EXPECT_FALSE(text.contains(QChar(0x178))) << "a password is not repeated";
         EXPECT_EQ(c.edit->text(), c.typed) << c.kind;
