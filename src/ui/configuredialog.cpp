@@ -85,10 +85,6 @@ bool ConfigureDialog::portUsable(const QString &text, bool network, int *port)
     return true;
 }
 
-namespace {
-
-} // namespace
-
 ConfigureDialog::ConfigureDialog(PathDialog *pathDialog, PasswordDialog *passwordDialog, QWidget *parent)
     : QDialog(parent), m_pathDialog(pathDialog), m_passwordDialog(passwordDialog)
 {
