@@ -57,8 +57,11 @@ public:
     QString newPassword() const { return m_newPassword; }
     QLineEdit *edit() const { return m_edit; }
 
+    // "Change": refused with a message (the dialog stays) when the field is
+    // empty or holds what the unit cannot store.
     void change();
     void cancel();
+    QString lastRefusal() const { return m_lastRefusal; }
 
 protected:
     void showEvent(QShowEvent *event) override;
@@ -66,4 +69,5 @@ protected:
 private:
     QLineEdit *m_edit;
     QString m_newPassword;
+    QString m_lastRefusal;
 };
