@@ -20,6 +20,17 @@ per frame filed (each filed frame is also decoded, and logged for the KH-71;
 --idle runs the server with the 8 relay servers enabled and no units or
 viewers, and reports CPU and wake-ups only.
 
+--console on|off runs the server with its console (the default, as shipped)
+or without it (Console.CFG enabled = 0), to compare the relay cost side by
+side. --live N also connects N WebSocket clients to the console's /api/live
+for the measured window (each from its own loopback address, 127.0.0.2
+and up, as the console takes ten connections per address) and reports the server CPU per
+update pushed (values updates as the clients count them; the relay viewers'
+deliveries are counted apart):
+
+    python3 bench/e2e_relay.py --headless --unit kh71 --rate 8 --units 1 --viewers 0 --live 50 --seconds 30
+    python3 bench/e2e_relay.py --headless --units 8 --viewers 50 --console off --seconds 30
+
 --headless runs the server as the service does (no window; its loop then
 waits on epoll); without it the server has its window, drawn off screen.
 
@@ -194,7 +205,7 @@ def match(viewer, frames, t0, t1):
     return positions, latencies
 
 
-def run_viewers(ports, per_server, seconds, warmup, server_pid):
+def run_viewers(ports, per_server, seconds, warmup, server_pid, live=()):
     viewers = [Viewer(s, i) for s in range(len(ports)) for i in range(per_server)]
     for v in viewers:
         v.log_in(ports[v.server])
@@ -202,6 +213,8 @@ def run_viewers(ports, per_server, seconds, warmup, server_pid):
     for v in viewers:
         v.start()
         sel.register(v.sock, selectors.EVENT_READ, v)
+    for c in live:
+        sel.register(c.sock, selectors.EVENT_READ, c)
 
     def pump(until):
         while True:
@@ -220,9 +233,14 @@ def run_viewers(ports, per_server, seconds, warmup, server_pid):
                     sel.unregister(v.sock)
                     v.closed = True
                     continue
-                v.feed(chunk, time.time())
+                if isinstance(v, LiveClient):
+                    v.feed(chunk)
+                else:
+                    v.feed(chunk, time.time())
 
     pump(time.time() + warmup)
+    for c in live:
+        c.counting = True
     before = proc_stats(server_pid)
     t0 = time.time()
     peak = before[3]
@@ -232,10 +250,53 @@ def run_viewers(ports, per_server, seconds, warmup, server_pid):
         peak = max(peak, proc_stats(server_pid)[3])
     after = proc_stats(server_pid)
     t1 = time.time()
+    for c in live:
+        c.counting = False
     pump(time.time() + 1.0)  # the last records in flight
     for v in viewers:
         v.sock.close()
     return viewers, before, after, t0, t1
+
+
+class LiveClient:
+    """A WebSocket client of the console's /api/live that counts the events."""
+
+    def __init__(self, port, index, basic):
+        self.sock = socket.socket()
+        self.sock.bind(("127.0.0.%d" % (2 + index // 8), 0))
+        self.sock.connect(("127.0.0.1", port))
+        self.sock.sendall(b"GET /api/live HTTP/1.1\r\nHost: 127.0.0.1\r\nUpgrade: websocket\r\n"
+                          b"Connection: Upgrade\r\nSec-WebSocket-Key: dGhlIHNhbXBsZSBub25jZQ==\r\n"
+                          b"Sec-WebSocket-Version: 13\r\nAuthorization: Basic " + basic + b"\r\n\r\n")
+        self.buf = b""
+        while b"\r\n\r\n" not in self.buf:
+            chunk = self.sock.recv(4096)
+            if not chunk:
+                raise RuntimeError("the console closed a live client")
+            self.buf += chunk
+        head, self.buf = self.buf.split(b"\r\n\r\n", 1)
+        if b" 101 " not in head.split(b"\r\n")[0]:
+            raise RuntimeError("no WebSocket: %r" % head[:80])
+        self.sock.setblocking(False)
+        self.counting = False
+        self.events = self.values = self.bytes = 0
+        self.closed = False
+
+    def feed(self, chunk):
+        self.buf += chunk
+        while len(self.buf) >= 2:
+            n, at = self.buf[1] & 0x7F, 2
+            if n == 126:
+                n, at = int.from_bytes(self.buf[2:4], "big"), 4
+            elif n == 127:
+                n, at = int.from_bytes(self.buf[2:10], "big"), 10
+            if len(self.buf) < at + n:
+                return
+            payload, self.buf = self.buf[at:at + n], self.buf[at + n:]
+            if self.counting:
+                self.events += 1
+                self.bytes += n
+                self.values += b'"type":"values"' in payload
 
 
 def percentile(values, p):
@@ -257,6 +318,8 @@ def main():
     ap.add_argument("--idle", action="store_true")
     ap.add_argument("--headless", action="store_true", help="run the server without its window, as the service")
     ap.add_argument("--keep", action="store_true", help="keep the scratch station")
+    ap.add_argument("--console", choices=("on", "off"), default="on", help="the station console on or off")
+    ap.add_argument("--live", type=int, default=0, help="WebSocket clients of the console (needs --console on)")
     args = ap.parse_args()
     global FAMILY
     FAMILY = Family(args.unit)
@@ -292,6 +355,14 @@ def main():
                 f.write(crlf([" 1", "bench", "bench", "Supervisor"]))
             os.chmod(path, 0o600)
 
+        console_port = free_port()
+        with open(os.path.join(station, "CONFIG", "Console.CFG"), "w") as f:
+            f.write("enabled = %d\nport = %d\n" % (args.console == "on", console_port))
+        if args.live:
+            if args.console != "on":
+                sys.exit("--live needs --console on")
+            subprocess.run([os.path.join(build, "tolva-server"), "--base", station, "--console-user", "bench",
+                            "--level", "Observer"], input=b"bench\n", check=True, stderr=subprocess.DEVNULL)
         env = dict(os.environ, QT_QPA_PLATFORM="offscreen")
         errlog = open(os.path.join(station, "server.err"), "w+")
         server = subprocess.Popen([os.path.join(build, "tolva-server")] + (["--headless"] if args.headless else []),
@@ -324,8 +395,10 @@ def main():
             print("  RSS               %d KiB (peak %d KiB)" % (after[2], after[3]))
             return
 
+        import base64
+        live = [LiveClient(console_port, i, base64.b64encode(b"bench:bench")) for i in range(args.live)]
         viewers, before, after, t0, t1 = run_viewers(server_ports[:units], args.viewers, args.seconds, args.warmup,
-                                                     server.pid)
+                                                     server.pid, live)
         load = "%.2f (1 min, at the window's end)" % os.getloadavg()[0]
         span = t1 - t0
         frames = [read_frames(os.path.join(station, "LOG", "unit-%d.trace" % n)) for n in range(1, units + 1)]
@@ -349,8 +422,15 @@ def main():
         cpu = after[0] - before[0]
         # The page files what the unit sent, one tick behind at most.
         filed = sum(1 for f in frames for day, _ in f if day_number(t0) <= day <= day_number(t1))
-        print("%s; load average %s" % (mode, load))
+        print("%s; load average %s; console %s" % (mode, load, args.console))
         print("%d %s units, %d viewers per server, %.0f s" % (units, args.unit, args.viewers, span))
+        if live:
+            pushed = sum(c.values for c in live)
+            print("  live clients      %d: %d events, %d values updates (%.1f /s per client), %.1f MB" %
+                  (len(live), sum(c.events for c in live), pushed, pushed / span / len(live),
+                   sum(c.bytes for c in live) / 1e6))
+            print("  console           %.0f us server CPU per values update pushed (all of the server's work "
+                  "in the window, divided)" % (1e6 * (after[0] - before[0]) / pushed if pushed else float("nan")))
         print("  frames filed      %d (%.1f /s), %.0f us server CPU per frame filed, decoded and relayed" %
               (filed, filed / span, 1e6 * cpu / filed if filed else float("nan")))
         print("  deliveries        %d (%.0f /s)" % (deliveries, deliveries / span))

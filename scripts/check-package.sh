@@ -34,6 +34,12 @@ for lib in libqt6core6 libqt6network6 libqt6serialport6 libqt6widgets6 libc6 pas
   [[ "$depends" == *"$lib"* ]] || fail "Depends lacks $lib: $depends"
 done
 dpkg-deb -c "$deb" | grep '\./usr/lib/systemd/system/tolva-server.service$' >/dev/null || fail "unit not under /usr/lib/systemd/system"
+# Stripped binaries in the package, symbols kept in the build directory.
+dpkg-deb -x "$deb" "$scratch/unpacked"
+for b in tolva-server tolva-unitsim; do
+  file -b "$scratch/unpacked/usr/bin/$b" | grep -q ', stripped' || fail "packaged $b is not stripped"
+  file -b "$build/$b" | grep -q ', not stripped' || fail "build/$b lost its symbols"
+done
 
 # 3. The unit as systemd reads it.
 unit="$scratch/prefix/lib/systemd/system/tolva-server.service"

@@ -52,6 +52,9 @@ make_demo() {
   { crlf " 4" 1 "  8083" 0; } > "$station/CONFIG/Server3.CFG"
   { crlf " 1" demo demo Supervisor; } > "$station/CONFIG/Server3.USR"
   chmod 600 "$station/CONFIG/Server3.USR"
+  # The console on 127.0.0.1:8080, account demo/demo (Supervisor).
+  printf '# The station console\nbind = 127.0.0.1\nport = 8080\n' > "$station/CONFIG/Console.CFG"
+  printf 'demo' | "$server" --base "$station" --console-user demo --level Supervisor >/dev/null 2>&1
 }
 
 pids=()
@@ -98,6 +101,8 @@ if [ -f "$station/CONFIG/.demo" ]; then
   echo "Demo: KX-71 analyzer on TCP port $kxport (page 3), served by relay server #2 on port 8082."
   echo "Demo: KH-71 on $(readlink "$station/dev/com4") as COM4 (page 4), served by relay server #3 on port 8083;"
   echo "      KF-71 on TCP port $kfport (page 5)."
+  echo "Demo: station console on http://127.0.0.1:8080/ (user demo, password demo), e.g."
+  echo "      curl -u demo:demo http://127.0.0.1:8080/api/station ; curl http://127.0.0.1:8080/metrics"
 fi
 
 mode=()

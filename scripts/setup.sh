@@ -3,7 +3,10 @@
 # entirely when everything is already there.
 set -euo pipefail
 packages=(cmake g++ ninja-build pkg-config libgtest-dev qt6-base-dev qt6-serialport-dev
-          libqt6serialport6 fonts-dejavu-core xvfb xauth)
+          libqt6serialport6 fonts-dejavu-core xvfb xauth
+          qt6-httpserver-dev qt6-websockets-dev libsodium-dev libsystemd-dev python3-prometheus-client
+          # the Debian package: cpack's dependency scan and the man-page check
+          file dpkg-dev groff-base)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

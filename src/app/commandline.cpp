@@ -52,6 +52,12 @@ CommandLine CommandLine::parse(const QStringList &arguments)
             if (value.isEmpty())
                 return fail(QStringLiteral("option '--base' needs a directory"));
             c.baseDirectory = value;
+        } else if (a == QLatin1String("--console-user") || a == QLatin1String("--level")) {
+            if (i + 1 >= arguments.size() || arguments[i + 1].isEmpty())
+                return fail(QStringLiteral("option '%1' needs a value").arg(a));
+            (a == QLatin1String("--level") ? c.consoleLevel : c.consoleUser) = arguments[++i];
+        } else if (a == QLatin1String("--delete")) {
+            c.consoleDelete = true;
         } else if (const WindowOption *o = windowOption(a)) {
             c.windowOptions << a;
             if (o->hasValue) {
@@ -67,6 +73,14 @@ CommandLine CommandLine::parse(const QStringList &arguments)
     }
     if (c.headless && !c.windowOptions.isEmpty())
         return fail(QStringLiteral("option '%1' needs a window; it cannot go with '--headless'").arg(c.windowOptions.first()));
+    if (!c.consoleUser.isEmpty()) {
+        if (c.consoleDelete == !c.consoleLevel.isEmpty())
+            return fail(QStringLiteral("'--console-user' needs either '--level LEVEL' or '--delete'"));
+        if (!help && !version)
+            c.action = ConsoleUser;
+    } else if (c.consoleDelete || !c.consoleLevel.isEmpty()) {
+        return fail(QStringLiteral("'--level' and '--delete' go with '--console-user NAME'"));
+    }
     if (help)
         c.action = Help;
     else if (version)
@@ -78,6 +92,8 @@ QString CommandLine::helpText()
 {
     return QStringLiteral(
         "Usage: tolva-server [--headless] [--base DIR]\n"
+        "       tolva-server [--base DIR] --console-user NAME --level LEVEL\n"
+        "       tolva-server [--base DIR] --console-user NAME --delete\n"
         "\n"
         "The Tolva station server: links to the monitoring units, their protocols,\n"
         "measurement logs and the relay servers for remote viewers.\n"
@@ -87,6 +103,12 @@ QString CommandLine::helpText()
         "                (default: the current directory)\n"
         "  --headless    run without a window (as a service); message lines go to\n"
         "                standard error; SIGTERM or SIGINT stops the server\n"
+        "  --console-user NAME --level LEVEL\n"
+        "                add or change the console account NAME (LEVEL: Observer,\n"
+        "                Operator or Supervisor); the password is read from the\n"
+        "                terminal without echo, or from standard input\n"
+        "  --console-user NAME --delete\n"
+        "                remove the console account NAME\n"
         "  --version     print the version and exit\n"
         "  -h, --help    print this help and exit\n"
         "\n"

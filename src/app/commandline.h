@@ -5,7 +5,7 @@
 #include <QStringList>
 
 struct CommandLine {
-    enum Action { Run, Help, Version, Error };
+    enum Action { Run, Help, Version, Error, ConsoleUser };
     Action action = Run;
     bool headless = false;
     QString baseDirectory;   // empty: the current directory
@@ -13,6 +13,10 @@ struct CommandLine {
     // Options for the window system (-platform offscreen ...), left in argv
     // for QApplication; refused with --headless, which has none.
     QStringList windowOptions;
+    // --console-user NAME with --level LEVEL (add or change) or --delete.
+    QString consoleUser;
+    QString consoleLevel;
+    bool consoleDelete = false;
 
     static CommandLine parse(const QStringList &arguments);
     static QString helpText();

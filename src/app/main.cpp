@@ -1,25 +1,35 @@
 // The station server: one window, or none with --headless; everything on the
 // event loop.
 #include "app/commandline.h"
+#include "app/servicenotify.h"
+#include "connection/connectionpage.h"
+#include "console/consoleaccounts.h"
+#include "console/consoleserver.h"
+#include "report/stationreport.h"
 #include "core/clock.h"
 #include "core/descriptors.h"
 #include "core/epolldispatcher.h"
 #include "core/messagelog.h"
 #include "core/version.h"
 #include "station/station.h"
+#include "station/stationlock.h"
 #include "ui/mainwindow.h"
 
 #include <QApplication>
 #include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
+#include <QMessageBox>
 #include <QSocketNotifier>
 #include <QTimer>
 
 #include <csignal>
 #include <cstdio>
 #include <memory>
+#include <iostream>
+#include <string>
 #include <sys/socket.h>
+#include <termios.h>
 #include <unistd.h>
 
 namespace {
@@ -75,6 +85,75 @@ QStringList argumentList(int argc, char **argv)
     return out;
 }
 
+// The console beside the station: its read model and HTTP server. A console
+// that cannot start says why in one ERROR line; the station runs on.
+struct Console {
+    std::unique_ptr<report::StationReport> report;
+    std::unique_ptr<ConsoleServer> server;
+};
+
+void startConsole(Station &station, Console &console)
+{
+    console.report = std::make_unique<report::StationReport>(station);
+    console.server = std::make_unique<ConsoleServer>(station, *console.report);
+    QString error;
+    if (!console.server->start(&error))
+        station.messageLog().log(QStringLiteral("Console"), QStringLiteral("Console not started: ") + error,
+                                 LogLevel::Error);
+}
+
+// One line from the terminal without echo, or from standard input.
+std::string readPassword(const char *prompt, bool terminal)
+{
+    termios saved{};
+    if (terminal) {
+        std::fputs(prompt, stderr);
+        std::fflush(stderr);
+        ::tcgetattr(STDIN_FILENO, &saved);
+        termios quiet = saved;
+        quiet.c_lflag &= ~tcflag_t(ECHO);
+        ::tcsetattr(STDIN_FILENO, TCSAFLUSH, &quiet);
+    }
+    std::string line;
+    std::getline(std::cin, line);
+    if (terminal) {
+        ::tcsetattr(STDIN_FILENO, TCSAFLUSH, &saved);
+        std::fputs("\n", stderr);
+    }
+    if (!line.empty() && line.back() == '\r')
+        line.pop_back();
+    return line;
+}
+
+int consoleUser(const CommandLine &command)
+{
+    const QString path = consoleaccounts::path(QDir::currentPath() + QStringLiteral("/CONFIG"));
+    if (!QFileInfo(QFileInfo(path).path()).isDir())
+        return usageError(QStringLiteral("no CONFIG directory in %1").arg(QDir::currentPath()));
+    QString error;
+    if (command.consoleDelete) {
+        if (!consoleaccounts::deleteAccount(path, command.consoleUser, &error))
+            return usageError(error);
+        std::fprintf(stderr, "Console account \"%s\" removed.\n", command.consoleUser.toLocal8Bit().constData());
+        return 0;
+    }
+    const int level = consoleaccounts::levelOf(command.consoleLevel);
+    if (level == 0)
+        return usageError(QStringLiteral("the level is Observer, Operator or Supervisor"));
+    if (!consoleaccounts::validName(command.consoleUser))
+        return usageError(QStringLiteral("a console user name is letters, digits, '.', '_' or '-', at most %1")
+                              .arg(consoleaccounts::kMaxNameLength));
+    const bool terminal = ::isatty(STDIN_FILENO);
+    const std::string password = readPassword("Password: ", terminal);
+    if (terminal && readPassword("Again: ", true) != password)
+        return usageError(QStringLiteral("the two passwords differ"));
+    if (!consoleaccounts::setAccount(path, command.consoleUser, level, QByteArray::fromStdString(password), &error))
+        return usageError(error);
+    std::fprintf(stderr, "Console account \"%s\" (%s) saved in %s.\n", command.consoleUser.toLocal8Bit().constData(),
+                 consoleaccounts::levelName(level).toLocal8Bit().constData(), path.toLocal8Bit().constData());
+    return 0;
+}
+
 int runHeadless(int argc, char **argv)
 {
     // With no window to serve, the loop can wait on epoll: a pass then costs
@@ -95,8 +174,27 @@ int runHeadless(int argc, char **argv)
         station.start(); // reports it as a message line
         return 1;
     }
-    QTimer::singleShot(0, &station, [&station] { station.start(); });
+    StationLock lock;
+    QString lockError;
+    if (!lock.acquire(station.baseDirectory(), &lockError)) {
+        station.messageLog().log(QStringLiteral("Station"), lockError, LogLevel::Error);
+        return 1;
+    }
+    Console console;
+    QTimer::singleShot(0, &station, [&station, &console, &app] {
+        station.start();
+        startConsole(station, console);
+        servicenotify::ready(&app);
+    });
+    // The window refreshes the pages' state texts; without one, this does.
+    QTimer stateTimer;
+    QObject::connect(&stateTimer, &QTimer::timeout, &station, [&station] {
+        for (int n = 1; n <= Station::kPages; ++n)
+            station.page(n)->showState();
+    });
+    stateTimer.start(625);
     handleStopSignals(&app, [&station] {
+        servicenotify::stopping();
         station.finishShutdown(kShutdownLimitMs, [&station] {
             station.messageLog().log(QStringLiteral("Station"), QStringLiteral("tolva-server stopped"), LogLevel::Status);
             QCoreApplication::quit();
@@ -131,8 +229,16 @@ int runWindow(int argc, char **argv)
     // The window closing starts the shut-down; the program ends when it is done.
     QApplication::setQuitOnLastWindowClosed(false);
 
+    StationLock lock;
+    QString lockError;
+    if (!lock.acquire(QDir::currentPath(), &lockError)) {
+        QMessageBox::critical(nullptr, QStringLiteral("Server"), lockError);
+        return 1;
+    }
     Station station(QDir::currentPath(), SystemClock::instance());
     MainWindow window(station);
+    Console console;
+    QTimer::singleShot(0, &station, [&station, &console] { startConsole(station, console); });
     CloseWatcher watcher(station);
     window.installEventFilter(&watcher);
     // SIGTERM, SIGINT and SIGHUP close the window as "Exit" does.
@@ -159,6 +265,7 @@ int main(int argc, char **argv)
     case CommandLine::Error:
         return usageError(command.error);
     case CommandLine::Run:
+    case CommandLine::ConsoleUser:
         break;
     }
     // The station directory becomes the current one, as if started there:
@@ -166,6 +273,8 @@ int main(int argc, char **argv)
     if (!command.baseDirectory.isEmpty() && !QDir::setCurrent(command.baseDirectory))
         return usageError(QStringLiteral("base directory '%1' not found").arg(command.baseDirectory));
 
+    if (command.action == CommandLine::ConsoleUser)
+        return consoleUser(command);
     SystemClock::readTimeZoneOnce();
     return command.headless ? runHeadless(argc, argv) : runWindow(argc, argv);
 }

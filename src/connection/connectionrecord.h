@@ -73,6 +73,13 @@ struct ConnectionRecord {
     QByteArray identLine;       // HD / KF-71 reply to "UI\r"
     QByteArray kxTypeReply;     // KX-71 reply to "T\r"
     QByteArray kxVersionReply;  // KX-71 reply to "U\r"
+
+    // Since the page was loaded, for the console and the metrics.
+    quint64 framesFiled = 0;
+    quint64 bytesReceived = 0;   // taken by the frame receivers
+    quint64 badFrames = 0;       // failed their check, or dropped incomplete
+    qint64 lastFrameMs = 0;      // clock time of the last frame filed; 0 none
+    quint64 logFailures = 0;     // measurement log failures reported
 };
 
 struct ConnectionRow {

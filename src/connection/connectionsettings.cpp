@@ -1,5 +1,6 @@
 #include "connection/connectionsettings.h"
 
+#include "core/configfiles.h"
 #include "core/outsidetext.h"
 
 #include <QDir>
@@ -144,10 +145,25 @@ bool parse(const QByteArray &fileText, ConnectionSettings &s, QString *error, in
     int reconnect = 0;
     s.autoReconnect = toInt(values[kReconnectLine - 1], &reconnect) && reconnect == 1;
 
+    // A network page cannot use port 0 (it would reach no unit), and no page
+    // a port beyond 65535; port 0 stays what the other link types hold.
+    auto port = [&](int index, int &field) {
+        if (!integer(index, field))
+            return false;
+        if (field >= (s.connectionType == 1 ? 1 : 0) && field <= kMaxPort)
+            return true;
+        if (error)
+            *error = QLatin1Char('\'') + outsidetext::shown(values[index])
+                + QStringLiteral("' is not a port number from 1 to 65535");
+        if (errorLine)
+            *errorLine = index + 1;
+        return false;
+    };
+
     return integer(0, s.hardwareType) && str(1, s.password) && integer(2, s.connectionType)
         && flag(3, s.autoConnect) && integer(4, s.serialPort) && integer(5, s.baudIndex)
         && integer(6, s.modemPort) && str(7, s.phoneNumber) && str(8, s.ipAddress)
-        && integer(9, s.portNumber) && str(10, s.logDirectory) && str(11, s.logPrefix)
+        && port(9, s.portNumber) && str(10, s.logDirectory) && str(11, s.logPrefix)
         && flag(12, s.logEnabled) && str(13, s.connectionName) && str(14, s.rackName)
         && str(15, s.hostName) && flag(16, s.useHostName);
 }
@@ -188,7 +204,9 @@ bool save(const QString &baseDirectory, int pageNumber, const ConnectionSettings
     // Written to a temporary file and renamed, so a full disk never leaves half a file.
     QSaveFile file(path);
     const QByteArray content = serialize(s);
-    if (!file.open(QIODevice::WriteOnly) || file.write(content) != content.size() || !file.commit()) {
+    // The file holds the unit's password: its owner's alone, as the user files are.
+    if (!file.open(QIODevice::WriteOnly) || !file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner)
+        || file.write(content) != content.size() || !file.commit()) {
         if (error)
             *error = path + QStringLiteral(": ") + file.errorString();
         return false;

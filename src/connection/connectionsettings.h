@@ -38,6 +38,7 @@ namespace connectionsettings {
 constexpr int kLines = 17;
 constexpr int kReconnectLine = 18;
 constexpr int kSlots = 49;
+constexpr int kMaxPort = 65535;
 
 QString pageName(int pageNumber);                       // "Connect3"
 QString filePath(const QString &baseDirectory, int pageNumber);
@@ -50,14 +51,16 @@ QByteArray serialize(const ConnectionSettings &s);
 // lines of which the first 17 are used, and line 18 when it holds 1 (anything
 // else there, which an older program may have left, means off). Returns false
 // with the conversion error's text (and its line number, from 1) at the first
-// numeric line that is not a decimal integer; the fields before it are taken,
-// the rest keep their defaults.
+// numeric line that is not a decimal integer, or at a port beyond 65535 (or 0
+// on a network page); the fields before it are taken, the rest keep their
+// defaults.
 bool parse(const QByteArray &text, ConnectionSettings &s, QString *error, int *errorLine = nullptr);
 
 // Reads or (when missing) creates the file. False with the system's text
 // when it can be neither read nor created, or with the conversion text
 // preceded by "<file> line <n>: ".
 bool load(const QString &baseDirectory, int pageNumber, ConnectionSettings &s, QString *error);
+// Written readable and writable by its owner only (it holds the password).
 bool save(const QString &baseDirectory, int pageNumber, const ConnectionSettings &s, QString *error);
 
 // The serial library's baud code for the settings (2..9); connectionType

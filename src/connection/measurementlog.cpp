@@ -57,7 +57,8 @@ bool MeasurementLog::open(int hardwareType, const QString &directory, const QStr
     m_hdSum = 0;
     if (hardwareType == hardware::Hd) {
         m_mark = now.time().hour();
-        return writeAll("DATE,TIME,TOTAL PEAK,TOTAL AVE,TOTAL MIN\r\n", now, error);
+        m_headerPending = true;
+        return writeHd(QByteArray(), now, error);
     }
     m_mark = fraction(datetime::toDays(now) - 1.0 / 6.0);
     return true;
@@ -80,6 +81,18 @@ bool MeasurementLog::writeAll(const QByteArray &bytes, const QDateTime &now, QSt
     default:
         return true;
     }
+}
+
+bool MeasurementLog::writeHd(const QByteArray &line, const QDateTime &now, QString *error)
+{
+    // A file created on a full disk has no header yet: the first line that
+    // gets written carries it, so a resumed file still starts with one.
+    static const QByteArray header = "DATE,TIME,TOTAL PEAK,TOTAL AVE,TOTAL MIN\r\n";
+    const qint64 before = m_writer.size();
+    const bool ok = writeAll(m_headerPending ? header + line : line, now, error);
+    if (m_writer.size() > before)
+        m_headerPending = false;
+    return ok;
 }
 
 bool MeasurementLog::takeResumed()
@@ -124,7 +137,7 @@ bool MeasurementLog::logHdLine(const QDateTime &now, std::optional<qint32> sampl
         if (m_hdCount > 0)
             line += ',' + QByteArray::number(m_hdPeak) + ','
                 + QByteArray::number(double(m_hdSum) / m_hdCount, 'f', 1) + ',' + QByteArray::number(m_hdMin);
-        ok = writeAll(line + "\r\n", now, error);
+        ok = writeHd(line + "\r\n", now, error);
     }
     m_hdCount = 0;
     m_hdSum = 0;

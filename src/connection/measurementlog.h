@@ -49,6 +49,7 @@ public:
 
 private:
     bool writeAll(const QByteArray &bytes, const QDateTime &now, QString *error);
+    bool writeHd(const QByteArray &line, const QDateTime &now, QString *error);
 
     int m_pageNumber;
     int m_hardwareType = 0;
@@ -56,6 +57,7 @@ private:
     LogFileWriter m_writer;
     bool m_resumed = false;
     bool m_open = false;
+    bool m_headerPending = false; // HD: the file's header line is not written yet
     double m_mark = 0.0;
     // Total level samples gathered for the next HD line.
     int m_hdCount = 0;

@@ -16,6 +16,7 @@ void ConnectionPage::logMessage(const QString &text, int level)
 
 void ConnectionPage::reportLogFailure(const QString &error)
 {
+    ++m_record.logFailures;
     logMessage(QStringLiteral("Log file error: ") + error, int(LogLevel::Error));
     emit errorRaised(error);
 }

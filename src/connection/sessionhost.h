@@ -16,7 +16,7 @@
 #include <memory>
 #include <optional>
 
-class Clock;
+#include "core/clock.h"
 class Session;
 struct ConnectionSettings;
 
@@ -87,8 +87,19 @@ public:
     int bytesWaiting() { return link().bytesWaiting(); }
     // The frame receivers' read: up to serialMax bytes from a serial port,
     // everything waiting (bounded) from a socket.
-    QByteArray readFrameBytes(int serialMax) { return link().readSome(isSerial() ? serialMax : kNetworkReadLimit); }
-    void fileRecord(RecordKind kind, const QByteArray &record) { store().fileRecord(kind, record); }
+    QByteArray readFrameBytes(int serialMax)
+    {
+        QByteArray bytes = link().readSome(isSerial() ? serialMax : kNetworkReadLimit);
+        record().bytesReceived += quint64(bytes.size());
+        return bytes;
+    }
+    // Files one accepted frame in the relay store, and counts it.
+    void fileRecord(RecordKind kind, const QByteArray &frame)
+    {
+        ++record().framesFiled;
+        record().lastFrameMs = clock().now().toMSecsSinceEpoch();
+        store().fileRecord(kind, frame);
+    }
 };
 
 // Makes the session of a hardware type (0 ARX, 1 KX-71, 2 HD, 3 KF-71) for a

@@ -3,6 +3,9 @@
 #include "connection/connectionpage.h"
 #include "connection/measurementlog.h"
 
+#include <QDir>
+#include <QFileInfo>
+
 namespace settingsapply {
 
 bool linkSettingsDiffer(const ConnectionSettings &a, const ConnectionSettings &b)
@@ -13,12 +16,24 @@ bool linkSettingsDiffer(const ConnectionSettings &a, const ConnectionSettings &b
         || a.hostName != b.hostName;
 }
 
+bool sameDirectory(const QString &a, const QString &b)
+{
+    if (a == b)
+        return true;
+    if (a.isEmpty() || b.isEmpty())
+        return false;
+    if (QDir::cleanPath(a) == QDir::cleanPath(b))
+        return true;
+    const QString ca = QFileInfo(a).canonicalFilePath();
+    return !ca.isEmpty() && ca == QFileInfo(b).canonicalFilePath();
+}
+
 Plan plan(const ConnectionSettings &current, const ConnectionSettings &edited, bool linkOpen, bool logOpen)
 {
     Plan p;
     p.closeLink = linkOpen && linkSettingsDiffer(current, edited);
     p.closeLog = logOpen
-        && (edited.logDirectory != current.logDirectory || edited.logPrefix != current.logPrefix
+        && (!sameDirectory(edited.logDirectory, current.logDirectory) || edited.logPrefix != current.logPrefix
             || !edited.logEnabled);
     p.openLog = edited.logEnabled && (!logOpen || p.closeLog);
     const bool openAfterClose = linkOpen && !p.closeLink;

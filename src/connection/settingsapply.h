@@ -23,6 +23,10 @@ struct Plan {
 // number and host name; not the password, start-up switch or names.
 bool linkSettingsDiffer(const ConnectionSettings &a, const ConnectionSettings &b);
 
+// The same directory however it is spelled ("/x/LOG/" and "/x/LOG", or a
+// link to it): a log is moved only when its directory really changes.
+bool sameDirectory(const QString &a, const QString &b);
+
 Plan plan(const ConnectionSettings &current, const ConnectionSettings &edited, bool linkOpen, bool logOpen);
 
 // Carries the plan out on the page: close, store, reopen.

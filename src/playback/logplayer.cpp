@@ -6,6 +6,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QTimer>
+#include <algorithm>
 #include <cmath>
 
 namespace {
@@ -304,4 +305,40 @@ QDateTime LogPlayer::setStopTime(const QDateTime &t)
     }
     emit changed();
     return m_stopPicker;
+}
+
+QDateTime LogPlayer::placeInFile(const QTime &time, bool first) const
+{
+    if (!time.isValid() || !m_firstTime.isValid() || !m_lastTime.isValid())
+        return {};
+    // The days around both ends: all a day file can hold, and a bounded
+    // search whatever stamps a damaged file holds.
+    QList<QDate> dates;
+    for (const QDate &end : {m_firstTime.date(), m_lastTime.date()})
+        for (int d = -1; d <= 1; ++d)
+            if (!dates.contains(end.addDays(d)))
+                dates << end.addDays(d);
+    std::sort(dates.begin(), dates.end());
+    QDateTime best;
+    qint64 bestDistance = -1;
+    for (const QDate &date : dates) {
+        const QDateTime t(date, time, m_firstTime.timeSpec());
+        const qint64 distance = t < m_firstTime ? t.msecsTo(m_firstTime) : t > m_lastTime ? m_lastTime.msecsTo(t) : 0;
+        // Inside the file: the first such moment for a start, the last for a stop.
+        if (bestDistance < 0 || distance < bestDistance || (distance == 0 && !first)) {
+            best = t;
+            bestDistance = distance;
+        }
+    }
+    return best;
+}
+
+QDateTime LogPlayer::setStartTimeOfDay(const QTime &time)
+{
+    return setStartTime(placeInFile(time, true));
+}
+
+QDateTime LogPlayer::setStopTimeOfDay(const QTime &time)
+{
+    return setStopTime(placeInFile(time, false));
 }

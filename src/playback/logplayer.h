@@ -66,6 +66,14 @@ public:
     void sliderChanged(int value);
     QDateTime setStartTime(const QDateTime &t);
     QDateTime setStopTime(const QDateTime &t);
+    // The pickers show the time of day only, and a day file runs over
+    // midnight (04:00 to 04:00): a time is taken in the file's own order, as
+    // the first (start) or last (stop) moment of the file with that time of
+    // day; a time the file does not hold is taken on the nearer day and then
+    // snapped as above.
+    QDateTime setStartTimeOfDay(const QTime &time);
+    QDateTime setStopTimeOfDay(const QTime &time);
+    QDateTime placeInFile(const QTime &time, bool first) const;
 
     // One 100 ms step.
     void tick();

@@ -27,6 +27,7 @@ struct RelayClient {
     MessageAssembler assembler;
     QString address;           // dotted address of the peer
     QString hostName;          // from the reverse look-up; empty until it answers
+    QString user;              // name given at the last successful log-in
     bool lookupStarted = false;
     QDateTime connectedAt;
     QDateTime lastMessageAt;   // last complete message (or KX-71 request)

@@ -23,7 +23,10 @@ void RelayServer::applyLogin(RelayClient &client, const QByteArray &text, char t
     client.loggedIn = result.level > 0;
     if (!result.reply.isEmpty())
         reply(client, result.reply + terminator);
+    if (result.level > 0)
+        client.user = QString::fromLatin1(text.left(qMin(text.indexOf(':'), 64)));
     if (result.level == 0) {
+        ++m_counters.failedLogins;
         m_log.log(pageName(),
                   QStringLiteral(" Failed login from ") + client.address + QLatin1Char(':')
                       + QString::number(client.clientPort),

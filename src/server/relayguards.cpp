@@ -152,6 +152,7 @@ void RelayServer::checkStalled()
         // Reset, not closed: a closing handshake would wait behind the bytes
         // the viewer does not take, and the kernel would keep them meanwhile.
         socket->resetOnClose();
+        ++m_counters.viewersDropped;
         closeClient(socket, QStringLiteral("not reading its data"));
     }
 }

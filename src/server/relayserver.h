@@ -118,6 +118,14 @@ public:
     bool housekeepingScheduled() const;
     const RelayClient *client(int index) const;
 
+    // Since the program started, for the console and the metrics.
+    struct Counters {
+        quint64 recordsDelivered = 0; // records handed to a viewer's socket
+        quint64 viewersDropped = 0;   // viewers closed for not reading their data
+        quint64 failedLogins = 0;
+    };
+    const Counters &counters() const { return m_counters; }
+
     // The newest client connections, oldest first; bounded.
     static constexpr int kConnectionLogSize = 500;
     const std::deque<ConnectionLogEntry> &connectionLog() const { return m_connectionLog; }
@@ -197,6 +205,7 @@ private:
     std::vector<std::unique_ptr<RelayClient>> m_clients;
     quint64 m_nextClientId = 1;
 
+    Counters m_counters;
     ServerRow m_statusRow;
     QList<ServerRow> m_clientRows;
     std::vector<quint64> m_rowClients; // client id shown in each row

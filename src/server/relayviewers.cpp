@@ -142,6 +142,7 @@ bool RelayServer::sendRecord(RelayClient &client, const QByteArray &record)
         return false;
     }
     queueBytes(client, record);
+    ++m_counters.recordsDelivered;
     return true;
 }
 

@@ -79,17 +79,17 @@ bool readFile(const QString &path, QByteArray &content, QString &error)
     return true;
 }
 
-bool writeFile(const QString &path, const QByteArray &content, bool ownerOnly, QString &error)
+// Both files are their owner's alone: the user file holds passwords, and the
+// settings file is kept like the other settings files beside it.
+bool writeFile(const QString &path, const QByteArray &content, QString &error)
 {
     QFile file(path);
     const QFileDevice::Permissions ownerRw = QFileDevice::ReadOwner | QFileDevice::WriteOwner;
-    if (ownerOnly && file.exists() && !file.setPermissions(ownerRw)) {
+    if (file.exists() && !file.setPermissions(ownerRw)) {
         error = QStringLiteral("Cannot protect ") + QDir::toNativeSeparators(path) + QStringLiteral(": ") + file.errorString();
         return false;
     }
-    const bool opened = ownerOnly ? file.open(QIODevice::WriteOnly | QIODevice::Truncate, ownerRw)
-                                  : file.open(QIODevice::WriteOnly | QIODevice::Truncate);
-    if (!opened || file.write(content) != content.size() || !file.flush()) {
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate, ownerRw) || file.write(content) != content.size() || !file.flush()) {
         error = QStringLiteral("Cannot write ") + QDir::toNativeSeparators(path) + QStringLiteral(": ") + file.errorString();
         return false;
     }
@@ -135,6 +135,13 @@ bool parseSettings(const QByteArray &text, ServerSettings &s, QString &error, in
         }
     }
     const auto [source, enable, port, auth] = values;
+    // Port 0 would have the system pick one that no viewer knows.
+    if (port < 1 || port > 65535) {
+        error = QStringLiteral("%1 is not a port number from 1 to 65535").arg(port);
+        if (line)
+            *line = 3;
+        return false;
+    }
     s.source = source;
     if (enable == 0 || enable == 1)
         s.enableOnStartup = enable == 1;
@@ -172,7 +179,7 @@ bool loadSettings(const QString &baseDir, const QString &pageName, ServerSetting
         settings.listenPort = 80 + digit;
         ServerSettings defaults = settings;
         defaults.requireAuth = false;
-        if (!writeFile(path, settingsText(defaults), false, error))
+        if (!writeFile(path, settingsText(defaults), error))
             return false;
     }
     QByteArray content;
@@ -190,7 +197,7 @@ bool loadSettings(const QString &baseDir, const QString &pageName, ServerSetting
 bool loadUsers(const QString &baseDir, const QString &pageName, UserTable &users, QString &error)
 {
     const QString path = usersPath(baseDir, pageName);
-    if (!QFile::exists(path) && !writeFile(path, QByteArrayLiteral(" 0\r\n"), true, error))
+    if (!QFile::exists(path) && !writeFile(path, QByteArrayLiteral(" 0\r\n"), error))
         return false;
     QByteArray content;
     if (!readFile(path, content, error))
@@ -201,12 +208,12 @@ bool loadUsers(const QString &baseDir, const QString &pageName, UserTable &users
 
 bool saveSettings(const QString &baseDir, const QString &pageName, const ServerSettings &settings, QString &error)
 {
-    return writeFile(settingsPath(baseDir, pageName), settingsText(settings), false, error);
+    return writeFile(settingsPath(baseDir, pageName), settingsText(settings), error);
 }
 
 bool saveUsers(const QString &baseDir, const QString &pageName, const UserTable &users, QString &error)
 {
-    return writeFile(usersPath(baseDir, pageName), usersText(users), true, error);
+    return writeFile(usersPath(baseDir, pageName), usersText(users), error);
 }
 
 } // namespace serverfiles

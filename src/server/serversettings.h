@@ -32,14 +32,16 @@ QByteArray usersText(const UserTable &users);
 // Reads the settings file into `settings` (fields whose switch line holds
 // neither 0 nor 1 keep their value). A missing file is first created with the
 // page's defaults. Returns false with `error` set when the file cannot be
-// created or read or a number line holds no number.
+// created or read, a number line holds no number, or the port is not one from
+// 1 to 65535 (0 would listen where no viewer looks).
 bool loadSettings(const QString &baseDir, const QString &pageName, ServerSettings &settings, QString &error);
 // Appends the rows of the user file to `users`; a missing file is created
 // holding no users.
 bool loadUsers(const QString &baseDir, const QString &pageName, UserTable &users, QString &error);
 
+// Both files are written readable by their owner only (passwords are stored
+// in clear text).
 bool saveSettings(const QString &baseDir, const QString &pageName, const ServerSettings &settings, QString &error);
-// Passwords are stored in clear text, so the file is readable by its owner only.
 bool saveUsers(const QString &baseDir, const QString &pageName, const UserTable &users, QString &error);
 
 // Parsing of the file contents, apart from the file system. On failure

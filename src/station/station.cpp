@@ -2,6 +2,7 @@
 
 #include "connection/connectionpage.h"
 #include "core/clock.h"
+#include "core/configfiles.h"
 #include "core/messagelog.h"
 #include "core/socketerrors.h"
 #include "link/comportmap.h"
@@ -9,6 +10,7 @@
 #include "playback/logplayer.h"
 #include "protocols/sessionfactory.h"
 #include "server/relayservers.h"
+#include "server/serversettings.h"
 
 #include <QDeadlineTimer>
 #include <QDir>
@@ -85,6 +87,21 @@ QStringList Station::start()
         m_started = true;
         return errors;
     }
+
+    // Files that hold passwords and were left readable by others (by an
+    // older program or a copy) are closed before anything reads them.
+    QStringList secretFiles, fixed, unfixed;
+    for (int n = 1; n <= kPages; ++n)
+        secretFiles << connectionsettings::filePath(m_baseDirectory, n);
+    for (int n = 1; n <= RelayServers::kCount; ++n) {
+        const QString name = QStringLiteral("Server") + QString::number(n);
+        secretFiles << serverfiles::settingsPath(m_baseDirectory, name) << serverfiles::usersPath(m_baseDirectory, name);
+    }
+    configfiles::restrictAll(secretFiles, &fixed, &unfixed);
+    for (const QString &text : fixed)
+        m_log->log(QStringLiteral("Station"), text, LogLevel::Status);
+    for (const QString &text : unfixed)
+        fail(QStringLiteral("Station"), text);
 
     QString error;
     if (!m_comPorts->load(configDirectory(), &error))

@@ -3,6 +3,8 @@
 #include "connection/connectionpage.h"
 #include "connection/session.h"
 #include "connection/settingsapply.h"
+#include "core/configfiles.h"
+#include "core/outsidetext.h"
 #include "link/comportmap.h"
 #include "ui/pathdialog.h"
 
@@ -48,7 +50,40 @@ void setIndex(QComboBox *box, int index)
     box->setCurrentIndex(index >= 0 && index < box->count() ? index : -1);
 }
 
+const QString kWesternOnly = QStringLiteral(" Use letters, digits and signs of Western European languages only.");
+
 } // namespace
+
+// Why a text cannot go into the 8-bit settings file; empty when it can.
+// A password's characters are not repeated in the message.
+QString ConfigureDialog::unstorableText(const QString &field, const QString &text, bool secret)
+{
+    if (configfiles::storable(text))
+        return QString();
+    if (secret)
+        return QStringLiteral("The %1 holds characters the settings file cannot store (passwords are kept in "
+                              "upper case).")
+                   .arg(field)
+            + kWesternOnly;
+    return QStringLiteral("The %1 holds characters the settings file cannot store: \"%2\".")
+               .arg(field, outsidetext::shown(configfiles::unstorable(text), 20))
+        + kWesternOnly;
+}
+
+// A port a network link can use: 1 to 65535. Where the link is no network
+// link the port is not used, and the "0" the settings hold then may stay.
+bool ConfigureDialog::portUsable(const QString &text, bool network, int *port)
+{
+    int value = 0;
+    bool ok = true;
+    if (!text.trimmed().isEmpty())
+        value = text.toInt(&ok, 10);
+    if (!ok || value < (network ? 1 : 0) || value > 65535)
+        return false;
+    if (port)
+        *port = value;
+    return true;
+}
 
 ConfigureDialog::ConfigureDialog(PathDialog *pathDialog, PasswordDialog *passwordDialog, QWidget *parent)
     : QDialog(parent), m_pathDialog(pathDialog), m_passwordDialog(passwordDialog)
@@ -314,17 +349,83 @@ ConnectionSettings ConfigureDialog::edited() const
     s.ipAddress = m_ip->text();
     s.useHostName = m_useHost->isChecked();
     s.hostName = m_host->text();
-    bool ok = false;
-    const int port = m_port->text().toInt(&ok, 10);
-    s.portNumber = ok ? port : 0;
+    int port = 0;
+    s.portNumber = portUsable(m_port->text(), checkedConnection() == 1, &port) ? port : 0;
     s.logDirectory = m_logPath->text();
     s.logPrefix = m_prefix->text();
     s.logEnabled = m_logging->isChecked();
     return s;
 }
 
+QString ConfigureDialog::refusal(QWidget **field) const
+{
+    const struct {
+        const char *name;
+        QLineEdit *edit;
+        QString text;
+        bool secret;
+    } texts[] = {
+        {"Password", m_password, m_password->text().toUpper(), true},
+        {"Connection Name", m_name, m_name->text(), false},
+        {"Rack Name", m_rack, m_rack->text(), false},
+        {"Phone Number", m_phone, m_phone->text(), false},
+        {"IP ADDRESS", m_ip, m_ip->text(), false},
+        {"Host Name", m_host, m_host->text(), false},
+        {"Log File Path", m_logPath, m_logPath->text(), false},
+        {"Log Filename Prefix", m_prefix, m_prefix->text(), false},
+    };
+    for (const auto &t : texts) {
+        const QString why = unstorableText(QString::fromLatin1(t.name), t.text, t.secret);
+        if (!why.isEmpty()) {
+            if (field)
+                *field = t.edit;
+            return why;
+        }
+    }
+    const QString port = m_port->text();
+    if (!portUsable(port, checkedConnection() == 1, nullptr)) {
+        if (field)
+            *field = m_port;
+        return QStringLiteral("The PORT on the \"Network\" page must be a number from 1 to 65535")
+            + (port.isEmpty() ? QStringLiteral(".")
+                              : QStringLiteral(", not \"%1\".").arg(outsidetext::shown(port, 20)));
+    }
+    return QString();
+}
+
+void ConfigureDialog::refuse(const QString &text, QWidget *field)
+{
+    m_lastRefusal = text;
+    // The field is shown and selected, so the next keys replace what was refused.
+    if (field) {
+        for (int i = 0; i < m_notebook->count(); ++i)
+            if (m_notebook->widget(i)->isAncestorOf(field))
+                m_notebook->setCurrentIndex(i);
+        field->setFocus();
+        if (auto *edit = qobject_cast<QLineEdit *>(field))
+            edit->selectAll();
+    }
+    auto *box = new QMessageBox(QMessageBox::Warning, windowTitle(), text, QMessageBox::Ok, this);
+    box->setObjectName(QStringLiteral("Refusal"));
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    box->open();
+}
+
+bool ConfigureDialog::storable()
+{
+    QWidget *field = nullptr;
+    const QString why = refusal(&field);
+    if (why.isEmpty())
+        return true;
+    refuse(why, field);
+    return false;
+}
+
 bool ConfigureDialog::applyToPage()
 {
+    // Nothing is applied, saved or closed while a field cannot be stored.
+    if (!storable())
+        return false;
     accept();
     if (!m_page)
         return false;
@@ -354,13 +455,26 @@ void ConfigureDialog::changePath()
         m_logPath->setText(m_baseDirectory + QStringLiteral("/LOG/"));
         m_pathDialog->setDirectory(m_logPath->text());
     }
-    if (m_pathDialog->exec() == QDialog::Accepted)
+    // The same directory keeps its spelling ("LOG/" stays "LOG/"), so that
+    // "Apply" does not take it for a new one.
+    if (m_pathDialog->exec() == QDialog::Accepted
+        && !settingsapply::sameDirectory(m_pathDialog->directory(), m_logPath->text()))
         m_logPath->setText(m_pathDialog->directory());
 }
 
 void ConfigureDialog::changePassword()
 {
-    if (m_passwordDialog->exec() != QDialog::Accepted || !m_page)
+    if (!m_page)
+        return;
+    // The change is a talk with the unit: without the link there is nobody to
+    // talk to, and this dialog stays open with its edits.
+    if (!m_page->record().portOpen) {
+        refuse(QStringLiteral("The unit must be connected to change its password. Press \"Connect\" on the "
+                              "page first; your other changes here are kept."),
+               nullptr);
+        return;
+    }
+    if (m_passwordDialog->exec() != QDialog::Accepted)
         return;
     // The other edits are not applied: the change runs on the page as it is.
     if (Session *session = m_page->session())

@@ -41,6 +41,15 @@ public:
     void changePath();
     void changePassword();
 
+    // Why the controls cannot be applied (a text the 8-bit settings file
+    // cannot hold, a port that is no port), naming the field; empty when they
+    // can. `field` (when given) is the control to correct.
+    QString refusal(QWidget **field = nullptr) const;
+    // The text of the last refusal shown.
+    QString lastRefusal() const { return m_lastRefusal; }
+    static QString unstorableText(const QString &field, const QString &text, bool secret);
+    static bool portUsable(const QString &text, bool network, int *port);
+
     QTabWidget *notebook() const { return m_notebook; }
     QGroupBox *hardwareGroup() const { return m_hardwareBox; }
     QGroupBox *connectionGroup() const { return m_connectionBox; }
@@ -55,6 +64,9 @@ public:
     QLineEdit *prefixEdit() const { return m_prefix; }
     QCheckBox *loggingBox() const { return m_logging; }
     QLineEdit *nameEdit() const { return m_name; }
+    QLineEdit *rackEdit() const { return m_rack; }
+    QLineEdit *phoneEdit() const { return m_phone; }
+    QLineEdit *hostEdit() const { return m_host; }
     QCheckBox *reconnectBox() const { return m_autoReconnect; }
     bool hdNotesShown() const;
     int checkedHardware() const;
@@ -74,6 +86,8 @@ private:
     void buildLoggingPage();
     void rebuildChoices(int hardwareType);
     bool applyToPage();
+    bool storable();
+    void refuse(const QString &text, QWidget *field);
 
     ConnectionPage *m_page = nullptr;
     PathDialog *m_pathDialog;
@@ -104,4 +118,5 @@ private:
     QLineEdit *m_logPath;
     QLineEdit *m_prefix;
     QCheckBox *m_logging;
+    QString m_lastRefusal;
 };

@@ -35,6 +35,9 @@ QDateTimeEdit *timePicker(const QString &name, QWidget *parent)
     picker->setObjectName(name);
     picker->setDisplayFormat(QStringLiteral("HH:mm:ss"));
     picker->setTimeSpec(Qt::LocalTime);
+    // A time is taken when typed in full (Enter or leaving the field), not
+    // digit by digit: "2" on the way to "23" is no time the operator meant.
+    picker->setKeyboardTracking(false);
     return picker;
 }
 
@@ -129,10 +132,15 @@ LogPageView::LogPageView(LogPlayer &player, const QString &baseDirectory, QWidge
     connect(pause, &QPushButton::clicked, &player, &LogPlayer::pause);
     connect(m_loop, &QCheckBox::toggled, &player, &LogPlayer::setLoop);
     connect(m_slider, &QSlider::valueChanged, &player, &LogPlayer::sliderChanged);
-    connect(m_startPicker, &QDateTimeEdit::dateTimeChanged, this,
-            [this](const QDateTime &t) { m_player.setStartTime(t); });
-    connect(m_stopPicker, &QDateTimeEdit::dateTimeChanged, this,
-            [this](const QDateTime &t) { m_player.setStopTime(t); });
+    // The pickers show times only: a time is placed in the file's own order,
+    // so a range may run over midnight. What the player took is shown at once,
+    // also when it is what the picker held before.
+    connect(m_startPicker, &QDateTimeEdit::dateTimeChanged, this, [this](const QDateTime &t) {
+        showPicker(m_startPicker, m_shownStart, m_player.setStartTimeOfDay(t.time()), true);
+    });
+    connect(m_stopPicker, &QDateTimeEdit::dateTimeChanged, this, [this](const QDateTime &t) {
+        showPicker(m_stopPicker, m_shownStop, m_player.setStopTimeOfDay(t.time()), true);
+    });
     connect(&player, &LogPlayer::changed, this, &LogPageView::refresh);
     connect(&player, &LogPlayer::errorRaised, this, &LogPageView::errorRaised);
     refresh();
@@ -168,15 +176,24 @@ void LogPageView::refresh()
         m_stopLabel->setText(QStringLiteral(" Stop Time:   ") + longTime(m_player.lastTime()));
         m_dateLabel->setText(QStringLiteral("   Date:      ") + shortDate(m_player.firstTime()));
     }
-    // What the player set is shown without being taken back as the operator's move.
+    // What the player set is shown without being taken back as the operator's
+    // move; a picker is rewritten only when the player's time moved, so that
+    // playback never overwrites a time being typed.
+    showPicker(m_startPicker, m_shownStart, m_player.startPicker(), false);
+    showPicker(m_stopPicker, m_shownStop, m_player.stopPicker(), false);
     {
-        const QSignalBlocker a(m_startPicker), b(m_stopPicker), c(m_slider);
-        if (m_player.startPicker().isValid())
-            m_startPicker->setDateTime(m_player.startPicker());
-        if (m_player.stopPicker().isValid())
-            m_stopPicker->setDateTime(m_player.stopPicker());
+        const QSignalBlocker c(m_slider);
         m_slider->setValue(m_player.slider());
     }
     const QDateTime shown = m_player.shownTime();
     m_time->setText(loaded && shown.isValid() ? shortDate(shown) + QLatin1Char(' ') + longTime(shown) : QString());
+}
+
+void LogPageView::showPicker(QDateTimeEdit *picker, QDateTime &shown, const QDateTime &time, bool always)
+{
+    if (!time.isValid() || (!always && time == shown))
+        return;
+    shown = time;
+    const QSignalBlocker blocker(picker);
+    picker->setDateTime(time);
 }

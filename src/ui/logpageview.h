@@ -2,6 +2,7 @@
 // The Log page ("    Log  "): the player's file, times, range pickers,
 // position slider and transport buttons. It shows what the player holds
 // and passes the operator's actions on; the player does the stepping.
+#include <QDateTime>
 #include <QWidget>
 
 class LogPlayer;
@@ -40,6 +41,7 @@ signals:
 
 private:
     void refresh();
+    void showPicker(QDateTimeEdit *picker, QDateTime &shown, const QDateTime &time, bool always);
 
     LogPlayer &m_player;
     QString m_baseDirectory;
@@ -53,4 +55,5 @@ private:
     QSlider *m_slider;
     QLineEdit *m_time;
     QCheckBox *m_loop;
+    QDateTime m_shownStart, m_shownStop;
 };

@@ -25,9 +25,63 @@
 #include <QMessageBox>
 #include <QScreen>
 #include <QStatusBar>
+#include <QTabBar>
 #include <QTabWidget>
 #include <QTimer>
 #include <QVBoxLayout>
+
+#include <algorithm>
+
+namespace {
+
+// Every tab in view at once, whatever the captions: when they need more room
+// than the bar has, the widest give way first, down to a common width (their
+// text cut short), so that short captions such as "#2" and "Log" stay whole
+// and no tab hides behind scroll arrows.
+class FittingTabBar : public QTabBar {
+public:
+    explicit FittingTabBar(QWidget *parent) : QTabBar(parent)
+    {
+        setUsesScrollButtons(false);
+        setElideMode(Qt::ElideRight);
+        setExpanding(false);
+    }
+
+protected:
+    QSize tabSizeHint(int index) const override
+    {
+        QSize size = QTabBar::tabSizeHint(index);
+        // The notebook's width less its frame: what the tabs may fill.
+        const int room = parentWidget() ? parentWidget()->width() - 4 : 0;
+        QList<int> widths;
+        int needed = 0;
+        for (int i = 0; i < count(); ++i) {
+            widths << QTabBar::tabSizeHint(i).width();
+            needed += widths.last();
+        }
+        if (room <= 0 || needed <= room)
+            return size;
+        std::sort(widths.begin(), widths.end());
+        int rest = room;
+        int left = int(widths.size());
+        for (int w : widths) {
+            if (w * left > rest)
+                break;
+            rest -= w;
+            --left;
+        }
+        if (left > 0)
+            size.setWidth(std::min(size.width(), rest / left));
+        return size;
+    }
+};
+
+class FittingTabWidget : public QTabWidget {
+public:
+    explicit FittingTabWidget(QWidget *parent) : QTabWidget(parent) { setTabBar(new FittingTabBar(this)); }
+};
+
+} // namespace
 
 static const char *const kConnectionTabCaptions[] = {
     "Connect #1", "     #2     ", "     #3   ", "     #4   ", "     #5   ",
@@ -52,7 +106,7 @@ MainWindow::MainWindow(Station &station, QWidget *parent) : QMainWindow(parent),
     layout->setSpacing(3);
 
     auto *top = new QHBoxLayout;
-    m_connectionTabs = new QTabWidget(central);
+    m_connectionTabs = new FittingTabWidget(central);
     m_connectionTabs->setObjectName(QStringLiteral("C8L1Frame"));
     for (int i = 1; i <= 8; ++i) {
         m_pageViews[size_t(i - 1)] = new ConnectionPageView(*station.page(i), m_connectionTabs);
@@ -67,7 +121,8 @@ MainWindow::MainWindow(Station &station, QWidget *parent) : QMainWindow(parent),
     m_logView = new LogPageView(station.logPlayer(), station.baseDirectory(), m_connectionTabs);
     m_connectionTabs->addTab(m_logView, QString::fromLatin1(kConnectionTabCaptions[8]));
     connect(m_logView, &LogPageView::errorRaised, this, &MainWindow::reportError);
-    top->addWidget(m_connectionTabs, 52);
+    // The nine connection captions need more room than the server tabs.
+    top->addWidget(m_connectionTabs, 56);
 
     m_serverTabs = new QTabWidget(central);
     m_serverTabs->setObjectName(QStringLiteral("ServerTabs"));
@@ -78,7 +133,7 @@ MainWindow::MainWindow(Station &station, QWidget *parent) : QMainWindow(parent),
         view->setDialogs(m_serverConfig, m_serverLog);
         m_serverTabs->addTab(view, i == 1 ? QStringLiteral("Server #1") : QStringLiteral("  #%1").arg(i));
     }
-    top->addWidget(m_serverTabs, 48);
+    top->addWidget(m_serverTabs, 44);
     layout->addLayout(top, 62);
 
     auto *heading = new QLabel(QStringLiteral("Message Window"), central);

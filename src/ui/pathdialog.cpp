@@ -1,5 +1,7 @@
 #include "ui/pathdialog.h"
 
+#include "core/configfiles.h"
+
 #include <QComboBox>
 #include <QDir>
 #include <QFileInfo>
@@ -7,6 +9,7 @@
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QStorageInfo>
 #include <QTreeWidget>
@@ -72,6 +75,17 @@ bool PathDialog::canEnter(const QString &path)
     return !path.isEmpty() && info.isDir() && info.isExecutable() && info.isReadable();
 }
 
+QStringList PathDialog::mountChoices(QStringList mounted)
+{
+    // "/" always comes first: in a chroot or some containers the root is not
+    // itself a mount point, and browsing must still be able to start there.
+    mounted.removeAll(QStringLiteral("/"));
+    mounted.removeDuplicates();
+    mounted.sort();
+    mounted.prepend(QStringLiteral("/"));
+    return mounted;
+}
+
 void PathDialog::fillMounts()
 {
     QStringList roots;
@@ -79,10 +93,8 @@ void PathDialog::fillMounts()
         if (volume.isValid() && volume.isReady())
             roots << volume.rootPath();
     }
-    roots.removeDuplicates();
-    roots.sort();
     m_mounts->clear();
-    m_mounts->addItems(roots);
+    m_mounts->addItems(mountChoices(roots));
 }
 
 QString PathDialog::pathOf(const QTreeWidgetItem *item) const
@@ -179,7 +191,26 @@ void PasswordDialog::showEvent(QShowEvent *event)
 
 void PasswordDialog::change()
 {
-    m_newPassword = m_edit->text().toUpper();
+    // The unit would keep an empty password, or one with "?" for what it
+    // cannot hold, and lock the operator out: refused, the dialog stays.
+    const QString password = m_edit->text().toUpper();
+    QString why;
+    if (password.isEmpty())
+        why = QStringLiteral("Type the New Password first: a unit cannot be given an empty password.");
+    else if (!configfiles::storable(password))
+        why = QStringLiteral("The New Password holds characters the unit cannot store (it is sent in upper "
+                             "case). Use letters, digits and signs of Western European languages only.");
+    if (!why.isEmpty()) {
+        m_lastRefusal = why;
+        m_edit->setFocus();
+        m_edit->selectAll();
+        auto *box = new QMessageBox(QMessageBox::Warning, windowTitle(), why, QMessageBox::Ok, this);
+        box->setObjectName(QStringLiteral("Refusal"));
+        box->setAttribute(Qt::WA_DeleteOnClose);
+        box->open();
+        return;
+    }
+    m_newPassword = password;
     accept();
 }
 

@@ -5,6 +5,7 @@
 // Subdirectories are listed when a branch is opened, so the dialog reads no
 // more of the disk than the operator looks at.
 #include <QDialog>
+#include <QStringList>
 
 class QComboBox;
 class QLineEdit;
@@ -28,6 +29,9 @@ public:
 
     // A directory the operator can enter (exists, is a directory, may be listed).
     static bool canEnter(const QString &path);
+    // The mount list's entries from the mounted file systems' roots: "/"
+    // first whatever the mount table says, then the others sorted, once each.
+    static QStringList mountChoices(QStringList mounted);
 
 protected:
     void showEvent(QShowEvent *event) override;
@@ -53,8 +57,11 @@ public:
     QString newPassword() const { return m_newPassword; }
     QLineEdit *edit() const { return m_edit; }
 
+    // "Change": refused with a message (the dialog stays) when the field is
+    // empty or holds what the unit cannot store.
     void change();
     void cancel();
+    QString lastRefusal() const { return m_lastRefusal; }
 
 protected:
     void showEvent(QShowEvent *event) override;
@@ -62,4 +69,5 @@ protected:
 private:
     QLineEdit *m_edit;
     QString m_newPassword;
+    QString m_lastRefusal;
 };

@@ -1,5 +1,6 @@
 #include "ui/serverconfigdialog.h"
 
+#include "core/outsidetext.h"
 #include "server/relayserver.h"
 
 #include <QCheckBox>
@@ -215,7 +216,10 @@ void ServerConfigDialog::addUser()
     m_users->setCurrentItem(row);
     row->setSelected(true);
     m_pages->setCurrentIndex(1);
+    // The name is shown selected, so that typing replaces "<new user>".
+    rowSelected();
     m_name->setFocus();
+    m_name->selectAll();
 }
 
 void ServerConfigDialog::deleteUser()
@@ -245,16 +249,32 @@ void ServerConfigDialog::takeOver()
     s.source = m_connection->currentIndex();
     s.enableOnStartup = m_startup->isChecked();
     s.requireAuth = m_auth->isChecked();
-    bool ok = false;
-    const int port = m_port->text().toInt(&ok);
-    s.listenPort = ok ? port : 0;
+    s.listenPort = m_port->text().toInt(); // checked by settingsUsable()
     s.bindAddress = m_bind->text().trimmed();
     m_server->takeOver(s, dialogUsers());
 }
 
-bool ServerConfigDialog::usersStorable()
+QString ServerConfigDialog::unusablePort(const QString &text)
 {
-    const QString problem = unstorableUser(dialogUsers());
+    bool ok = false;
+    const int port = text.toInt(&ok, 10);
+    if (ok && port >= 1 && port <= 65535)
+        return QString();
+    // Port 0 would have the system pick one that no viewer knows.
+    return QStringLiteral("The Listening Port must be a number from 1 to 65535")
+        + (text.isEmpty() ? QStringLiteral(".") : QStringLiteral(", not \"%1\".").arg(outsidetext::shown(text, 20)));
+}
+
+bool ServerConfigDialog::settingsUsable()
+{
+    QString problem = unusablePort(m_port->text());
+    if (!problem.isEmpty()) {
+        m_pages->setCurrentIndex(0);
+        m_port->setFocus();
+        m_port->selectAll();
+    } else {
+        problem = unstorableUser(dialogUsers());
+    }
     if (problem.isEmpty())
         return true;
     m_lastRefusal = problem;
@@ -267,7 +287,7 @@ bool ServerConfigDialog::usersStorable()
 
 void ServerConfigDialog::apply()
 {
-    if (!usersStorable())
+    if (!settingsUsable())
         return;
     accept();
     if (!m_server)
@@ -278,7 +298,7 @@ void ServerConfigDialog::apply()
 
 void ServerConfigDialog::save()
 {
-    if (!usersStorable())
+    if (!settingsUsable())
         return;
     accept();
     if (!m_server)

@@ -38,6 +38,8 @@ public:
     // Why the users cannot be stored in the user file (a name or password
     // beyond Latin-1); empty when they can.
     static QString unstorableUser(const UserTable &users);
+    // Why the text is no listening port (1 to 65535); empty when it is one.
+    static QString unusablePort(const QString &text);
     // The text of the last refusal shown by "Apply" or "Save".
     QString lastRefusal() const { return m_lastRefusal; }
 
@@ -58,7 +60,7 @@ signals:
 
 private:
     void takeOver();
-    bool usersStorable();
+    bool settingsUsable();
     void rowSelected();
     QTreeWidgetItem *selectedRow() const;
 

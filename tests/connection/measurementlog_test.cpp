@@ -139,3 +139,35 @@ TEST_F(ArxLogTest, FullDiskLeavesWholeRecordsNamesTheReasonAndResumesWithinAMinu
 }
 
 } // namespace
+
+namespace {
+
+TEST(HdLog, FileCreatedOnAFullDiskGetsItsHeaderWhenWritingResumes)
+{
+    QTemporaryDir dir;
+    MeasurementLog log(2);
+    bool full = true;
+    log.setWriteFunction([&full](int fd, const void *data, size_t size) -> ssize_t {
+        if (full) {
+            errno = ENOSPC;
+            return -1;
+        }
+        return ::write(fd, data, size);
+    });
+    QDateTime t(QDate(2026, 12, 6), QTime(10, 0, 0));
+    QString error;
+    EXPECT_FALSE(log.open(hardware::Hd, dir.path(), QStringLiteral("H-"), t, &error));
+    EXPECT_TRUE(error.endsWith(QStringLiteral(": No space left on device"))) << qPrintable(error);
+    EXPECT_TRUE(log.logHdLine(t.addSecs(1), 5, true, &error)); // suspended until the retry
+    full = false;
+    EXPECT_TRUE(log.logHdLine(t.addSecs(61), 7, true, &error));
+    EXPECT_TRUE(log.takeResumed());
+    EXPECT_TRUE(log.logHdLine(t.addSecs(62), 9, true, &error));
+    QFile f(log.fileName());
+    ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+    EXPECT_EQ(f.readAll(), QByteArray("DATE,TIME,TOTAL PEAK,TOTAL AVE,TOTAL MIN\r\n"
+                                      "12/6/2026,10:01:01,7,7.0,7\r\n"
+                                      "12/6/2026,10:01:02,9,9.0,9\r\n"));
+}
+
+} // namespace

@@ -1,4 +1,9 @@
 #include "connection/connectionsettings.h"
+#include "core/clock.h"
+#include "core/messagelog.h"
+#include "server/relayserver.h"
+#include "server/relayservers.h"
+#include "station/station.h"
 
 #include <QDir>
 #include <QFile>
@@ -155,4 +160,61 @@ TEST(ConnectionSettingsFile, EmptyFileGivesAllDefaults)
     QString error;
     EXPECT_TRUE(connectionsettings::load(dir.path(), 3, s, &error)) << error.toStdString();
     EXPECT_EQ(s, ConnectionSettings::defaults(3, dir.path()));
+}
+
+// Port 0 means "no port" on a serial or modem page; a network page cannot use
+// it, and no page a port beyond 65535. Such a file stops the page at line 10.
+TEST(ConnectionSettingsFile, PortLineMustHoldAUsablePort)
+{
+    const struct { int connectionType; const char *port; bool ok; } cases[] = {
+        {0, "     0", true}, {2, "     0", true},  {1, "     0", false}, {1, "     1", true},
+        {1, " 65535", true}, {1, " 65536", false}, {0, " 99999", false}, {0, "    -1", false},
+    };
+    for (const auto &c : cases) {
+        ConnectionSettings s = ConnectionSettings::defaults(1, kBase);
+        s.connectionType = c.connectionType;
+        QByteArray text = connectionsettings::serialize(s);
+        text.replace("\r\n     0\r\n", "\r\n" + QByteArray(c.port) + "\r\n");
+        ConnectionSettings back = ConnectionSettings::defaults(1, kBase);
+        QString error;
+        int line = 0;
+        EXPECT_EQ(connectionsettings::parse(text, back, &error, &line), c.ok) << c.connectionType << c.port;
+        if (!c.ok) {
+            EXPECT_EQ(std::make_pair(line, error),
+                      std::make_pair(10, "'" + QString(c.port) + "' is not a port number from 1 to 65535"));
+        }
+    }
+}
+
+// At start: files others can read become their owner's, with one STATUS
+// line each; every file created is its owner's; a server file holding port 0
+// leaves that server stopped with one ERROR line naming file and line.
+TEST(StationStart, ProtectsSettingsFilesAndRefusesPortZero)
+{
+    QTemporaryDir dir;
+    const QString config = dir.path() + "/CONFIG/";
+    ASSERT_TRUE(QDir().mkdir(config));
+    const struct { const char *name; QByteArray text; } files[] = {
+        {"Connect1.CFG", connectionsettings::serialize(ConnectionSettings::defaults(1, dir.path()))},
+        {"Server4.USR", " 1\r\namy\r\nsecret\r\nSupervisor\r\n"},
+        {"Server2.CFG", " 2\r\n1\r\n     0\r\n0\r\n"},
+    };
+    for (const auto &f : files) {
+        QFile file(config + f.name);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly) && file.write(f.text) == f.text.size());
+        file.close();
+        ASSERT_TRUE(file.setPermissions(file.permissions() | QFileDevice::ReadGroup | QFileDevice::ReadOther));
+    }
+    SystemClock clock;
+    Station station(dir.path(), clock);
+    station.messageLog().setEchoToStderr(false);
+    EXPECT_EQ(station.start(), QStringList("Settings not loaded, server not started: " + config
+                                           + "Server2.CFG line 3: 0 is not a port number from 1 to 65535"));
+    EXPECT_FALSE(station.servers().server(2)->isEnabled());
+    const QStringList lines = station.messageLog().lines();
+    EXPECT_EQ(lines.filter("ERROR").size(), 1);
+    for (const auto &f : files)
+        EXPECT_EQ(lines.filter("STATUS").filter(config + f.name + " could be read by other users").size(), 1) << f.name;
+    for (const QString &name : QDir(config).entryList({"Connect*", "Server*"}, QDir::Files))
+        EXPECT_EQ(QFile::permissions(config + name) & 0x0777, QFileDevice::ReadUser | QFileDevice::WriteUser) << name.toStdString();
 }

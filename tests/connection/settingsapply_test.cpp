@@ -47,6 +47,11 @@ const ApplyCase kApplyCases[] = {
     {"LoggingOffClosesTheLog", true, true, [](auto &s) { s.logEnabled = false; }, {false, true, false, false}},
     {"PrefixChangeOpensANewFile", true, true, [](auto &s) { s.logPrefix = "StudioA-"; }, {false, true, true, false}},
     {"LoggingOnOpensTheLog", false, false, [](auto &) {}, {false, false, true, false}},
+    // The path dialog gives "/base/LOG" for "/base/LOG/": the same directory, the same file.
+    {"SameLogDirectoryOtherSpellingKeepsTheLog", true, true, [](auto &s) { s.logDirectory = "/base//LOG"; },
+     {false, false, false, false}},
+    {"OtherLogDirectoryOpensANewFile", true, true, [](auto &s) { s.logDirectory = "/base/LOG2/"; },
+     {false, true, true, false}},
 };
 
 class ApplyRules : public ::testing::TestWithParam<ApplyCase> {};

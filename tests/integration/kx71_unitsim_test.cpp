@@ -27,11 +27,12 @@ protected:
         startRun(run, dir.path(), QStringLiteral(" KX-71 Succesful Connection"), 20000);
     }
     Kx71Session &session() { return *static_cast<Kx71Session *>(run->page(1).session()); }
-    // Waits until every kind has a stored trace.
+    // Waits until every kind has a stored trace (the stores start as zeros).
     bool allKindsStored()
     {
-        return waitFor([&] { return !session().store().trace(0).isEmpty() && !session().store().trace(1).isEmpty()
-                                    && !session().store().trace(2).isEmpty(); }, 10000);
+        const QByteArray empty(Kx71Store::kTraceBytes, '\0');
+        return waitFor([&] { return session().store().trace(0) != empty && session().store().trace(1) != empty
+                                    && session().store().trace(2) != empty; }, 10000);
     }
     // A stored trace is a frame the analyzer sent, of its kind, with a sound checksum.
     void expectSentFrame(const QByteArray &frame, int kind)

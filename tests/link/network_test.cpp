@@ -2,6 +2,7 @@
 #include "support/bytes.h"
 #include "support/waitfor.h"
 
+#include <QHostInfo>
 #include <QSignalSpy>
 #include <QTcpServer>
 #include <QTcpSocket>
@@ -44,7 +45,11 @@ TEST_F(NetworkLinkTest, ConnectsSendsAndReceivesEveryByte)
 
 TEST_F(NetworkLinkTest, HostNameTakesPrecedenceOverTheAddress)
 {
-    EXPECT_NE(open(QStringLiteral("000.000.000.000"), QStringLiteral("localhost")), nullptr);
+    // A root made from scratch may have no /etc/hosts, so that "localhost"
+    // names nothing; the host field then holds the address as text.
+    const bool named = !QHostInfo::fromName(QStringLiteral("localhost")).addresses().isEmpty();
+    EXPECT_NE(open(QStringLiteral("000.000.000.000"), named ? QStringLiteral("localhost") : QStringLiteral("127.0.0.1")),
+              nullptr);
 }
 
 TEST_F(NetworkLinkTest, BytesSentJustBeforeClosingReachThePeer)

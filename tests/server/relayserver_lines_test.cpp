@@ -1,4 +1,5 @@
 // The HD/KF-71 line dialect and the KX-71 requests over real sockets.
+#include "protocols/kx71/kx71store.h"
 #include "server/relayfixture.h"
 
 namespace {
@@ -193,6 +194,22 @@ TEST_F(LineRelay, KxRequests)
     pumpFor(50);
     EXPECT_TRUE(c->received.isEmpty());
     EXPECT_EQ(server->client(0)->activity, 2); // D9 counts, X1 does not
+}
+
+// A viewer asking before the analyzer's first frame of a kind waits for 356
+// bytes: it gets those of the empty store, zeros, not silence.
+TEST_F(LineRelay, KxRequestBeforeTheFirstFrameGetsTheEmptyStore)
+{
+    source.type = 1;
+    for (char d : {'1', '2', '3', '4'})
+        source.kxFrames[d] = Kx71Store().selected(d);
+    auto server = makeServer();
+    auto c = connectClient(*server);
+    for (const char *request : {"D2\r", "D3\r", "D4\r", "D1\r"}) {
+        c->send(request);
+        ASSERT_TRUE(c->waitFor(356)) << request;
+        EXPECT_EQ(c->take(), QByteArray(356, '\0')) << request;
+    }
 }
 
 } // namespace

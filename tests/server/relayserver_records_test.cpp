@@ -19,6 +19,13 @@ QByteArray arxRecord(char fill)
 
 const QByteArray kHelloStart("\x01\xFE\x04\xFE", 4);
 
+// A settings file's port line with a port free just now (a file cannot hold 0).
+QByteArray portLine()
+{
+    QTcpServer probe;
+    return probe.listen(QHostAddress::LocalHost, 0) ? QByteArray::number(probe.serverPort()).rightJustified(6, ' ') : "";
+}
+
 class RecordRelay : public RelayFixture {};
 
 TEST_F(RecordRelay, EveryRecordGoesOutWhenFiledWithoutATimer)
@@ -189,7 +196,7 @@ TEST_F(RecordRelay, StartupEnablesMarkedServerAndCloseDisablesAll)
     ASSERT_TRUE(QDir(dir.path()).mkdir("CONFIG"));
     QFile cfg(dir.path() + "/CONFIG/Server2.CFG");
     ASSERT_TRUE(cfg.open(QIODevice::WriteOnly));
-    cfg.write(" 1\r\n1\r\n     0\r\n0\r\n");
+    cfg.write(" 1\r\n1\r\n" + portLine() + "\r\n0\r\n");
     cfg.close();
     RelayServers servers(dir.path(), log, clock, resolver);
     ASSERT_TRUE(servers.loadAll().isEmpty());
@@ -219,7 +226,7 @@ TEST_F(RecordRelay, AServerWhoseFilesFailDoesNotStopTheOthers)
     bad.close();
     QFile marked(dir.path() + "/CONFIG/Server5.CFG");
     ASSERT_TRUE(marked.open(QIODevice::WriteOnly));
-    marked.write(" 1\r\n1\r\n     0\r\n0\r\n");
+    marked.write(" 1\r\n1\r\n" + portLine() + "\r\n0\r\n");
     marked.close();
     RelayServers servers(dir.path(), log, clock, resolver);
     const auto failures = servers.loadAll();

@@ -79,6 +79,28 @@ TEST(ServerFiles, SettingsErrorNamesFileAndLine)
     EXPECT_EQ(error, dir.path() + "/CONFIG/Server4.CFG line 3: Invalid numeric input");
 }
 
+// Port 0 would listen where no viewer looks, and a port beyond 65535 is none:
+// the file fails at line 3 and nothing of it is taken.
+TEST(ServerFiles, PortLineMustHoldAPortFromOneTo65535)
+{
+    const struct {
+        QByteArray port; // line 3; empty: no such line
+        bool ok;
+    } cases[] = {{"     0", false}, {" 65536", false}, {"   -80", false}, {"", false}, {"     1", true}, {" 65535", true}};
+    for (const auto &c : cases) {
+        ServerSettings s{4, false, 84, false};
+        QString error;
+        int line = 0;
+        const QByteArray text = " 4\r\n1\r\n" + (c.port.isEmpty() ? QByteArray() : c.port + "\r\n0\r\n");
+        EXPECT_EQ(serverfiles::parseSettings(text, s, error, &line), c.ok) << c.port.constData();
+        EXPECT_EQ(s.listenPort, c.ok ? c.port.trimmed().toInt() : 84) << c.port.constData();
+        if (!c.ok) {
+            EXPECT_EQ(std::make_pair(line, error), std::make_pair(3, QString::number(c.port.trimmed().toInt())
+                                                                       + " is not a port number from 1 to 65535"));
+        }
+    }
+}
+
 TEST(ServerFiles, FilesOverTheBoundFailInsteadOfBeingCut)
 {
     QTemporaryDir dir;
@@ -96,11 +118,12 @@ TEST(ServerFiles, SettingsWriteRoundTrip)
     QTemporaryDir dir;
     ASSERT_TRUE(QDir(dir.path()).mkdir("CONFIG"));
     QString error;
-    ASSERT_TRUE(serverfiles::saveSettings(dir.path(), "Server8", {10, true, 123456, true}, error));
-    EXPECT_EQ(readAll(dir.path() + "/CONFIG/Server8.CFG"), QByteArray("10\r\n1\r\n123456\r\n1\r\n"));
+    ASSERT_TRUE(serverfiles::saveSettings(dir.path(), "Server8", {10, true, 65535, true}, error));
+    EXPECT_EQ(readAll(dir.path() + "/CONFIG/Server8.CFG"), QByteArray("10\r\n1\r\n 65535\r\n1\r\n"));
+    EXPECT_EQ(modeOf(dir.path() + "/CONFIG/Server8.CFG"), 0600);
     ServerSettings back;
     ASSERT_TRUE(serverfiles::loadSettings(dir.path(), "Server8", back, error));
-    EXPECT_EQ(back, (ServerSettings{10, true, 123456, true}));
+    EXPECT_EQ(back, (ServerSettings{10, true, 65535, true}));
 }
 
 TEST(ServerFiles, BindAddressIsAFifthLineOnlyWhenSet)

@@ -14,7 +14,9 @@
 #include <QLabel>
 #include <QMenuBar>
 #include <QMessageBox>
+#include <QTabBar>
 #include <QTabWidget>
+#include <QToolButton>
 #include <QTemporaryDir>
 #include <QTreeWidget>
 #include <gtest/gtest.h>
@@ -175,4 +177,27 @@ TEST_F(MainWindowTest, Screenshot)
     EXPECT_EQ(window->expandedWindow()->windowTitle(), QStringLiteral("Message Window - Expanded"));
     EXPECT_TRUE(window->expandedWindow()->grab().save(shotPath("message-window-expanded.png")));
     window->expandedWindow()->hide();
+}
+
+// Every connection tab, the Log tab included, is in view at the window's
+// default size: with the default captions and with ten-letter names, and
+// whichever tab is selected (its caption is bold).
+TEST_F(MainWindowTest, EveryConnectionTabIsInView)
+{
+    window->show();
+    window->startUp();
+    QTabBar *bar = window->connectionTabs()->tabBar();
+    for (const char *shot : {"main-window-tabs.png", "main-window-long-names.png"}) {
+        for (int current : {8, 0}) {
+            window->connectionTabs()->setCurrentIndex(current);
+            QApplication::processEvents();
+            for (int i = 0; i < bar->count(); ++i)
+                EXPECT_TRUE(bar->tabRect(i).left() >= 0 && bar->tabRect(i).right() < bar->width()) << shot << i;
+            for (const QToolButton *arrow : bar->findChildren<QToolButton *>())
+                EXPECT_FALSE(arrow->isVisible()) << shot;
+        }
+        EXPECT_TRUE(window->grab().save(shotPath(shot)));
+        for (int i = 1; i <= 8; ++i)
+            bar->setTabText(i - 1, QStringLiteral("Studio AAA"));
+    }
 }

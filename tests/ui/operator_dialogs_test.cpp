@@ -26,6 +26,7 @@
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QSignalSpy>
@@ -102,7 +103,7 @@ TEST_F(Dialogs, ApplyAndSaveWriteThePageBack)
     QSignalSpy captions(&dialog, &ConfigureDialog::captionsChanged);
     dialog.passwordEdit()->setText("newpass");
     dialog.nameEdit()->setText("Studio A");
-    dialog.portEdit()->setText("not a port");
+    dialog.portEdit()->setText(""); // no port on a serial page: kept as 0
     dialog.loggingBox()->setChecked(true);
     dialog.reconnectBox()->setChecked(true);
     dialog.apply();
@@ -122,6 +123,96 @@ TEST_F(Dialogs, ApplyAndSaveWriteThePageBack)
     ASSERT_TRUE(connectionsettings::load(base.path(), 1, back, nullptr));
     EXPECT_EQ(back.logPrefix, QString("StudioA-"));
     EXPECT_EQ(back.password, QString("NEWPASS"));
+}
+
+// The refusal shown over a dialog, closed again so the next case starts clean.
+QString takeRefusal(QWidget *dialog, const QString &shot)
+{
+    auto *box = dialog->findChild<QMessageBox *>("Refusal");
+    const QString text = box && box->isVisible() ? box->text() : QString();
+    if (box && !shot.isEmpty())
+        box->grab().save(shotPath(shot));
+    delete box;
+    return text;
+}
+
+void typeInto(QLineEdit *edit, const QString &text)
+{
+    edit->setFocus();
+    edit->selectAll();
+    QTest::keyClick(edit, Qt::Key_Delete);
+    typeText(edit, text);
+}
+
+QByteArray fileBytes(const QString &path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
+}
+
+// One case per kind of field, typed into the windows: the message names the
+// field, the dialog stays open with what was typed, and nothing is applied,
+// saved or sent.
+TEST_F(Dialogs, RefusalsNameTheFieldAndKeepTheDialog)
+{
+    ASSERT_TRUE(QDir(base.path()).mkdir("CONFIG"));
+    ASSERT_TRUE(page->saveSettings(nullptr));
+    const QString file = connectionsettings::filePath(base.path(), 1);
+    const QByteArray bytesBefore = fileBytes(file);
+    const ConnectionSettings before = page->settings();
+    QPushButton *save = dialog.findChild<QPushButton *>("ButtonSave");
+    QPushButton *change = passwordDialog.findChildren<QPushButton *>().at(0);
+    ASSERT_EQ(change->text(), QString("Change"));
+    const struct {
+        const char *kind;
+        QDialog *shown;
+        QLineEdit *edit;
+        QString typed;
+        QPushButton *button;
+        QString named;
+        int tab; // the notebook page shown with the message; -1: not checked
+    } cases[] = {
+        {"text beyond 8 bits", &dialog, dialog.nameEdit(), QString::fromUtf8("St\u00FAdio \u03A9x"), save,
+         QString::fromUtf8("Connection Name holds characters the settings file cannot store: \"\u03A9\""), 1},
+        {"password beyond 8 bits in upper case", &dialog, dialog.passwordEdit(), QString::fromUtf8("\u00FFes"), save,
+         "The Password holds characters", 0},
+        {"port with a letter", &dialog, dialog.portEdit(), "8O91", save, "PORT on the \"Network\" page must be a number "
+         "from 1 to 65535, not \"8O91\"", 4},
+        {"change password, link closed", &dialog, dialog.nameEdit(), "Renamed", dialog.changePasswordButton(),
+         "The unit must be connected", -1},
+        {"new password empty", &passwordDialog, passwordDialog.edit(), "", change, "New Password", -1},
+        {"new password beyond 8 bits", &passwordDialog, passwordDialog.edit(), QString::fromUtf8("p\u03A9ss"), change,
+         "New Password holds characters", -1},
+    };
+    for (const auto &c : cases) {
+        if (c.shown == &dialog)
+            dialog.activate(page.get(), &ports);
+        c.shown->setResult(0);
+        c.shown->show();
+        typeInto(c.edit, c.typed);
+        c.button->click();
+        EXPECT_TRUE(c.shown->isVisible() && c.shown->result() != QDialog::Accepted) << c.kind;
+        EXPECT_FALSE(c.shown == &dialog && passwordDialog.isVisible()) << c.kind;
+        EXPECT_TRUE(c.tab < 0 || dialog.notebook()->currentIndex() == c.tab) << c.kind;
+        const QString shot = "refusal-" + QString(c.kind).replace(' ', '-').remove(',') + ".png";
+        const QString text = takeRefusal(c.shown, shot);
+        EXPECT_TRUE(text.contains(c.named)) << c.kind << ": " << text.toStdString();
+        EXPECT_FALSE(text.contains(QChar(0x178))) << "a password is not repeated";
+        EXPECT_EQ(c.edit->text(), c.typed) << c.kind;
+        EXPECT_TRUE(page->settings() == before && fileBytes(file) == bytesBefore) << c.kind;
+    }
+    EXPECT_TRUE(passwordDialog.newPassword().isEmpty());
+    EXPECT_NE(page->record().phase, 5);
+
+    // What the file can hold is saved byte for byte, as it always was.
+    dialog.activate(page.get(), &ports);
+    typeInto(dialog.nameEdit(), QString::fromUtf8("St\u00FAdio"));
+    dialog.connectionGroup()->findChildren<QRadioButton *>().at(1)->click(); // "Network - Ethernet"
+    typeInto(dialog.portEdit(), "8091");
+    save->click();
+    EXPECT_EQ(dialog.result(), int(QDialog::Accepted));
+    EXPECT_TRUE(fileBytes(file).contains("\r\nSt\xFA" "dio\r\n"));
+    EXPECT_TRUE(fileBytes(file).contains("\r\n  8091\r\n"));
 }
 
 TEST_F(Dialogs, ChangePasswordStartsTheChangeWithoutApplyingTheRest)
@@ -155,7 +246,9 @@ TEST_F(Dialogs, ChangePathUsesTheTreeAndFallsBackToTheLogDirectory)
     ASSERT_TRUE(QDir().mkpath(target));
     EXPECT_TRUE(pathDialog.setDirectory(target));
     EXPECT_EQ(pathDialog.pathEdit()->text(), QDir::cleanPath(target));
-    EXPECT_TRUE(pathDialog.mountList()->findText("/") >= 0);
+    EXPECT_EQ(pathDialog.mountList()->itemText(0), QString("/"));
+    // A mount table without the root (a chroot) still offers it first.
+    EXPECT_EQ(PathDialog::mountChoices({"/srv", "/boot", "/srv"}), QStringList({"/", "/boot", "/srv"}));
     ConnectionSettings s = page->settings();
     s.logDirectory = base.path() + "/absent";
     page->setSettings(s);
@@ -165,7 +258,7 @@ TEST_F(Dialogs, ChangePathUsesTheTreeAndFallsBackToTheLogDirectory)
         pathDialog.accept();
     });
     dialog.changePath();
-    EXPECT_EQ(dialog.logPathEdit()->text(), QDir::cleanPath(base.path() + "/LOG"));
+    EXPECT_EQ(dialog.logPathEdit()->text(), base.path() + "/LOG/"); // the default, spelled as it is
 }
 
 TEST(LogPage, PlaysAFileShownInTheMainWindow)
@@ -209,6 +302,40 @@ TEST(LogPage, PlaysAFileShownInTheMainWindow)
     view->stopPicker()->setTime(QTime(11, 0, 0));
     EXPECT_EQ(view->stopPicker()->time(), QTime(10, 0, 9, 500));
     window.grab().save(shotPath("log-page.png"));
+}
+
+// A day file over midnight (22:00 to 02:00): "23" typed in the stop picker's
+// hour is 23:00 of the first day, "01" in the start picker's 01:00 of the
+// second, each only once it is after the start.
+TEST(LogPage, PickersTakeTimesOverMidnight)
+{
+    QTemporaryDir dir;
+    QFile f(dir.path() + "/night.LW1");
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    const QDateTime evening(QDate(2026, 12, 6), QTime(22, 0));
+    for (int i = 0; i < 9; ++i) // each half hour
+        f.write(QByteArray(1, char(108)) + QByteArray(100, char(0x11)) + datetime::stampOf(evening.addSecs(1800 * i)));
+    f.close();
+    LogPlayer player(nullptr);
+    player.setTimerRunning(false);
+    LogPageView view(player, dir.path());
+    ASSERT_TRUE(view.loadPath(f.fileName()));
+    const struct { QDateTimeEdit *picker; const char *hour; QDateTime taken; } steps[] = {
+        {view.stopPicker(), "23", evening.addSecs(3600)},
+        {view.startPicker(), "01", evening.addSecs(3600)}, // not after the stop picker
+        {view.stopPicker(), "01", evening.addSecs(3 * 3600)},
+        {view.startPicker(), "01", evening.addSecs(3 * 3600)},
+        {view.stopPicker(), "03", evening.addSecs(4 * 3600)}, // after the file: its last time
+    };
+    for (const auto &st : steps) {
+        st.picker->setFocus();
+        st.picker->setSelectedSection(QDateTimeEdit::HourSection);
+        QTest::keyClicks(st.picker, st.hour);
+        QTest::keyClick(st.picker, Qt::Key_Return);
+        EXPECT_EQ(st.picker == view.stopPicker() ? player.stopPicker() : player.startPicker(), st.taken) << st.hour;
+        EXPECT_EQ(st.picker->time(), st.taken.time()) << st.hour;
+    }
+    EXPECT_EQ(std::make_pair(player.rangeStart(), player.rangeEnd()), std::make_pair(6, 8));
 }
 
 } // namespace

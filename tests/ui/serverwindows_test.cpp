@@ -12,8 +12,10 @@
 #include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QTabWidget>
+#include <QTcpServer>
 #include <QTemporaryDir>
 #include <QTreeWidget>
 #include <gtest/gtest.h>
@@ -107,6 +109,7 @@ TEST_F(ServerWindows, AddAndDeleteRules)
     EXPECT_EQ(newRows, 1);
     ASSERT_EQ(dialog.userList()->selectedItems().size(), 1);
     EXPECT_EQ(dialog.userList()->selectedItems()[0]->text(0), QString("<new user>"));
+    EXPECT_EQ(dialog.nameEdit()->selectedText(), QString("<new user>")); // typing replaces it
     EXPECT_EQ(dialog.userList()->selectedItems()[0]->text(1), QString("<temp key>"));
     EXPECT_EQ(dialog.userList()->selectedItems()[0]->text(2), QString("<none>"));
 
@@ -151,7 +154,11 @@ TEST_F(ServerWindows, ApplyTakesOverAndEnablesCancelChangesNothing)
 
     dialog.activate(server.get());
     dialog.connectionBox()->setCurrentIndex(0);
-    dialog.portEdit()->setText("not a port");
+    QTcpServer probe; // a port free just now
+    ASSERT_TRUE(probe.listen(QHostAddress::LocalHost, 0));
+    const quint16 port = probe.serverPort();
+    probe.close();
+    dialog.portEdit()->setText(QString::number(port));
     EXPECT_EQ(dialog.bindEdit()->text(), QString()); // all interfaces
     dialog.bindEdit()->setText(" 127.0.0.1 ");
     dialog.authBox()->setChecked(true);
@@ -159,7 +166,7 @@ TEST_F(ServerWindows, ApplyTakesOverAndEnablesCancelChangesNothing)
     dialog.deleteUser();
     dialog.apply();
     EXPECT_EQ(dialog.result(), int(QDialog::Accepted));
-    EXPECT_EQ(server->settings(), (ServerSettings{0, true, 0, true, "127.0.0.1"}));
+    EXPECT_EQ(server->settings(), (ServerSettings{0, true, port, true, "127.0.0.1"}));
     EXPECT_EQ(server->users(), (UserTable{{"bob", "b", "odd"}, {"zed", "z", "Observer"}}));
     EXPECT_TRUE(server->isEnabled());
 }
@@ -182,11 +189,35 @@ TEST_F(ServerWindows, UsersSortWithoutCaseAndUnstorableNamesAreRefused)
     dialog.passwordEdit()->setFocus();
     dialog.passwordEdit()->selectAll();
     dialog.passwordEdit()->insert(QString::fromUtf8("p\u20ACss")); // the euro sign is not Latin-1
+    dialog.portEdit()->setText("8082");
     dialog.apply();
     EXPECT_NE(dialog.result(), int(QDialog::Accepted));
     EXPECT_TRUE(dialog.lastRefusal().contains("\"bob\"")) << dialog.lastRefusal().toStdString();
     EXPECT_EQ(server->users().at(0).password, QString("b")); // nothing taken over
     EXPECT_TRUE(ServerConfigDialog::unstorableUser({{QString::fromUtf8("J\u00F6rg"), "x", "Observer"}}).isEmpty());
+}
+
+// A listening port that is no number from 1 to 65535 is refused with a
+// message naming the field: the server is neither changed nor enabled.
+TEST_F(ServerWindows, ListeningPortMustBeFromOneTo65535)
+{
+    const ServerSettings before = server->settings();
+    ServerConfigDialog dialog;
+    for (const char *typed : {"8O91", "0", "99999"}) {
+        dialog.activate(server.get());
+        dialog.show();
+        dialog.pages()->setCurrentIndex(1);
+        dialog.portEdit()->setText(typed);
+        dialog.save();
+        EXPECT_TRUE(dialog.isVisible() && dialog.pages()->currentIndex() == 0) << typed;
+        EXPECT_EQ(dialog.lastRefusal(), QString("The Listening Port must be a number from 1 to 65535, not \"%1\".").arg(typed));
+        auto *box = dialog.findChild<QMessageBox *>();
+        ASSERT_TRUE(box && box->isVisible());
+        box->grab().save(shotPath("configure-server-port-refusal.png"));
+        delete box;
+        EXPECT_EQ(server->settings(), before) << typed;
+        EXPECT_FALSE(server->isEnabled()) << typed;
+    }
 }
 
 } // namespace

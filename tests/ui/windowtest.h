@@ -2,6 +2,7 @@
 // What the window tests share: where screenshots go, a list's column titles.
 #include <QString>
 #include <QStringList>
+#include <QTest>
 #include <QTreeWidget>
 
 inline QString shotPath(const QString &name)
@@ -15,4 +16,16 @@ inline QStringList headers(const QTreeWidget *list)
     for (int i = 0; i < list->columnCount(); ++i)
         out << list->headerItem()->text(i);
     return out;
+}
+
+// Keys as the operator types them, letters beyond ASCII included (QTest's own
+// keyClicks takes ASCII only).
+inline void typeText(QWidget *widget, const QString &text)
+{
+    for (QChar c : text) {
+        if (c.unicode() < 0x80)
+            QTest::keyClick(widget, c.toLatin1());
+        else
+            QTest::sendKeyEvent(QTest::Click, widget, Qt::Key_unknown, QString(c), Qt::NoModifier);
+    }
 }

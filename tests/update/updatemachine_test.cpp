@@ -71,6 +71,7 @@ TEST_F(UpdateMachineTest, HdSendsTheSerialRecordFlashesBySectorAndSavesTheFastRa
 {
     ConnectionSettings s = page->settings();
     s.connectionType = connection::Network; // no port to switch, the rate is kept all the same
+    s.portNumber = 10001;                   // a network page the saved file can start again
     page->setSettings(s);
     link.answer("PG\r", "READY\r");
     const QByteArray serial = "S20800200900040506BF\r";

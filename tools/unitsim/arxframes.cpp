@@ -407,8 +407,15 @@ QByteArray FrameBuilder::auxiliary(int half) const
 
 QByteArray FrameBuilder::nextFrame()
 {
-    if (!interleaved_ || model_.layout != Layout::Fm)
-        return buildRecord();
+    // Readings repeat after a few dozen frames; the frame count makes every
+    // frame differ from its neighbours, so that a test matching frames by
+    // content sees a lost one.
+    const quint16 count = quint16(frames_++);
+    if (!interleaved_ || model_.layout != Layout::Fm) {
+        QByteArray rec = buildRecord();
+        rec[frameSize - 1] = char(count & 0xFF); // byte 99 is not decoded
+        return rec;
+    }
     // Sub-type 11 carries record slots 4-51 on its even bytes, sub-type 10
     // slots 52-99; the odd bytes carry the auxiliary words.
     if (half_ == 0)
@@ -418,7 +425,10 @@ QByteArray FrameBuilder::nextFrame()
     frame[1] = char(0xFE);
     frame[2] = char(0xFD);
     frame[3] = char(half_ == 0 ? 0xFB : 0xFA);
-    const QByteArray aux = auxiliary(half_);
+    QByteArray aux = auxiliary(half_);
+    // The last auxiliary word (frame bytes 97 and 99) is the frame count.
+    aux[46] = char(count >> 8);
+    aux[47] = char(count & 0xFF);
     const int base = half_ == 0 ? 4 : 52;
     for (int k = 0; k < 48; ++k) {
         frame[4 + 2 * k] = pendingRecord_[base + k];

@@ -62,6 +62,8 @@ public:
     // Shown in the own module's echo of the next record.
     void queueEcho(const Echo &echo);
 
+    // The next frame. Byte 99 (not decoded) holds the frame count modulo
+    // 256; interleaved frames carry the count in their last auxiliary word.
     QByteArray nextFrame();
 
     // The identity/configuration messages cycled through the information
@@ -81,6 +83,7 @@ private:
     bool interleaved_ = false;
     int historyEvery_ = 10;
     qint64 records_ = 0;
+    qint64 frames_ = 0;
     int messageIndex_ = 0;
     int half_ = 0;
     QByteArray pendingRecord_;

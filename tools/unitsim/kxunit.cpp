@@ -23,8 +23,9 @@ KX-71 ANALYZER (--unit kx71)
   of M, V or H with a mode digit ("M3x\r") is a setting: answered like a
   data request, its letter and text appear in bytes 43-48 of the frames that
   follow. "D0\r" stops it until the next request. Frames: sync FF FE FD FC,
-  byte 49 = data mode << 4 | frame kind (kinds 0, 1, 2 in turn), byte 353
-  the sum of bytes 0-352. --reply-delay and --silent apply.
+  byte 49 = data mode << 4 | frame kind (kinds 0, 1, 2 in turn), bytes
+  349-352 the frame count (7 bits a byte, high first), byte 353 the sum of
+  bytes 0-352. --reply-delay and --silent apply.
   --kx-type TEXT      Answer to "T\r" (default KX-71; anything else is
                       not recognised by the server).
   --kx-version TEXT   Answer to "U\r" (default
@@ -133,8 +134,12 @@ QByteArray KxUnit::frame(int n, int mode, const QByteArray &setting, bool corrup
         f[43 + i] = i < setting.size() ? setting[i] : ' ';
     f[49] = char((mode & 0x0F) << 4 | (n % 3));
     // A trace: a sine wave whose phase follows the frame count.
-    for (int i = 50; i < 353; ++i)
+    for (int i = 50; i < 349; ++i)
         f[i] = char(64 + qRound(60 * qSin((i - 50 + n * 7) * M_PI / 32)));
+    // The trace repeats after 64 frames: its last four bytes hold the frame
+    // count instead, 7 bits each, high first, so that every frame differs.
+    for (int i = 0; i < 4; ++i)
+        f[349 + i] = char((n >> (7 * (3 - i))) & 0x7F);
     unsigned sum = 0;
     for (int i = 0; i < 353; ++i)
         sum += quint8(f[i]);

@@ -26,7 +26,9 @@ Runs a unit on a pseudo-terminal (looks like a serial port) or on a TCP port
 (looks like a unit's network module), so that a station can be set up and
 tried without hardware. An Arxon unit answers the server's log-in, identify and
 download commands and each poll with a 100-byte data frame (an HD monitor or
-KF-71: see its own section below). The simulator keeps running
+KF-71: see its own section below). Byte 99 of each frame, which the server
+does not decode, counts the frames (0-255 and round again), so that no two
+neighbouring frames are alike. The simulator keeps running
 until stopped (Ctrl+C). One caller at a time; after a caller hangs up (closes
 the port or the socket) the next one is served.
 
@@ -91,7 +93,8 @@ UNIT
                       up).
   --final-check-bad   Never confirm a completed download.
   --interleave        FM models: send each record as a sub-type 11 and a
-                      sub-type 10 frame with auxiliary words between.
+                      sub-type 10 frame with auxiliary words between; the
+                      last auxiliary word counts the frames.
   --history-every N   Set the history bit in every N-th frame (default 10,
                       0 = never).
   --reply-delay MS    Answer each command MS milliseconds late (default 0).

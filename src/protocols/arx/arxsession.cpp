@@ -187,10 +187,12 @@ void ArxSession::frameStep(const QByteArray &frame)
 {
     int layout = 0;
     int subType = 0;
-    if (!ArxDecoder::recognise(frame, &layout, &subType))
-        return;
-
     ConnectionRecord &r = m_page.record();
+    if (!ArxDecoder::recognise(frame, &layout, &subType)) {
+        ++r.badFrames;
+        return;
+    }
+
     r.newData = true;
     r.state = state::Data;
     ++r.framesSinceShown;

@@ -158,7 +158,9 @@ void LineSession::receiveStep()
     ConnectionRecord &r = m_page.record();
     const QDateTime now = m_page.clock().now();
     m_cutter.setFormat(frameFormat(r.viaRelay));
+    const int stale = m_cutter.staleDropped();
     m_cutter.append(m_page.readFrameBytes(kSerialFrameRead), now.toMSecsSinceEpoch());
+    r.badFrames += quint64(qMax(0, m_cutter.staleDropped() - stale));
     const std::optional<QByteArray> frame = m_cutter.cut();
     if (!frame)
         return;

@@ -118,6 +118,9 @@ void Kx71Session::fileFrame(const QByteArray &frame)
     const bool sound = kx71::checksumOk(frame);
     if (!sound)
         ++m_badChecksums;
+    r.badFrames += sound ? 0 : 1;
+    ++r.framesFiled;
+    r.lastFrameMs = m_page.clock().now().toMSecsSinceEpoch();
     m_store.file(frame, sound);
     r.newData = true;
     m_awaitingFrame = false;

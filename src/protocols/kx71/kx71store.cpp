@@ -9,6 +9,11 @@ static QByteArray padded(const QByteArray &frame, int size)
     return out;
 }
 
+Kx71Store::Kx71Store() : m_kind1(kTraceBytes, '\0'), m_kind2(kTraceBytes, '\0')
+{
+    m_kind0.fill(QByteArray(kTraceBytes, '\0'));
+}
+
 void Kx71Store::file(const QByteArray &frame, bool checksumOk)
 {
     m_frameIndex = (m_frameIndex + 1) % kRingSize;

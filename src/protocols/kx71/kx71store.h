@@ -19,8 +19,9 @@ public:
     int frameIndex() const { return m_frameIndex; }
     QByteArray record(int index) const;
     QByteArray kind0Entry(int index) const;
-    // The trace of a kind filed last (kind 0: the ring entry filed last);
-    // empty when none has been filed.
+    // The trace of a kind filed last (kind 0: the ring entry filed last).
+    // The stores exist from the start: before the first frame of a kind its
+    // trace is all zeros, so a client that asks early still gets its bytes.
     QByteArray trace(int kind) const;
     // What a relay client's request digit selects: '1' or '2' kind 0,
     // '3' kind 1, '4' kind 2; anything else nothing.
@@ -29,10 +30,12 @@ public:
     int accepted() const { return m_accepted; }
     void clear() { *this = Kx71Store(); }
 
+    Kx71Store();
+
 private:
     std::array<QByteArray, kRingSize> m_records;
     std::array<QByteArray, kRingSize> m_kind0;
-    int m_kind0Index = -1;
+    int m_kind0Index = 0;
     QByteArray m_kind1, m_kind2;
     int m_frameIndex = 0;
     int m_accepted = 0;
