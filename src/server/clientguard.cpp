@@ -1,13 +1,53 @@
 #include "server/clientguard.h"
 
+#include <QHostAddress>
+
+namespace {
+
+// The address with everything past `bits` cleared, written as a prefix;
+// the address unchanged when it is none.
+QString prefixOf(const QString &address, int v4Bits, int v6Bits)
+{
+    QHostAddress a(address);
+    bool v4 = false;
+    const quint32 ip4 = a.toIPv4Address(&v4);
+    if (v4) {
+        if (v4Bits >= 32)
+            return QHostAddress(ip4).toString();
+        const quint32 mask = v4Bits <= 0 ? 0 : ~quint32(0) << (32 - v4Bits);
+        return QHostAddress(ip4 & mask).toString() + QStringLiteral("/%1").arg(v4Bits);
+    }
+    if (a.protocol() != QAbstractSocket::IPv6Protocol)
+        return address;
+    Q_IPV6ADDR ip6 = a.toIPv6Address();
+    for (int i = v6Bits / 8; i < 16; ++i)
+        ip6[i] = 0;
+    return QHostAddress(ip6).toString() + QStringLiteral("/%1").arg(v6Bits);
+}
+
+} // namespace
+
+QString ClientGuard::hostKey(const QString &address)
+{
+    return prefixOf(address, 32, 64);
+}
+
+QString ClientGuard::networkKey(const QString &address)
+{
+    return prefixOf(address, 24, 64);
+}
+
 ClientGuard::Admission ClientGuard::admit(const QString &address, const QDateTime &now)
 {
     prune(now);
-    Host &h = m_hosts[address];
+    Host &h = m_hosts[hostKey(address)];
     h.lastSeen = now;
     if (h.throttledUntil.isValid()) {
-        if (now < h.throttledUntil)
+        if (now < h.throttledUntil) {
+            if (onThrottledRefusal)
+                onThrottledRefusal(address);
             return {Verdict::Throttled, false}; // reported when it started
+        }
         h.throttledUntil = QDateTime();
         h.failures.clear();
     }
@@ -22,19 +62,29 @@ ClientGuard::Admission ClientGuard::admit(const QString &address, const QDateTim
 
 void ClientGuard::opened(const QString &address)
 {
-    ++m_hosts[address].open;
+    ++m_hosts[hostKey(address)].open;
 }
 
 void ClientGuard::closed(const QString &address)
 {
-    auto it = m_hosts.find(address);
+    auto it = m_hosts.find(hostKey(address));
     if (it != m_hosts.end() && it->open > 0)
         --it->open;
 }
 
 bool ClientGuard::loginFailed(const QString &address, const QDateTime &now)
 {
-    Host &h = m_hosts[address];
+    while (!m_serverFailures.empty()
+           && (m_serverFailures.front().msecsTo(now) >= kFailureWindowMs || now < m_serverFailures.front()))
+        m_serverFailures.pop_front();
+    m_serverFailures.push_back(now);
+    if (int(m_serverFailures.size()) > kServerFailureBudget && !slowingLogins(now)) {
+        m_slowUntil = now.addMSecs(kSlowMs);
+        m_slowingStarted = true;
+        m_serverFailures.clear();
+    }
+
+    Host &h = m_hosts[hostKey(address)];
     h.lastSeen = now;
     if (h.throttledUntil.isValid() && now < h.throttledUntil)
         return false;
@@ -48,9 +98,16 @@ bool ClientGuard::loginFailed(const QString &address, const QDateTime &now)
     return true;
 }
 
+bool ClientGuard::takeSlowingStarted()
+{
+    const bool started = m_slowingStarted;
+    m_slowingStarted = false;
+    return started;
+}
+
 bool ClientGuard::reportClose(const QString &address, const QDateTime &now)
 {
-    Host &h = m_hosts[address];
+    Host &h = m_hosts[hostKey(address)];
     h.lastSeen = now;
     if (h.closeReportedAt.isValid() && h.closeReportedAt.msecsTo(now) < kReportGapMs)
         return false;
@@ -60,7 +117,7 @@ bool ClientGuard::reportClose(const QString &address, const QDateTime &now)
 
 int ClientGuard::openFrom(const QString &address) const
 {
-    auto it = m_hosts.find(address);
+    auto it = m_hosts.find(hostKey(address));
     return it == m_hosts.end() ? 0 : it->open;
 }
 
@@ -78,10 +135,16 @@ void ClientGuard::prune(const QDateTime &now)
         else
             ++it;
     }
+    // Over the bound, the oldest hosts that are neither connected nor
+    // refused go first. A refused host is never dropped before its minute
+    // is over: fresh addresses must not buy it free. Refused hosts need five
+    // failed log-ins each, which the server's budget slows, so they alone
+    // cannot make the table grow without end either.
     while (m_hosts.size() > kMaxRemembered) {
         auto oldest = m_hosts.end();
         for (auto it = m_hosts.begin(); it != m_hosts.end(); ++it) {
-            if (it->open == 0 && (oldest == m_hosts.end() || it->lastSeen < oldest->lastSeen))
+            const bool throttled = it->throttledUntil.isValid() && now < it->throttledUntil;
+            if (it->open == 0 && !throttled && (oldest == m_hosts.end() || it->lastSeen < oldest->lastSeen))
                 oldest = it;
         }
         if (oldest == m_hosts.end())

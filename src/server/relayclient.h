@@ -6,6 +6,7 @@
 #include "server/clientsocket.h"
 
 #include <QDateTime>
+#include <QList>
 #include <QString>
 #include <memory>
 
@@ -35,4 +36,15 @@ struct RelayClient {
     quint64 bytesTaken = 0;    // of which the peer had taken at the last look
     QDateTime stallSince;      // first look that found bytes waiting and none taken
     quint64 id = 0;            // stable identity for the client list rows
+    bool spoke = false;        // sent anything at all
+    bool started = false;      // started data (or, KX-71, asked for any)
+    bool kxRefusalTold = false; // its first refused KX-71 settings command was reported
+    bool dropNow = false;      // closed once the message at hand is done with
+    // A log-in held back while the server slows log-ins, and what the client
+    // sent after it, handled once it is answered.
+    bool loginPending = false;
+    QByteArray pendingLogin;
+    char pendingTerminator = '\r';
+    QDateTime loginDueAt;
+    QList<QByteArray> held;
 };

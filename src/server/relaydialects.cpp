@@ -18,6 +18,44 @@ constexpr int kKxFrameBytes = 356;
 
 void RelayServer::applyLogin(RelayClient &client, const QByteArray &text, char terminator)
 {
+    const QDateTime now = m_clock.now();
+    if (!m_guard.slowingLogins(now)) {
+        answerLogin(client, text, terminator);
+        return;
+    }
+    // Too many failures on this server: every answer waits, and only a few
+    // may wait at once; a guesser gets a handful of tries a minute.
+    int waiting = 0;
+    for (const auto &c : m_clients)
+        waiting += c->loginPending ? 1 : 0;
+    if (waiting >= kMaxWaitingLogins) {
+        client.dropNow = true;
+        return;
+    }
+    client.loginPending = true;
+    client.pendingLogin = text;
+    client.pendingTerminator = terminator;
+    client.loginDueAt = now.addMSecs(kSlowAnswerMs);
+    scheduleHousekeeping();
+}
+
+void RelayServer::answerLogins()
+{
+    const QDateTime now = m_clock.now();
+    for (auto &c : m_clients) {
+        if (!c->loginPending || now < c->loginDueAt)
+            continue;
+        c->loginPending = false;
+        answerLogin(*c, c->pendingLogin, c->pendingTerminator);
+        c->pendingLogin.clear();
+        // What came behind the log-in, until another log-in waits.
+        while (!c->held.isEmpty() && !c->loginPending && !c->dropNow)
+            handleMessage(*c, c->held.takeFirst());
+    }
+}
+
+void RelayServer::answerLogin(RelayClient &client, const QByteArray &text, char terminator)
+{
     const LoginResult result = checkLogin(m_users, text);
     client.level = result.level;
     client.loggedIn = result.level > 0;
@@ -25,20 +63,28 @@ void RelayServer::applyLogin(RelayClient &client, const QByteArray &text, char t
         reply(client, result.reply + terminator);
     if (result.level > 0)
         client.user = QString::fromLatin1(text.left(qMin(text.indexOf(':'), 64)));
-    if (result.level == 0) {
-        ++m_counters.failedLogins;
+    if (result.level != 0)
+        return;
+    ++m_counters.failedLogins;
+    report(client.address, QStringLiteral("Failed login"),
+           QStringLiteral(" Failed login from ") + client.address + QLatin1Char(':') + QString::number(client.clientPort),
+           int(LogLevel::Status));
+    const QDateTime now = m_clock.now();
+    if (m_guard.loginFailed(client.address, now))
         m_log.log(pageName(),
-                  QStringLiteral(" Failed login from ") + client.address + QLatin1Char(':')
-                      + QString::number(client.clientPort),
+                  QStringLiteral(" Connections from ") + client.address
+                      + QStringLiteral(" refused for %1 s: %2 failed logins within a minute")
+                            .arg(ClientGuard::kThrottleMs / 1000)
+                            .arg(ClientGuard::kMaxFailedLogins),
                   LogLevel::Status);
-        if (m_guard.loginFailed(client.address, m_clock.now()))
-            m_log.log(pageName(),
-                      QStringLiteral(" Connections from ") + client.address
-                          + QStringLiteral(" refused for %1 s: %2 failed logins within a minute")
-                                .arg(ClientGuard::kThrottleMs / 1000)
-                                .arg(ClientGuard::kMaxFailedLogins),
-                      LogLevel::Status);
-    }
+    if (m_guard.takeSlowingStarted())
+        m_log.log(pageName(),
+                  QStringLiteral(" Log-ins slowed for %1 s: more than %2 failed logins within a minute from all "
+                                 "addresses; each answer now waits %3 s")
+                      .arg(ClientGuard::kSlowMs / 1000)
+                      .arg(ClientGuard::kServerFailureBudget)
+                      .arg(kSlowAnswerMs / 1000),
+                  LogLevel::Status);
 }
 
 void RelayServer::handleArx(RelayClient &client, const QByteArray &m)
@@ -64,7 +110,10 @@ void RelayServer::handleArx(RelayClient &client, const QByteArray &m)
         }
         return;
     case 3: client.arxHalted = true; return;
-    case 4: client.arxHalted = false; return;
+    case 4:
+        client.arxHalted = false;
+        client.started = true;
+        return;
     case 5: reply(client, QByteArrayLiteral("GOOD CHECKSUM") + kArxEnd); return;
     case 7: {
         RelaySource *src = commandSource();
@@ -105,6 +154,7 @@ void RelayServer::handleLine(RelayClient &client, const QByteArray &line)
         }
     } else if (k == "SD") {
         halted = false;
+        client.started = true;
     } else if (k == "UI") {
         RelaySource *src = commandSource();
         reply(client, (src ? src->identLine() : QByteArray()) + '\r');
@@ -138,23 +188,37 @@ void RelayServer::handleKx(RelayClient &client, QByteArray text)
     if (text == "T\r") {
         reply(client, (src ? src->kxTypeReply() : QByteArray()) + kEnd);
         client.activity = -1;
+        client.started = true;
         return;
     }
     if (text == "U\r") {
         reply(client, (src ? src->kxVersionReply() : QByteArray()) + kEnd);
         client.activity = -1;
+        client.started = true;
         return;
     }
     const char f = text.at(0);
     if (f != 'D' && f != 'M' && f != 'V' && f != 'H')
         return;
+    client.started = true;
     const char d = text.size() > 1 ? text.at(1) : '\0';
     if (src && d >= '1' && d <= '4') {
         const QByteArray frame = src->kxStoredFrame(d).left(kKxFrameBytes);
         if (!frame.isEmpty())
             reply(client, frame);
     }
-    if (f != 'D' && src) {
+    // The dialect has no log-in: with authentication required, its clients
+    // read data and change nothing on the analyzer.
+    const bool readOnly = m_settings.requireAuth;
+    if (f != 'D' && readOnly && !client.kxRefusalTold) {
+        client.kxRefusalTold = true;
+        report(client.address, QStringLiteral("KX-71 settings command not passed on"),
+               QStringLiteral(" KX-71 client ") + client.address + QLatin1Char(':') + QString::number(client.clientPort)
+                   + QStringLiteral(" may not change the analyzer's settings (\"Require Authentication\" is on): "
+                                    "its commands are not passed on"),
+               int(LogLevel::Status));
+    }
+    if (f != 'D' && src && !readOnly) {
         // The analyzer session puts its own data-mode digit back in place.
         QByteArray command = text;
         if (command.size() > 1)

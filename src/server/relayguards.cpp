@@ -1,7 +1,9 @@
 // How a relay server keeps hostile or vanished viewers from costing the
-// others: per-address limits and log-in throttling at accept, a stall rule
-// that counts what waits in the kernel too, log-in and idle deadlines, and
-// refusal when no descriptor is left.
+// others: the allowed client networks, per-address limits, limits on
+// connections not yet logged in and log-in throttling at accept, a stall
+// rule that counts what waits in the kernel too, silence, log-in and idle
+// deadlines, refusal when no descriptor is left, and a bound on the lines
+// remote clients can cause in the message window.
 #include "server/relayserver.h"
 
 #include "core/clock.h"
@@ -38,6 +40,8 @@ bool RelayServer::admit(const QString &address)
     const ClientGuard::Admission a = m_guard.admit(address, m_clock.now());
     if (a.verdict == ClientGuard::Verdict::Accept)
         return true;
+    if (a.verdict == ClientGuard::Verdict::Throttled)
+        emit throttledAddressRefused(address);
     if (a.report)
         m_log.log(pageName(),
                   QStringLiteral(" Connection from ") + address
@@ -45,6 +49,71 @@ bool RelayServer::admit(const QString &address)
                             .arg(ClientGuard::kMaxPerAddress),
                   LogLevel::Status);
     return false;
+}
+
+bool RelayServer::allowedNetwork(const QString &address)
+{
+    if (serverfiles::clientAllowed(m_settings.allowedClients, address))
+        return true;
+    report(address, QStringLiteral("Connection refused: not in the allowed client networks"),
+           QStringLiteral(" Connection from ") + address + QStringLiteral(" refused: not in the allowed client networks"),
+           int(LogLevel::Status));
+    return false;
+}
+
+bool RelayServer::established(const RelayClient &c) const
+{
+    // The analyzer's dialect has no log-in: a request is its start.
+    if (m_settings.requireAuth && m_sourceType != 1)
+        return c.loggedIn;
+    return c.started;
+}
+
+bool RelayServer::admitUnestablished(const QString &address)
+{
+    const QString network = ClientGuard::networkKey(address);
+    int all = 0;
+    int fromNetwork = 0;
+    for (const auto &c : m_clients) {
+        if (established(*c))
+            continue;
+        ++all;
+        if (ClientGuard::networkKey(c->address) == network)
+            ++fromNetwork;
+    }
+    const QString waiting = m_settings.requireAuth && m_sourceType != 1 ? QStringLiteral("not logged in yet")
+                                                                         : QStringLiteral("not started yet");
+    if (all >= kMaxUnestablished) {
+        report(address, QStringLiteral("Connection refused: too many connections ") + waiting,
+               QStringLiteral(" Connection from ") + address
+                   + QStringLiteral(" refused: %1 connections %2 on this server").arg(kMaxUnestablished).arg(waiting),
+               int(LogLevel::Status));
+        return false;
+    }
+    if (fromNetwork >= kMaxUnestablishedPerNetwork) {
+        report(network, QStringLiteral("Connection refused: too many connections ") + waiting,
+               QStringLiteral(" Connection from ") + address
+                   + QStringLiteral(" refused: %1 connections from %2 %3").arg(kMaxUnestablishedPerNetwork).arg(network, waiting),
+               int(LogLevel::Status));
+        return false;
+    }
+    return true;
+}
+
+void RelayServer::report(const QString &address, const QString &kind, const QString &text, int level)
+{
+    flushReports();
+    if (m_reports.pass(ClientGuard::hostKey(address), kind, level, m_clock.now())) {
+        m_log.log(pageName(), text, level);
+        return;
+    }
+    scheduleHousekeeping(); // for the summary when the minute is over
+}
+
+void RelayServer::flushReports()
+{
+    for (const ReportGate::Summary &s : m_reports.due(m_clock.now()))
+        m_log.log(pageName(), QLatin1Char(' ') + s.text, s.level);
 }
 
 void RelayServer::dropClosedPeers()
@@ -164,10 +233,10 @@ bool RelayServer::housekeepingNeeded() const
     for (const auto &c : m_clients) {
         const bool receiving = !c->arxHalted || !c->hdHalted || !c->kfHalted;
         if (c->stallSince.isValid() || c->socket->bytesToWrite() >= kSendCap || !receiving
-            || (m_settings.requireAuth && !c->loggedIn))
+            || (m_settings.requireAuth && !c->loggedIn) || !c->spoke || c->loginPending)
             return true;
     }
-    return false;
+    return m_reports.holding();
 }
 
 void RelayServer::checkDeadlines()
@@ -175,8 +244,16 @@ void RelayServer::checkDeadlines()
     const QDateTime now = m_clock.now();
     std::vector<std::pair<ClientSocket *, QString>> expired;
     for (auto &c : m_clients) {
+        if (c->dropNow) {
+            expired.emplace_back(c->socket.get(), QStringLiteral("log-ins slowed, %1 already waiting").arg(kMaxWaitingLogins));
+            continue;
+        }
         if (m_settings.requireAuth && !c->loggedIn && c->connectedAt.msecsTo(now) >= kLoginDeadlineMs) {
             expired.emplace_back(c->socket.get(), QStringLiteral("no login within %1 s").arg(kLoginDeadlineMs / 1000));
+            continue;
+        }
+        if (!c->spoke && c->connectedAt.msecsTo(now) >= kSilenceLimitMs) {
+            expired.emplace_back(c->socket.get(), QStringLiteral("sent nothing within %1 s").arg(kSilenceLimitMs / 1000));
             continue;
         }
         const bool receiving = !c->arxHalted || !c->hdHalted || !c->kfHalted;
@@ -194,10 +271,9 @@ void RelayServer::closeClient(ClientSocket *socket, const QString &why)
         return;
     // One line per address a minute: a host that keeps coming back to sit
     // idle does not fill the message window.
-    if (m_guard.reportClose(c->address, m_clock.now()))
-        m_log.log(pageName(),
-                  QStringLiteral(" Client ") + c->address + QLatin1Char(':') + QString::number(c->clientPort)
-                      + QStringLiteral(" disconnected: ") + why,
-                  LogLevel::Status);
+    report(c->address, QStringLiteral("Client disconnected"),
+           QStringLiteral(" Client ") + c->address + QLatin1Char(':') + QString::number(c->clientPort)
+               + QStringLiteral(" disconnected: ") + why,
+           int(LogLevel::Status));
     dropClient(socket);
 }

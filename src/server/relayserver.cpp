@@ -327,6 +327,8 @@ void RelayServer::onNewConnection(qintptr fd)
         return; // gone before it was taken
     dropClosedPeers();
     const QString address = dottedAddress(socket->peerAddress());
+    if (!allowedNetwork(address))
+        return; // closed at once, before anything else is spent on it
     if (m_clients.size() >= size_t(kMaxClients)) {
         if (!m_refusing)
             m_log.log(pageName(),
@@ -337,7 +339,7 @@ void RelayServer::onNewConnection(qintptr fd)
         return;
     }
     m_refusing = false;
-    if (!admit(address))
+    if (!admit(address) || !admitUnestablished(address))
         return;
     socket->setSendBufferSize(kKernelSendBuffer);
     ClientSocket *raw = socket.get();
@@ -374,7 +376,9 @@ void RelayServer::relayTick()
 {
     checkAccepting();
     checkStalled();
+    answerLogins();
     checkDeadlines();
+    flushReports();
     if (!housekeepingNeeded())
         m_timer->stop();
 }

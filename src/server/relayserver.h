@@ -5,6 +5,7 @@
 // the clients on to the source's unit.
 #include "connection/relaystore.h"
 #include "server/clientguard.h"
+#include "server/reportgate.h"
 #include "server/serversettings.h"
 
 #include <QDateTime>
@@ -65,6 +66,19 @@ public:
     static constexpr qint64 kLoginDeadlineMs = 20000;
     // A client that neither started data nor sent a message for this long.
     static constexpr qint64 kIdleLimitMs = 5 * 60 * 1000;
+    // A connection that has sent nothing this long after connecting.
+    static constexpr qint64 kSilenceLimitMs = 20000;
+    // Connections not yet logged in (authentication on) or not yet started
+    // (off), per server and per /24 (IPv4) or /64 (IPv6): the rest of the
+    // places stay for viewers that have.
+    static constexpr int kMaxUnestablished = 30;
+    static constexpr int kMaxUnestablishedPerNetwork = 10;
+    // While log-ins are slowed (ClientGuard's budget): each answer waits
+    // this long, and so many wait at most; further log-ins are refused.
+    static constexpr qint64 kSlowAnswerMs = 2000;
+    static constexpr int kMaxWaitingLogins = 10;
+    // Messages a client may send behind a log-in that waits for its answer.
+    static constexpr int kMaxHeldMessages = 32;
     // Reverse look-ups in flight at once; each may need a thread.
     static constexpr int kMaxLookups = 2;
 
@@ -133,6 +147,9 @@ public:
 signals:
     void statusChanged();
     void clientsChanged();
+    // A connection from an address refused by the log-in throttle (it failed
+    // too many log-ins within a minute); every refusal, not only the first.
+    void throttledAddressRefused(const QString &address);
 
 private slots:
     void lookedUp(const QHostInfo &info);
@@ -143,6 +160,16 @@ private:
     void onClientClosed(ClientSocket *socket, int error);
     void onAcceptError();
     bool admit(const QString &address);
+    bool allowedNetwork(const QString &address);
+    bool admitUnestablished(const QString &address);
+    bool established(const RelayClient &client) const;
+    // A line caused by a remote client: at most one per address and kind a
+    // minute, then a summary (ReportGate).
+    void report(const QString &address, const QString &kind, const QString &text, int level);
+    void flushReports();
+    void handleMessage(RelayClient &client, const QByteArray &message);
+    void answerLogins();
+    void answerLogin(RelayClient &client, const QByteArray &text, char terminator);
     void dropClient(ClientSocket *socket);
     void closeClient(ClientSocket *socket, const QString &why);
     void dropClosedPeers();
@@ -184,6 +211,7 @@ private:
     bool m_acceptFailing = false; // no descriptor for a connection: reported once
     bool m_acceptPaused = false;
     ClientGuard m_guard;
+    ReportGate m_reports;
     std::deque<quint64> m_lookupQueue; // clients waiting for a reverse look-up
     int m_lookupsInFlight = 0;
     QHash<int, std::pair<quint64, QString>> m_lookups; // look-up id: client id, address

@@ -41,46 +41,64 @@ void RelayServer::onClientClosed(ClientSocket *socket, int error)
     // one that resets it is reported (10054) like any other error. Either
     // stops counting against the limits at once.
     const int code = error == 0 ? 0 : socketerrors::winsockCodeForErrno(error);
-    if (code != 0 && code != 10053)
-        m_log.log(pageName(), socketerrors::messageText(code), LogLevel::Error);
+    if (code != 0 && code != 10053) {
+        // One line per address a minute: a host resetting connection after
+        // connection must not push the units' lines out of the window.
+        const RelayClient *c = findClient(socket);
+        const QString text = socketerrors::messageText(code);
+        report(c ? c->address : QString(), text, text, int(LogLevel::Error));
+    }
     dropClient(socket);
 }
 
 void RelayServer::onClientRead(ClientSocket *socket, const QByteArray &bytes)
 {
     RelayClient *client = findClient(socket);
-    if (!client || bytes.isEmpty())
+    if (!client || bytes.isEmpty() || client->dropNow)
         return;
+    client->spoke = true;
     // The dialect follows the source's hardware type as last refreshed; a
     // client connected under another one starts its assembly afresh.
     const bool arx = m_sourceType == 0;
     if (client->assembler.terminator() != (arx ? char(0xFE) : '\r'))
         client->assembler = MessageAssembler(arx ? char(0xFE) : '\r', arx);
     switch (m_sourceType) {
-    case 0: {
+    case 0:
+    case 2:
+    case 3: {
         const QList<QByteArray> messages = client->assembler.feed(bytes);
         if (!messages.isEmpty())
             client->lastMessageAt = m_clock.now();
         for (const QByteArray &m : messages)
-            handleArx(*client, m);
+            handleMessage(*client, m);
         break;
     }
     case 1:
         client->lastMessageAt = m_clock.now();
         handleKx(*client, bytes);
         break;
-    case 2:
-    case 3: {
-        const QList<QByteArray> lines = client->assembler.feed(bytes);
-        if (!lines.isEmpty())
-            client->lastMessageAt = m_clock.now();
-        for (const QByteArray &line : lines)
-            handleLine(*client, line);
-        break;
-    }
     default:
         break;
     }
+}
+
+void RelayServer::handleMessage(RelayClient &client, const QByteArray &message)
+{
+    if (client.dropNow)
+        return;
+    // Behind a log-in that waits for its answer, messages wait too, so that
+    // a log-in followed at once by a start is served in that order.
+    if (client.loginPending) {
+        if (client.held.size() < kMaxHeldMessages)
+            client.held.append(message);
+        return;
+    }
+    if (m_sourceType == 0)
+        handleArx(client, message);
+    else
+        handleLine(client, message);
+    if (client.dropNow)
+        scheduleHousekeeping(); // closes it
 }
 
 void RelayServer::reply(RelayClient &client, const QByteArray &bytes)

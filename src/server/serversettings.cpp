@@ -2,6 +2,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QHostAddress>
 #include <QList>
 
 namespace serverfiles {
@@ -108,10 +109,90 @@ QString usersPath(const QString &baseDir, const QString &pageName)
     return baseDir + QStringLiteral("/CONFIG/") + pageName + QStringLiteral(".USR");
 }
 
+namespace {
+
+// An address alone is a network of its one address.
+// Only a full address: the short forms "10.1" or "10.258" would be read as
+// something else than their writer meant.
+bool fullAddress(const QString &text)
+{
+    if (text.contains(QLatin1Char(':')))
+        return !QHostAddress(text).isNull();
+    const QStringList parts = text.split(QLatin1Char('.'));
+    if (parts.size() != 4)
+        return false;
+    for (const QString &p : parts) {
+        bool ok = false;
+        if (p.isEmpty() || p.size() > 3 || p.toInt(&ok) > 255 || !ok)
+            return false;
+    }
+    return !QHostAddress(text).isNull();
+}
+
+std::pair<QHostAddress, int> networkOf(const QString &entry)
+{
+    if (!fullAddress(entry.section(QLatin1Char('/'), 0, 0)))
+        return {QHostAddress(), -1};
+    if (!entry.contains(QLatin1Char('/'))) {
+        const QHostAddress a(entry);
+        return {a, a.protocol() == QAbstractSocket::IPv4Protocol ? 32 : 128};
+    }
+    return QHostAddress::parseSubnet(entry);
+}
+
+} // namespace
+
+bool parseNetworks(const QString &text, QStringList &networks, QString &error)
+{
+    QStringList out;
+    for (const QString &part : text.split(QLatin1Char(','))) {
+        const QString entry = part.trimmed();
+        if (entry.isEmpty())
+            continue;
+        if (networkOf(entry).second < 0) {
+            error = QStringLiteral("\"%1\" is not an address or network such as 192.168.1.0/24 or 2001:db8::/64")
+                        .arg(entry.left(60));
+            return false;
+        }
+        out.append(entry);
+    }
+    networks = out;
+    return true;
+}
+
+QString networksText(const QStringList &networks)
+{
+    return networks.join(QStringLiteral(", "));
+}
+
+bool clientAllowed(const QStringList &networks, const QString &address)
+{
+    if (networks.isEmpty())
+        return true;
+    QHostAddress peer(address);
+    bool v4 = false;
+    const quint32 ip4 = peer.toIPv4Address(&v4);
+    if (v4)
+        peer = QHostAddress(ip4); // a mapped IPv4 peer matches IPv4 networks
+    for (const QString &entry : networks) {
+        const auto [net, bits] = networkOf(entry);
+        if (bits >= 0 && peer.isInSubnet(net, bits))
+            return true;
+    }
+    return false;
+}
+
 QByteArray settingsText(const ServerSettings &s)
 {
-    return right(s.source, 2) + "\r\n" + (s.enableOnStartup ? "1" : "0") + "\r\n" + right(s.listenPort, 6) + "\r\n"
-        + (s.requireAuth ? "1" : "0") + "\r\n" + (s.bindAddress.isEmpty() ? QByteArray() : s.bindAddress.toLatin1() + "\r\n");
+    // Lines 5 and 6 only when used: a file without them stays as older
+    // versions wrote it.
+    QByteArray out = right(s.source, 2) + "\r\n" + (s.enableOnStartup ? "1" : "0") + "\r\n" + right(s.listenPort, 6)
+        + "\r\n" + (s.requireAuth ? "1" : "0") + "\r\n";
+    if (!s.bindAddress.isEmpty() || !s.allowedClients.isEmpty())
+        out += s.bindAddress.toLatin1() + "\r\n";
+    if (!s.allowedClients.isEmpty())
+        out += networksText(s.allowedClients).toLatin1() + "\r\n";
+    return out;
 }
 
 QByteArray usersText(const UserTable &users)
@@ -142,6 +223,12 @@ bool parseSettings(const QByteArray &text, ServerSettings &s, QString &error, in
             *line = 3;
         return false;
     }
+    QStringList allowed;
+    if (lines.size() > 5 && !parseNetworks(QString::fromLatin1(lines.at(5)), allowed, error)) {
+        if (line)
+            *line = 6;
+        return false;
+    }
     s.source = source;
     if (enable == 0 || enable == 1)
         s.enableOnStartup = enable == 1;
@@ -149,6 +236,7 @@ bool parseSettings(const QByteArray &text, ServerSettings &s, QString &error, in
     if (auth == 0 || auth == 1)
         s.requireAuth = auth == 1;
     s.bindAddress = lines.size() > 4 ? QString::fromLatin1(lines.at(4).trimmed()) : QString();
+    s.allowedClients = allowed;
     return true;
 }
 

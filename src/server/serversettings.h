@@ -1,12 +1,14 @@
 #pragma once
 // A relay server's two files under CONFIG/: "ServerN.CFG" (source, start-up
 // switch, port, authentication switch; a fifth line with the address to
-// listen on, when one is chosen, which older readers do not read) and "ServerN.USR" (accounts). Both are
+// listen on and a sixth with the allowed client networks, when chosen, which
+// older readers do not read) and "ServerN.USR" (accounts). Both are
 // CR LF text; numbers right-aligned in fixed widths, as the files stations
 // already have hold them.
 #include "server/useraccounts.h"
 
 #include <QString>
+#include <QStringList>
 
 struct ServerSettings {
     int source = 0;       // 0 none, 1..8 connection page, 9 log playback page
@@ -14,6 +16,9 @@ struct ServerSettings {
     int listenPort = 0;
     bool requireAuth = false;
     QString bindAddress = {}; // empty: every interface
+    // Addresses and CIDR prefixes ("192.168.1.0/24", "2001:db8::/64") that
+    // may connect; empty: every address.
+    QStringList allowedClients = {};
 
     bool operator==(const ServerSettings &) const = default;
 };
@@ -43,6 +48,14 @@ bool loadUsers(const QString &baseDir, const QString &pageName, UserTable &users
 // in clear text).
 bool saveSettings(const QString &baseDir, const QString &pageName, const ServerSettings &settings, QString &error);
 bool saveUsers(const QString &baseDir, const QString &pageName, const UserTable &users, QString &error);
+
+// The allowed client networks as written on line 6 and in the dialog:
+// comma-separated addresses or prefixes. Returns false with `error` naming
+// the first entry that is neither.
+bool parseNetworks(const QString &text, QStringList &networks, QString &error);
+QString networksText(const QStringList &networks);
+// True when `networks` is empty or one of them holds `address`.
+bool clientAllowed(const QStringList &networks, const QString &address);
 
 // Parsing of the file contents, apart from the file system. On failure
 // `line` (when given) is the 1-based line that holds no number.

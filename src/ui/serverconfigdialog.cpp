@@ -81,17 +81,26 @@ ServerConfigDialog::ServerConfigDialog(QWidget *parent) : QDialog(parent)
     m_bind->setPlaceholderText(QStringLiteral("all interfaces"));
     m_bind->setToolTip(QStringLiteral("The IP address of this computer to listen on, e.g. 127.0.0.1; empty: all interfaces."));
     grid->addWidget(m_bind, 5, 0);
+    grid->addWidget(new QLabel(QStringLiteral("Allowed Clients:"), settings), 6, 0);
+    m_allowed = new QLineEdit(settings);
+    m_allowed->setObjectName(QStringLiteral("EditAllowed"));
+    m_allowed->setPlaceholderText(QStringLiteral("all addresses"));
+    m_allowed->setToolTip(QStringLiteral("Addresses or networks that may connect, separated by commas, "
+                                         "e.g. 192.168.1.0/24, 10.0.0.5, 2001:db8::/64; empty: all addresses."));
+    grid->addWidget(m_allowed, 7, 0);
     m_startup = new QCheckBox(QStringLiteral("Enable on StartUp"), settings);
     m_auth = new QCheckBox(QStringLiteral("Require Authentication"), settings);
-    grid->addWidget(m_startup, 6, 0);
-    grid->addWidget(m_auth, 7, 0);
-    // The analyzer's dialect has no log-in: the flag cannot protect it.
-    const QString kxNote = QStringLiteral("Not for a KX-71 source: its clients have no log-in and are always served.");
+    grid->addWidget(m_startup, 8, 0);
+    grid->addWidget(m_auth, 9, 0);
+    // The analyzer's dialect has no log-in: the flag can only keep its
+    // clients from changing the analyzer.
+    const QString kxNote = QStringLiteral("A KX-71 source's clients have no log-in: with this on they may read "
+                                          "data but not change the analyzer's settings.");
     m_auth->setToolTip(kxNote);
     auto *authNote = new QLabel(kxNote, settings);
     authNote->setWordWrap(true);
-    grid->addWidget(authNote, 8, 0);
-    grid->setRowStretch(9, 1);
+    grid->addWidget(authNote, 10, 0);
+    grid->setRowStretch(11, 1);
     m_pages->addTab(settings, QStringLiteral("Settings"));
 
     // Page "Manage Users"
@@ -175,6 +184,7 @@ void ServerConfigDialog::activate(RelayServer *server)
     m_connection->setCurrentIndex(s.source >= 0 && s.source <= 9 ? s.source : 0);
     m_port->setText(QString::number(s.listenPort));
     m_bind->setText(s.bindAddress);
+    m_allowed->setText(serverfiles::networksText(s.allowedClients));
     m_startup->setChecked(s.enableOnStartup);
     m_auth->setChecked(s.requireAuth);
     m_users->clear();
@@ -251,6 +261,8 @@ void ServerConfigDialog::takeOver()
     s.requireAuth = m_auth->isChecked();
     s.listenPort = m_port->text().toInt(); // checked by settingsUsable()
     s.bindAddress = m_bind->text().trimmed();
+    QString unused;
+    serverfiles::parseNetworks(m_allowed->text(), s.allowedClients, unused); // checked by settingsUsable()
     m_server->takeOver(s, dialogUsers());
 }
 
@@ -265,13 +277,29 @@ QString ServerConfigDialog::unusablePort(const QString &text)
         + (text.isEmpty() ? QStringLiteral(".") : QStringLiteral(", not \"%1\".").arg(outsidetext::shown(text, 20)));
 }
 
+QString ServerConfigDialog::unusableNetworks(const QString &text)
+{
+    QStringList networks;
+    QString error;
+    if (serverfiles::parseNetworks(text, networks, error) && fitsLatin1(text))
+        return QString();
+    return QStringLiteral("Allowed Clients: ") + (error.isEmpty() ? QStringLiteral("only addresses and networks")
+                                                                    : error)
+        + QStringLiteral(".");
+}
+
 bool ServerConfigDialog::settingsUsable()
 {
     QString problem = unusablePort(m_port->text());
+    QLineEdit *wrong = m_port;
+    if (problem.isEmpty()) {
+        problem = unusableNetworks(m_allowed->text());
+        wrong = m_allowed;
+    }
     if (!problem.isEmpty()) {
         m_pages->setCurrentIndex(0);
-        m_port->setFocus();
-        m_port->selectAll();
+        wrong->setFocus();
+        wrong->selectAll();
     } else {
         problem = unstorableUser(dialogUsers());
     }

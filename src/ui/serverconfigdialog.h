@@ -40,6 +40,8 @@ public:
     static QString unstorableUser(const UserTable &users);
     // Why the text is no listening port (1 to 65535); empty when it is one.
     static QString unusablePort(const QString &text);
+    // Why the text is no list of allowed client networks; empty when it is.
+    static QString unusableNetworks(const QString &text);
     // The text of the last refusal shown by "Apply" or "Save".
     QString lastRefusal() const { return m_lastRefusal; }
 
@@ -47,6 +49,7 @@ public:
     QComboBox *connectionBox() const { return m_connection; }
     QLineEdit *portEdit() const { return m_port; }
     QLineEdit *bindEdit() const { return m_bind; }
+    QLineEdit *allowedEdit() const { return m_allowed; }
     QCheckBox *startupBox() const { return m_startup; }
     QCheckBox *authBox() const { return m_auth; }
     QTreeWidget *userList() const { return m_users; }
@@ -69,6 +72,7 @@ private:
     QComboBox *m_connection;
     QLineEdit *m_port;
     QLineEdit *m_bind;
+    QLineEdit *m_allowed;
     QCheckBox *m_startup;
     QCheckBox *m_auth;
     QTreeWidget *m_users;

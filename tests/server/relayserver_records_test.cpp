@@ -265,8 +265,12 @@ TEST_F(RecordRelay, ConnectionsBeyondTheLimitAreRefusedAndReportedOnce)
 {
     auto server = makeServer();
     std::vector<std::unique_ptr<TestClient>> clients;
-    for (int i = 0; i < RelayServer::kMaxClients; ++i)
+    // Each starts its data: connections that have not are limited apart.
+    for (int i = 0; i < RelayServer::kMaxClients; ++i) {
         clients.push_back(connectClient(*server, QHostAddress(QString("127.0.0.%1").arg(2 + i / 10))));
+        clients.back()->send(QByteArray("\x04\xFE", 2));
+        ASSERT_TRUE(pumpUntil([&] { return server->client(i)->started; })) << i;
+    }
     const int linesBefore = log.count();
     for (int i = 0; i < 3; ++i) {
         TestClient extra(server->serverPort());

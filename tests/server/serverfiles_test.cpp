@@ -138,7 +138,7 @@ TEST(ServerFiles, BindAddressIsAFifthLineOnlyWhenSet)
     } cases[] = {
         {" 2\r\n1\r\n  8082\r\n0\r\n", ""},
         {" 2\r\n1\r\n  8082\r\n0\r\n192.168.1.10\r\n", "192.168.1.10"},
-        {" 2\r\n1\r\n  8082\r\n0\r\n 10.0.0.1 \r\nmore\r\n", "10.0.0.1"},
+        {" 2\r\n1\r\n  8082\r\n0\r\n 10.0.0.1 \r\n\r\nmore\r\n", "10.0.0.1"},
         {" 2\r\n1\r\n  8082\r\n0\r\n\r\n", ""},
     };
     for (const auto &c : cases) {
@@ -149,6 +149,72 @@ TEST(ServerFiles, BindAddressIsAFifthLineOnlyWhenSet)
         EXPECT_EQ(back.bindAddress, c.bind) << c.text.constData();
         EXPECT_EQ(back.listenPort, 8082);
     }
+}
+
+// Line 6: the allowed client networks. Missing or empty: every address; an
+// entry that is no address or prefix fails the file at line 6.
+TEST(ServerFiles, AllowedClientsAreASixthLine)
+{
+    const struct {
+        QByteArray line6; // empty: no sixth line
+        bool ok;
+        QStringList networks;
+    } cases[] = {
+        {"", true, {}},
+        {"192.168.1.0/24, 10.0.0.5", true, {"192.168.1.0/24", "10.0.0.5"}},
+        {"2001:db8::/64,::1", true, {"2001:db8::/64", "::1"}},
+        {" , 127.0.0.1 ,", true, {"127.0.0.1"}},
+        {"192.168.1.0/33", false, {}},
+        {"10.1/16", false, {}},
+        {"intranet", false, {}},
+        {"10.0.0.1, 300.1.1.1", false, {}},
+    };
+    for (const auto &c : cases) {
+        ServerSettings s{2, true, 8082, false};
+        QString error;
+        int line = 0;
+        const QByteArray text = " 2\r\n1\r\n  8082\r\n0\r\n\r\n" + c.line6 + (c.line6.isEmpty() ? "" : "\r\n");
+        EXPECT_EQ(serverfiles::parseSettings(text, s, error, &line), c.ok) << c.line6.constData();
+        EXPECT_EQ(s.allowedClients, c.networks) << c.line6.constData();
+        if (!c.ok) {
+            EXPECT_EQ(line, 6) << c.line6.constData();
+            EXPECT_TRUE(error.endsWith("is not an address or network such as 192.168.1.0/24 or 2001:db8::/64"))
+                << error.toStdString();
+        }
+    }
+
+    // Written as a sixth line only when set, with an empty fifth when no
+    // address to listen on is chosen; loaded back unchanged.
+    QTemporaryDir dir;
+    ASSERT_TRUE(QDir(dir.path()).mkdir("CONFIG"));
+    ServerSettings s{2, true, 8082, true};
+    s.allowedClients = QStringList{"192.168.1.0/24", "2001:db8::/64"};
+    QString error;
+    ASSERT_TRUE(serverfiles::saveSettings(dir.path(), "Server2", s, error));
+    EXPECT_EQ(readAll(dir.path() + "/CONFIG/Server2.CFG"),
+              QByteArray(" 2\r\n1\r\n  8082\r\n1\r\n\r\n192.168.1.0/24, 2001:db8::/64\r\n"));
+    ServerSettings back;
+    ASSERT_TRUE(serverfiles::loadSettings(dir.path(), "Server2", back, error));
+    EXPECT_EQ(back, s);
+    writeAll(dir.path() + "/CONFIG/Server2.CFG", " 2\r\n1\r\n  8082\r\n1\r\n\r\n10.0.0.0/8, lan\r\n");
+    EXPECT_FALSE(serverfiles::loadSettings(dir.path(), "Server2", back, error));
+    EXPECT_TRUE(error.startsWith(dir.path() + "/CONFIG/Server2.CFG line 6: \"lan\" is not")) << error.toStdString();
+}
+
+TEST(ServerFiles, ClientAllowedByNetwork)
+{
+    const QStringList networks{"192.168.1.0/24", "10.0.0.5", "2001:db8::/64"};
+    const struct {
+        const char *address;
+        bool allowed;
+    } cases[] = {
+        {"192.168.1.77", true}, {"192.168.2.1", false}, {"10.0.0.5", true},    {"10.0.0.6", false},
+        {"2001:db8::1", true},  {"2001:db8:0:0:ffff::9", true}, {"2001:db8:0:1::1", false},
+        {"::ffff:192.168.1.9", true}, {"127.0.0.1", false},
+    };
+    for (const auto &c : cases)
+        EXPECT_EQ(serverfiles::clientAllowed(networks, c.address), c.allowed) << c.address;
+    EXPECT_TRUE(serverfiles::clientAllowed({}, "203.0.113.1")) << "no list: every address";
 }
 
 TEST(ServerFiles, UserFileCountLineIsNotTrusted)

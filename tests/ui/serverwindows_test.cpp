@@ -161,12 +161,15 @@ TEST_F(ServerWindows, ApplyTakesOverAndEnablesCancelChangesNothing)
     dialog.portEdit()->setText(QString::number(port));
     EXPECT_EQ(dialog.bindEdit()->text(), QString()); // all interfaces
     dialog.bindEdit()->setText(" 127.0.0.1 ");
+    EXPECT_EQ(dialog.allowedEdit()->text(), QString()); // all addresses
+    dialog.allowedEdit()->setText("192.168.1.0/24,  2001:db8::/64 ");
     dialog.authBox()->setChecked(true);
     dialog.userList()->topLevelItem(0)->setSelected(true);
     dialog.deleteUser();
     dialog.apply();
     EXPECT_EQ(dialog.result(), int(QDialog::Accepted));
-    EXPECT_EQ(server->settings(), (ServerSettings{0, true, port, true, "127.0.0.1"}));
+    EXPECT_EQ(server->settings(),
+              (ServerSettings{0, true, port, true, "127.0.0.1", QStringList{"192.168.1.0/24", "2001:db8::/64"}}));
     EXPECT_EQ(server->users(), (UserTable{{"bob", "b", "odd"}, {"zed", "z", "Observer"}}));
     EXPECT_TRUE(server->isEnabled());
 }
@@ -218,6 +221,29 @@ TEST_F(ServerWindows, ListeningPortMustBeFromOneTo65535)
         EXPECT_EQ(server->settings(), before) << typed;
         EXPECT_FALSE(server->isEnabled()) << typed;
     }
+}
+
+// The allowed client networks are shown as the file holds them; an entry
+// that is no address or network is refused naming it.
+TEST_F(ServerWindows, AllowedClientsAreShownAndChecked)
+{
+    ServerSettings settings = server->settings();
+    settings.allowedClients = QStringList{"10.0.0.0/8", "::1"};
+    server->setSettings(settings);
+    ServerConfigDialog dialog;
+    dialog.activate(server.get());
+    dialog.show();
+    EXPECT_EQ(dialog.allowedEdit()->text(), QString("10.0.0.0/8, ::1"));
+    dialog.grab().save(shotPath("configure-server-settings.png"));
+    dialog.portEdit()->setText("8082");
+    dialog.allowedEdit()->setText("10.0.0.0/8, office");
+    dialog.apply();
+    EXPECT_TRUE(dialog.isVisible());
+    EXPECT_EQ(dialog.lastRefusal(), QString("Allowed Clients: \"office\" is not an address or network such as "
+                                            "192.168.1.0/24 or 2001:db8::/64."));
+    EXPECT_TRUE(dialog.allowedEdit()->hasFocus() || !dialog.isActiveWindow());
+    delete dialog.findChild<QMessageBox *>();
+    EXPECT_EQ(server->settings(), settings);
 }
 
 } // namespace
