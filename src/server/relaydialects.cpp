@@ -66,7 +66,7 @@ void RelayServer::answerLogin(RelayClient &client, const QByteArray &text, char 
     if (result.level != 0)
         return;
     ++m_counters.failedLogins;
-    report(client.address, QStringLiteral("Failed login"),
+    report(client.address, QStringLiteral(" Failed login"),
            QStringLiteral(" Failed login from ") + client.address + QLatin1Char(':') + QString::number(client.clientPort),
            int(LogLevel::Status));
     const QDateTime now = m_clock.now();
@@ -212,7 +212,7 @@ void RelayServer::handleKx(RelayClient &client, QByteArray text)
     const bool readOnly = m_settings.requireAuth;
     if (f != 'D' && readOnly && !client.kxRefusalTold) {
         client.kxRefusalTold = true;
-        report(client.address, QStringLiteral("KX-71 settings command not passed on"),
+        report(client.address, QStringLiteral(" KX-71 settings command not passed on"),
                QStringLiteral(" KX-71 client ") + client.address + QLatin1Char(':') + QString::number(client.clientPort)
                    + QStringLiteral(" may not change the analyzer's settings (\"Require Authentication\" is on): "
                                     "its commands are not passed on"),

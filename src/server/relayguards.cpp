@@ -55,7 +55,7 @@ bool RelayServer::allowedNetwork(const QString &address)
 {
     if (serverfiles::clientAllowed(m_settings.allowedClients, address))
         return true;
-    report(address, QStringLiteral("Connection refused: not in the allowed client networks"),
+    report(address, QStringLiteral(" Connection refused: not in the allowed client networks"),
            QStringLiteral(" Connection from ") + address + QStringLiteral(" refused: not in the allowed client networks"),
            int(LogLevel::Status));
     return false;
@@ -64,9 +64,14 @@ bool RelayServer::allowedNetwork(const QString &address)
 bool RelayServer::established(const RelayClient &c) const
 {
     // The analyzer's dialect has no log-in: a request is its start.
-    if (m_settings.requireAuth && m_sourceType != 1)
+    if (loginRequired())
         return c.loggedIn;
     return c.started;
+}
+
+bool RelayServer::loginRequired() const
+{
+    return m_settings.requireAuth && m_sourceType != 1;
 }
 
 bool RelayServer::admitUnestablished(const QString &address)
@@ -81,17 +86,17 @@ bool RelayServer::admitUnestablished(const QString &address)
         if (ClientGuard::networkKey(c->address) == network)
             ++fromNetwork;
     }
-    const QString waiting = m_settings.requireAuth && m_sourceType != 1 ? QStringLiteral("not logged in yet")
+    const QString waiting = loginRequired() ? QStringLiteral("not logged in yet")
                                                                          : QStringLiteral("not started yet");
     if (all >= kMaxUnestablished) {
-        report(address, QStringLiteral("Connection refused: too many connections ") + waiting,
+        report(address, QStringLiteral(" Connection refused: too many connections ") + waiting,
                QStringLiteral(" Connection from ") + address
                    + QStringLiteral(" refused: %1 connections %2 on this server").arg(kMaxUnestablished).arg(waiting),
                int(LogLevel::Status));
         return false;
     }
     if (fromNetwork >= kMaxUnestablishedPerNetwork) {
-        report(network, QStringLiteral("Connection refused: too many connections ") + waiting,
+        report(network, QStringLiteral(" Connection refused: too many connections ") + waiting,
                QStringLiteral(" Connection from ") + address
                    + QStringLiteral(" refused: %1 connections from %2 %3").arg(kMaxUnestablishedPerNetwork).arg(network, waiting),
                int(LogLevel::Status));
@@ -113,7 +118,7 @@ void RelayServer::report(const QString &address, const QString &kind, const QStr
 void RelayServer::flushReports()
 {
     for (const ReportGate::Summary &s : m_reports.due(m_clock.now()))
-        m_log.log(pageName(), QLatin1Char(' ') + s.text, s.level);
+        m_log.log(pageName(), s.text, s.level);
 }
 
 void RelayServer::dropClosedPeers()
@@ -233,7 +238,7 @@ bool RelayServer::housekeepingNeeded() const
     for (const auto &c : m_clients) {
         const bool receiving = !c->arxHalted || !c->hdHalted || !c->kfHalted;
         if (c->stallSince.isValid() || c->socket->bytesToWrite() >= kSendCap || !receiving
-            || (m_settings.requireAuth && !c->loggedIn) || !c->spoke || c->loginPending)
+            || (loginRequired() && !c->loggedIn) || !c->spoke || c->loginPending)
             return true;
     }
     return m_reports.holding();
@@ -248,7 +253,9 @@ void RelayServer::checkDeadlines()
             expired.emplace_back(c->socket.get(), QStringLiteral("log-ins slowed, %1 already waiting").arg(kMaxWaitingLogins));
             continue;
         }
-        if (m_settings.requireAuth && !c->loggedIn && c->connectedAt.msecsTo(now) >= kLoginDeadlineMs) {
+        // The analyzer's dialect has no log-in: its clients are never
+        // closed for not logging in.
+        if (loginRequired() && !c->loggedIn && c->connectedAt.msecsTo(now) >= kLoginDeadlineMs) {
             expired.emplace_back(c->socket.get(), QStringLiteral("no login within %1 s").arg(kLoginDeadlineMs / 1000));
             continue;
         }
@@ -271,7 +278,7 @@ void RelayServer::closeClient(ClientSocket *socket, const QString &why)
         return;
     // One line per address a minute: a host that keeps coming back to sit
     // idle does not fill the message window.
-    report(c->address, QStringLiteral("Client disconnected"),
+    report(c->address, QStringLiteral(" Client disconnected"),
            QStringLiteral(" Client ") + c->address + QLatin1Char(':') + QString::number(c->clientPort)
                + QStringLiteral(" disconnected: ") + why,
            int(LogLevel::Status));

@@ -163,6 +163,8 @@ private:
     bool allowedNetwork(const QString &address);
     bool admitUnestablished(const QString &address);
     bool established(const RelayClient &client) const;
+    // Clients must log in: authentication on, and a dialect that has a log-in.
+    bool loginRequired() const;
     // A line caused by a remote client: at most one per address and kind a
     // minute, then a summary (ReportGate).
     void report(const QString &address, const QString &kind, const QString &text, int level);

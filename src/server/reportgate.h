@@ -18,7 +18,7 @@ public:
     static constexpr int kMaxTracked = 1000;
 
     struct Summary {
-        QString text; // the summary line's text, ready for the message log
+        QString text; // the summary line's text (the kind's, as given), ready for the message log
         int level = 0;
     };
 

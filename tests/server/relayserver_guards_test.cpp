@@ -434,6 +434,10 @@ TEST_F(ViewerGuards, Kx71ClientsOnlyReadWithAuthenticationRequired)
             EXPECT_EQ(client->take(), frame) << c.name;
         }
         EXPECT_EQ(source.commands, c.forwarded) << c.name;
+        // Served on: the dialect has no log-in to wait for.
+        clock.advanceMs(RelayServer::kLoginDeadlineMs);
+        server->relayTick();
+        EXPECT_EQ(server->clientCount(), 1) << c.name;
         const QStringList lines = linesWith(log, "may not change the analyzer's settings");
         EXPECT_EQ(lines.size() - before, c.refusalLines) << c.name << ": one line per client";
         if (c.refusalLines > 0) {
@@ -567,7 +571,7 @@ TEST_F(ViewerGuards, ResetFloodGivesOneLineAndASummary)
     clock.advanceMs(ReportGate::kWindowMs);
     server->relayTick();
     EXPECT_TRUE(log.line(0).contains(QRegularExpression(
-        R"(^ERROR \(.*\):   <Server1>    Socket Error\(10054\): .* \x{2026} and 4 more from 127.0.0.7 in the last minute$)")))
+        R"(^ERROR \(.*\):   <Server1>   Socket Error\(10054\): .* \x{2026} and 4 more from 127.0.0.7 in the last minute$)")))
         << log.line(0).toStdString();
     EXPECT_TRUE(log.line(1).endsWith("<Connect1>    ARX Succesful Connection"));
 }
