@@ -1,6 +1,7 @@
 // Settings and user files as found on disk: any bytes must read without a
 // crash, and what is read must write back and read again the same.
 #include "connection/connectionsettings.h"
+#include "server/clientguard.h"
 #include "server/serversettings.h"
 
 #include <cstddef>
@@ -23,7 +24,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
             __builtin_trap();
     }
     ServerSettings server;
-    serverfiles::parseSettings(input, server, error);
+    if (serverfiles::parseSettings(input, server, error)) {
+        ServerSettings again;
+        if (!serverfiles::parseSettings(serverfiles::settingsText(server), again, error) || !(again == server))
+            __builtin_trap();
+        // The allowed networks against the input's first line as a peer address.
+        const QString peer = QString::fromLatin1(input.left(input.indexOf('\n')));
+        serverfiles::clientAllowed(server.allowedClients, peer);
+        ClientGuard::hostKey(peer);
+        ClientGuard::networkKey(peer);
+    }
     serverfiles::parseUsers(input);
     return 0;
 }

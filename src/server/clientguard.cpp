@@ -2,6 +2,9 @@
 
 #include <QHostAddress>
 
+#include <algorithm>
+#include <vector>
+
 namespace {
 
 // The address with everything past `bits` cleared, written as a prefix;
@@ -123,32 +126,40 @@ int ClientGuard::openFrom(const QString &address) const
 
 void ClientGuard::prune(const QDateTime &now)
 {
+    // A sweep at most once a second, or when the table is over its bound: a
+    // flood of connections costs no full look at the table each.
+    const qint64 t = now.toMSecsSinceEpoch();
+    if (m_hosts.size() <= kMaxRemembered && m_lastPrune >= 0 && t >= m_lastPrune && t - m_lastPrune < 1000)
+        return;
+    m_lastPrune = t;
     // Hosts with nothing open and nothing pending are forgotten; a flood from
     // many addresses cannot make the table grow without end.
+    std::vector<std::pair<QDateTime, QString>> spare; // neither connected nor refused
     for (auto it = m_hosts.begin(); it != m_hosts.end();) {
         const Host &h = it.value();
         const bool throttled = h.throttledUntil.isValid() && now < h.throttledUntil;
         const bool recentFailures = !h.failures.empty() && h.failures.back().msecsTo(now) < kFailureWindowMs;
         const bool recentReport = h.closeReportedAt.isValid() && h.closeReportedAt.msecsTo(now) < kReportGapMs;
-        if (h.open == 0 && !throttled && !recentFailures && !recentReport)
+        if (h.open == 0 && !throttled && !recentFailures && !recentReport) {
             it = m_hosts.erase(it);
-        else
-            ++it;
+            continue;
+        }
+        if (h.open == 0 && !throttled)
+            spare.emplace_back(h.lastSeen, it.key());
+        ++it;
     }
     // Over the bound, the oldest hosts that are neither connected nor
-    // refused go first. A refused host is never dropped before its minute
-    // is over: fresh addresses must not buy it free. Refused hosts need five
-    // failed log-ins each, which the server's budget slows, so they alone
-    // cannot make the table grow without end either.
-    while (m_hosts.size() > kMaxRemembered) {
-        auto oldest = m_hosts.end();
-        for (auto it = m_hosts.begin(); it != m_hosts.end(); ++it) {
-            const bool throttled = it->throttledUntil.isValid() && now < it->throttledUntil;
-            if (it->open == 0 && !throttled && (oldest == m_hosts.end() || it->lastSeen < oldest->lastSeen))
-                oldest = it;
-        }
-        if (oldest == m_hosts.end())
+    // refused go first, down to nine tenths so that this is seldom. A
+    // refused host is never dropped before its minute is over: fresh
+    // addresses must not buy it free. Refused hosts need five failed log-ins
+    // each, which the server's budget slows, so they alone cannot make the
+    // table grow without end either.
+    if (m_hosts.size() <= kMaxRemembered)
+        return;
+    std::sort(spare.begin(), spare.end());
+    for (const auto &[seen, key] : spare) {
+        if (m_hosts.size() <= kMaxRemembered * 9 / 10)
             break;
-        m_hosts.erase(oldest);
+        m_hosts.remove(key);
     }
 }

@@ -75,5 +75,6 @@ private:
     QHash<QString, Host> m_hosts;
     std::deque<QDateTime> m_serverFailures; // all hosts, within the last minute
     QDateTime m_slowUntil;
+    qint64 m_lastPrune = -1; // ms since the epoch of the last sweep
     bool m_slowingStarted = false;
 };
