@@ -90,6 +90,23 @@ class UnitFrames:
                     self.frames.append((float(parts[2]), body))
 
 
+def locate(session, unit):
+    """Positions of a session's records among the unit's frames. A restarted
+    simulator sends the same frames again, so a record is the latest frame
+    of its content sent before it came (not the first one, as for a unit
+    that runs throughout)."""
+    positions = []
+    for received, body in session.records:
+        day = e2e.day_number(received) + 1.0 / 86400  # clocks read a little apart
+        found = None
+        for i in reversed(unit.index.get(body, ())):
+            if unit.frames[i][0] <= day:
+                found = i
+                break
+        positions.append(found)
+    return positions
+
+
 class Session:
     """One viewer connection from connect to close."""
 
@@ -113,6 +130,9 @@ class Viewer:
 
     def connect(self, sel, now):
         self.sock = socket.socket()
+        # A small receive window, so that a viewer that goes deaf fills it
+        # (and the server's queue) within seconds, not minutes.
+        self.sock.setsockopt(socket.SOL_SOCKET, socket.SO_RCVBUF, 8192)
         self.sock.bind((self.source, 0))
         self.sock.setblocking(False)
         try:
@@ -254,8 +274,7 @@ class Soak:
                 if how == "deaf":
                     v.state = "deaf"
                     self.sel.unregister(v.sock)
-                    v.sock.setsockopt(socket.SOL_SOCKET, socket.SO_RCVBUF, 4096)
-                    v.next_at = now + 90  # the server drops it well before
+                    v.next_at = now + 150  # the server drops a line viewer well before
                     v.deaf_sel = False
                 else:
                     if how == "reset":
@@ -290,14 +309,21 @@ class Soak:
                     if b"SOAK" in body:
                         self.check["kx_changed"] += 1
                 continue
-            positions, _ = e2e.match(s, u.frames, 0, 0)
+            positions = locate(s, u)
             known = [p for p in positions if p is not None]
             self.check["records"] += len(positions)
             self.check["unknown"] += len(positions) - len(known)
             self.check["dup"] += len(known) - len(set(known))
             self.check["disorder"] += sum(1 for a, b in zip(known, known[1:]) if b < a)
             if known:
-                self.check["lost"] += len(set(range(min(known), max(known) + 1)) - set(known))
+                missing = sorted(set(range(min(known), max(known) + 1)) - set(known))
+                self.check["lost"] += len(missing)
+                if missing and self.args.verbose:
+                    when = lambda i: time.strftime("%H:%M:%S", time.localtime(
+                        (u.frames[i][0] - 25569.0) * 86400 - time.localtime().tm_gmtoff))
+                    print("  server %d (%s): %d of %d frames missing between %s and %s; session %s..%s" %
+                          (s.viewer.server + 1, u.unit, len(missing), max(known) - min(known) + 1,
+                           when(missing[0]), when(missing[-1]), when(min(known)), when(max(known))), flush=True)
         self.ended = []
 
 
@@ -308,9 +334,15 @@ def main():
     ap.add_argument("--viewers", type=int, default=40, help="viewers in all, spread over the eight servers")
     ap.add_argument("--rate", type=int, default=4, help="frames a second of a KH-71/KF-71 unit")
     ap.add_argument("--keep", action="store_true", help="keep the scratch station")
+    ap.add_argument("--cut-every", type=float, default=90, help="seconds between unit cuts")
+    ap.add_argument("--verbose", action="store_true", help="say where a viewer missed frames")
     args = ap.parse_args()
     build = os.path.abspath(args.build)
     random.seed(24)
+    # Stopped with a signal, it still stops the server and the units and
+    # unmounts the log directory.
+    signal.signal(signal.SIGTERM, lambda *_: sys.exit(3))
+    signal.signal(signal.SIGINT, lambda *_: sys.exit(3))
 
     station = tempfile.mkdtemp(prefix="tolva-soak-")
     for d in ("CONFIG", "LOG", "DLD", "TRACE"):
@@ -374,7 +406,7 @@ def main():
         start = time.time()
         end = start + args.minutes * 60
         next_sample = start + 60
-        next_cut, cut = start + 90, None
+        next_cut, cut = start + args.cut_every, None
         next_fill, fill = start + 120, None
         lines_seen = 0
         print("soak: %s, %d viewers, %.0f min, log directory %s" %
@@ -403,7 +435,7 @@ def main():
                 unit_procs[cut[0]].wait(5)
             elif cut is not None and now >= cut[1]:
                 start_unit(cut[0], unit_ports[cut[0]])
-                cut, next_cut = None, now + 90
+                cut, next_cut = None, now + args.cut_every
             if mounted and fill is None and now >= next_fill:
                 fill = now + 60
                 with open(os.path.join(log_dir, "fill"), "wb") as f:

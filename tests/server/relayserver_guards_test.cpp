@@ -160,22 +160,6 @@ TEST(ClientGuardRules, ThrottleMemoryPrefixesAndServerBudget)
     }
 }
 
-TEST(ClientGuardRules, HostAndNetworkKeys)
-{
-    const struct {
-        const char *address, *host, *network;
-    } cases[] = {
-        {"192.168.1.77", "192.168.1.77", "192.168.1.0/24"},
-        {"2001:db8::1:2:3:4", "2001:db8::/64", "2001:db8::/64"},
-        {"2001:db8:0:7:1::1", "2001:db8:0:7::/64", "2001:db8:0:7::/64"},
-        {"::ffff:10.1.2.3", "10.1.2.3", "10.1.2.0/24"},
-    };
-    for (const auto &c : cases) {
-        EXPECT_EQ(ClientGuard::hostKey(c.address), QString(c.host)) << c.address;
-        EXPECT_EQ(ClientGuard::networkKey(c.address), QString(c.network)) << c.address;
-    }
-}
-
 TEST(ReportGateRules, OneLinePerAddressAndKindAMinuteThenASummary)
 {
     const QDateTime t0(QDate(2026, 12, 7), QTime(12, 0, 0));
@@ -467,14 +451,6 @@ TEST_F(ViewerGuards, OnlyAllowedClientNetworksConnect)
     EXPECT_TRUE(log.line(0).endsWith("<Server1>    Connection from 127.0.0.3 refused: not in the allowed client networks"));
     auto insider = connectClient(*server, loopback(2));
     EXPECT_EQ(server->clientCount(), 1);
-    clock.advanceMs(60000);
-    server->relayTick();
-    const QStringList summary = linesWith(log, "more from 127.0.0.3");
-    ASSERT_EQ(summary.size(), 1);
-    EXPECT_TRUE(summary[0].endsWith(
-        "<Server1>    Connection refused: not in the allowed client networks \u2026 and 2 more from 127.0.0.3 in the "
-        "last minute"))
-        << summary[0].toStdString();
 }
 
 // Connections that have not logged in: 10 per /24, 30 per server; one that
@@ -548,12 +524,6 @@ TEST_F(ViewerGuards, ServerLoginBudgetSlowsLoginsForAMinute)
         ASSERT_TRUE(c->waitFor(16));
     EXPECT_EQ(waiting.front()->take(), QByteArray("SVALID OPERATOR\r"));
     EXPECT_FALSE(server->client(0)->hdHalted) << "what came behind the log-in was served after it";
-    // A minute on, answers come at once again.
-    clock.advanceMs(ClientGuard::kSlowMs);
-    server->relayTick();
-    auto later = connectClient(*server, QHostAddress("127.4.0.1"));
-    later->send("SPdemo:demo\r");
-    ASSERT_TRUE(later->waitFor(16));
 }
 
 TEST_F(ViewerGuards, ResetFloodGivesOneLineAndASummary)
