@@ -53,6 +53,7 @@ FAMILIES = ["arx", "arx", "kh71", "kh71", "kf71", "kf71", "kx71", "kx71"]
 KX_HARDWARE = 1
 KX_FRAME = 356
 KX_END = b"\xF0\xF1"
+TCP_CLOSE, TCP_CLOSE_WAIT = 7, 8  # tcpi_state of struct tcp_info
 
 
 def family_of(unit):
@@ -281,12 +282,10 @@ class Soak:
                         self.stats["resets"] += 1
                     self.end(v, how, now)
         elif v.state == "deaf":
-            # Looks only for the server's close, without reading the data.
-            try:
-                v.sock.recv(1, socket.MSG_PEEK | socket.MSG_DONTWAIT)
-            except BlockingIOError:
-                pass
-            except OSError:
+            # Looks only for the server's close or reset, without reading the
+            # data (a read would report the reset only after the data).
+            state = v.sock.getsockopt(socket.IPPROTO_TCP, socket.TCP_INFO, 1)[0]
+            if state in (TCP_CLOSE, TCP_CLOSE_WAIT):
                 self.stats["deaf_dropped"] += 1
                 v.session.records = []  # what a deaf viewer got is not checked
                 self.end(v, "closed", now)
