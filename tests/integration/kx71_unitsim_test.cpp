@@ -21,9 +21,12 @@ protected:
         ASSERT_TRUE(dir.writePage(1, p));
         ASSERT_TRUE(StationDir::write(dir.filePath(QStringLiteral("DLD/KXHC11.DLD")),
                                       crlfLines({QStringLiteral("812"), QStringLiteral("KXHC11"), QStringLiteral("01.23")})));
-        // Authentication asked for, yet the analyzer's dialect has no log-in.
+        // Authentication asked for, yet the analyzer's dialect has no log-in:
+        // server 1 serves data only. Server 2, without, passes settings on.
         port = dir.addServer(1, true);
         ASSERT_NE(port, 0);
+        openPort = dir.addServer(2, false);
+        ASSERT_NE(openPort, 0);
         startRun(run, dir.path(), QStringLiteral(" KX-71 Succesful Connection"), 20000);
     }
     Kx71Session &session() { return *static_cast<Kx71Session *>(run->page(1).session()); }
@@ -45,6 +48,7 @@ protected:
 
     std::unique_ptr<StationRun> run;
     quint16 port = 0;
+    quint16 openPort = 0;
 };
 
 TEST_F(Kx71Station, SerialPageFindsProgramsAndStreams)
@@ -92,10 +96,23 @@ TEST_F(Kx71Station, RemoteClientFetchesTracesAndRepliesThroughTheRelay)
         ASSERT_TRUE(c.waitForBytes(356)) << r.request;
         expectSentFrame(c.take(), r.kind);
     }
-    // A setting goes to the analyzer with the page's own data-mode digit.
-    c.send("M4ab\r");
+    // With authentication on, a setting is answered with data and goes no
+    // further: by the page's next requests it has not reached the analyzer.
+    c.send("M4cd\r");
     ASSERT_TRUE(c.waitForBytes(356));
     expectSentFrame(c.take(), 2);
+    EXPECT_TRUE(waitFor([&] { return !run->line(QStringLiteral("may not change the analyzer's settings")).isEmpty(); },
+                        3000));
+    const qsizetype before = traceOf(readTrace(trace), QStringLiteral("RX")).size();
+    EXPECT_TRUE(waitFor([&] { return traceOf(readTrace(trace), QStringLiteral("RX")).size() >= before + 3; }, 10000));
+    EXPECT_FALSE(traceReceived(trace, "M2cd\r"));
+
+    // Without, it goes to the analyzer with the page's own data-mode digit.
+    Client open;
+    ASSERT_TRUE(open.connectTo(openPort));
+    open.send("M4ab\r");
+    ASSERT_TRUE(open.waitForBytes(356));
+    expectSentFrame(open.take(), 2);
     EXPECT_TRUE(waitFor([&] { return traceReceived(trace, "M2ab\r"); }, 3000));
 }
 
