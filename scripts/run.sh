@@ -105,6 +105,19 @@ if [ -f "$station/CONFIG/.demo" ]; then
   echo "      curl -u demo:demo http://127.0.0.1:8080/api/station ; curl http://127.0.0.1:8080/metrics"
 fi
 
+# The station network: with mosquitto installed, the demo publishes to a broker
+# on 127.0.0.1:1883, started here unless one listens there already.
+if [ -f "$station/CONFIG/.demo" ] && command -v mosquitto >/dev/null; then
+  if ! (exec 3<>/dev/tcp/127.0.0.1/1883) 2>/dev/null; then
+    printf 'listener 1883 127.0.0.1\nallow_anonymous true\n' > "$station/dev/mosquitto.conf"
+    mosquitto -c "$station/dev/mosquitto.conf" 2>"$station/dev/mosquitto.err" &
+    pids+=($!)
+  fi
+  [ -f "$station/CONFIG/Network.CFG" ] || printf 'broker_host = 127.0.0.1\nstation = demo\n' > "$station/CONFIG/Network.CFG"
+  echo "Demo: publishing to the MQTT broker on 127.0.0.1:1883 as tolva/demo; watch it with"
+  echo "      mosquitto_sub -v -t 'tolva/#'   (the fleet: curl -u demo:demo http://127.0.0.1:8080/api/network)"
+fi
+
 mode=()
 if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ] && [ -z "${QT_QPA_PLATFORM:-}" ]; then
   mode=(--headless)

@@ -83,6 +83,8 @@ ConsoleServer::Reply ConsoleServer::api(const QHttpServerRequest &request, const
         }
         return json(200, o);
     }
+    if (parts.size() == 1 && what == QLatin1String("network"))
+        return json(200, m_network ? m_network() : QJsonObject{{QStringLiteral("configured"), false}});
     if (parts.size() == 1 && what == QLatin1String("messages")) {
         quint64 after = 0;
         QString level, why;

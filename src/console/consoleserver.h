@@ -13,6 +13,7 @@
 #include <QHash>
 #include <QJsonObject>
 #include <QSet>
+#include <functional>
 #include <memory>
 #include <vector>
 
@@ -56,6 +57,10 @@ public:
     QString url() const;
     int liveClients() const { return int(m_live.size()); }
     ConsoleListener *listener() const { return m_listener; }
+    // The station network (GET /api/network, "network" live events); without
+    // it /api/network answers that the network is off.
+    void setNetworkView(std::function<QJsonObject()> snapshot) { m_network = std::move(snapshot); }
+    void sendNetworkEvent(const QJsonObject &event) { sendLive(event); }
 
 protected:
     bool handleRequest(const QHttpServerRequest &request, QTcpSocket *socket) override;
@@ -123,4 +128,5 @@ private:
     std::vector<LiveClient> m_live;
     QTimer *m_liveTimer = nullptr;
     QSet<int> m_valuesDue;
+    std::function<QJsonObject()> m_network;
 };
