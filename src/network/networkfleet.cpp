@@ -140,8 +140,12 @@ QString NetworkFleet::pageHealth(const QJsonObject &state, const QDateTime &now)
     const bool open = state.value(QStringLiteral("open")).toBool();
     if (!started || hardware < 0)
         return QStringLiteral("idle");
-    if (!open)
+    if (state.value(QStringLiteral("state")).toInt() == 99)
         return QStringLiteral("failed");
+    // Closed: a failure where the page should connect by itself; otherwise
+    // unused, or closed on purpose.
+    if (!open)
+        return state.value(QStringLiteral("autoConnect")).toBool() ? QStringLiteral("failed") : QStringLiteral("idle");
     const QJsonObject counters = state.value(QStringLiteral("counters")).toObject();
     const QDateTime last = QDateTime::fromString(counters.value(QStringLiteral("lastFrameAt")).toString(), Qt::ISODateWithMs);
     if (!last.isValid() || last.secsTo(now) > kSilentSeconds)

@@ -170,6 +170,9 @@ void NetworkPublisher::publishPage(int page)
     m_pageSent[size_t(page - 1)] = nowMs();
     QJsonObject o = m_report.pageJson(m_report.page(page), false);
     o.insert(QStringLiteral("identity"), m_report.identity(page));
+    // Whether the page should be connected: the fleet view tells a failed
+    // link from an unused or deliberately closed page by it.
+    o.insert(QStringLiteral("autoConnect"), m_report.station().page(page)->settings().autoConnect);
     o.insert(QStringLiteral("at"), report::isoTime(QDateTime::currentDateTimeUtc()));
     publishState(QStringLiteral("pages/%1/state").arg(page), o);
 }

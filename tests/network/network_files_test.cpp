@@ -100,7 +100,7 @@ TEST(NetworkFleet, TakesOnlyWellFormedStateAndSortsByAttention)
     NetworkFleet fleet(log, settings);
     const QString now = QDateTime::currentDateTimeUtc().toString(Qt::ISODateWithMs);
     auto page = [&](bool open, const QString &last) {
-        return QJsonDocument(QJsonObject{{"started", true}, {"open", open}, {"hardwareType", 2}, {"caption", "Tx"},
+        return QJsonDocument(QJsonObject{{"started", true}, {"open", open}, {"autoConnect", true}, {"hardwareType", 2}, {"caption", "Tx"},
                                          {"counters", QJsonObject{{"lastFrameAt", last}}}})
             .toJson(QJsonDocument::Compact);
     };

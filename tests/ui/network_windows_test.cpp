@@ -60,7 +60,7 @@ TEST(FleetWindow, ShowsStationsNeedingAttentionFirst)
     NetworkFleet fleet(log, settings);
     const QString now = QDateTime::currentDateTimeUtc().toString(Qt::ISODateWithMs);
     auto page = [&](bool open, const QString &caption, const QString &state) {
-        return QJsonDocument(QJsonObject{{"started", true}, {"open", open}, {"hardwareType", 2}, {"hardware", "KH-71"},
+        return QJsonDocument(QJsonObject{{"started", true}, {"open", open}, {"autoConnect", true}, {"hardwareType", 2}, {"hardware", "KH-71"},
                                          {"caption", caption}, {"stateText", state},
                                          {"counters", QJsonObject{{"lastFrameAt", now}}}})
             .toJson(QJsonDocument::Compact);
