@@ -21,6 +21,7 @@ Run it with Debian's Python (python3-paho-mqtt; the setup script installs it):
     /usr/bin/python3 bench/network_scale.py --copies 20 --seconds 60
 """
 import argparse
+import calendar
 import json
 import os
 import random
@@ -110,6 +111,8 @@ def main():
     ap.add_argument("--seconds", type=float, default=40)
     ap.add_argument("--warmup", type=float, default=8)
     ap.add_argument("--keep", action="store_true")
+    ap.add_argument("--network", choices=("on", "off"), default="on",
+                    help="off: the same copies without Network.CFG, for the copies' CPU without publishing")
     args = ap.parse_args()
     build = os.path.abspath(args.build)
     root = tempfile.mkdtemp(prefix="tolva-netbench-")
@@ -149,8 +152,10 @@ def main():
                 f.write(page_config(station, unit_port))
             with open(os.path.join(cfg, "Console.CFG"), "w") as f:
                 f.write("enabled = 0\n")
-            with open(os.path.join(cfg, "Network.CFG"), "w") as f:
-                f.write("broker_host = 127.0.0.1\nbroker_port = %d\nstation = s%02d\npublish_records = 1\n" % (port, n))
+            if args.network == "on":
+                with open(os.path.join(cfg, "Network.CFG"), "w") as f:
+                    f.write("broker_host = 127.0.0.1\nbroker_port = %d\nstation = s%02d\npublish_records = 1\n"
+                            % (port, n))
             err = open(os.path.join(station, "server.err"), "w")
             server = subprocess.Popen([os.path.join(build, "tolva-server"), "--headless"], cwd=station,
                                       stdout=subprocess.DEVNULL, stderr=err)
@@ -180,6 +185,13 @@ def main():
             kind = "pages/N/" + kind.split("/")[-1] if kind.startswith("pages/") else kind.split("/")[0]
             kinds[kind] = kinds.get(kind, 0) + 1
 
+        # The broker path alone: a values payload is stamped when published.
+        path = []
+        for when, topic, payload in in_window:
+            if topic.endswith("/values"):
+                at = json.loads(payload)["at"]
+                stamp = calendar.timegm(time.strptime(at[:19], "%Y-%m-%dT%H:%M:%S")) + float("0" + at[19:23])
+                path.append(when - stamp)
         latencies, lost, dup, sent = [], 0, 0, 0
         gaps = 0
         for n, (station, trace, _) in enumerate(stations, 1):
@@ -205,6 +217,9 @@ def main():
               % (args.copies, args.rate, span, load))
         print("  received            %d messages (%.0f /s): %s" % (published, published / span,
                                                                   ", ".join("%s %d" % kv for kv in sorted(kinds.items()))))
+        if args.network == "off":
+            print("  copies' CPU         %.2f %% of a core each (nothing published)" % (100.0 * cpu / span / args.copies))
+            return
         print("  copies' CPU         %.2f %% of a core each, %.1f us per message published"
               % (100.0 * cpu / span / args.copies, 1e6 * cpu / max(1, published)))
         print("  broker CPU          %.2f %% of a core, %.1f us per message"
@@ -212,6 +227,8 @@ def main():
         print("  frame -> subscriber p50 %.1f ms, p99 %.1f ms, max %.1f ms (%d records)"
               % (1e3 * percentile(latencies, 50), 1e3 * percentile(latencies, 99),
                  1e3 * max(latencies or [float("nan")]), len(latencies)))
+        print("  publish -> subscriber p50 %.1f ms, p99 %.1f ms (values, stamped when published)"
+              % (1e3 * percentile(path, 50), 1e3 * percentile(path, 99)))
         print("  lost                %d of %d frames sent in the window, %d twice; message-id gaps %d"
               % (lost, sent, dup, gaps))
         sub.loop_stop()
