@@ -120,7 +120,7 @@ def main():
     try:
         port = free_port()
         with open(os.path.join(root, "mosquitto.conf"), "w") as f:
-            f.write("user root\nlistener %d 127.0.0.1\nallow_anonymous true\nmax_queued_messages 100000\n"
+            f.write("listener %d 127.0.0.1\nallow_anonymous true\nmax_queued_messages 100000\n"
                     "log_dest none\n" % port)
         broker = subprocess.Popen(["mosquitto", "-c", os.path.join(root, "mosquitto.conf")])
         procs.append(broker)
@@ -180,6 +180,11 @@ def main():
         in_window = [a for a in arrivals if a[0] <= t1]
         published = len(in_window)
         kinds = {}
+        sizes = {}
+        for _, topic, payload in in_window:
+            kind = topic.split("/", 2)[2]
+            kind = "pages/N/" + kind.split("/")[-1] if kind.startswith("pages/") else kind.split("/")[0]
+            sizes[kind] = sizes.get(kind, 0) + len(payload)
         for _, topic, _ in in_window:
             kind = topic.split("/", 2)[2]
             kind = "pages/N/" + kind.split("/")[-1] if kind.startswith("pages/") else kind.split("/")[0]
@@ -217,6 +222,7 @@ def main():
               % (args.copies, args.rate, span, load))
         print("  received            %d messages (%.0f /s): %s" % (published, published / span,
                                                                   ", ".join("%s %d" % kv for kv in sorted(kinds.items()))))
+        print("  mean payload        %s" % ", ".join("%s %d B" % (k, sizes[k] // kinds[k]) for k in sorted(kinds)))
         if args.network == "off":
             print("  copies' CPU         %.2f %% of a core each (nothing published)" % (100.0 * cpu / span / args.copies))
             return
