@@ -93,7 +93,8 @@ CommandLine CommandLine::parse(const QStringList &arguments)
 QString CommandLine::helpText()
 {
     return QStringLiteral(
-        "Usage: tolva-server [--headless] [--network-view] [--base DIR]\n"
+        "Usage: tolva-server [--headless] [--base DIR]\n"
+        "       tolva-server [--headless] [--base DIR] --network-view\n"
         "       tolva-server [--base DIR] --console-user NAME --level LEVEL\n"
         "       tolva-server [--base DIR] --console-user NAME --delete\n"
         "\n"

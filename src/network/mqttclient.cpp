@@ -1,6 +1,7 @@
 #include "network/mqttclient.h"
 
 #include "core/messagelog.h"
+#include "network/networksettings.h"
 
 #include <QSocketNotifier>
 #include <QTimer>
@@ -63,6 +64,19 @@ MqttClient::MqttClient(MessageLog &log, QObject *parent)
 MqttClient::~MqttClient()
 {
     tearDown();
+}
+
+MqttClient::Options MqttClient::brokerOptions(const NetworkSettings &settings)
+{
+    Options o;
+    o.host = settings.brokerHost;
+    o.port = settings.port();
+    o.user = settings.user;
+    o.password = settings.password;
+    o.tlsCa = settings.tlsCa;
+    o.tlsCertificate = settings.tlsCertificate;
+    o.tlsKey = settings.tlsKey;
+    return o;
 }
 
 QString MqttClient::stateName() const

@@ -17,6 +17,7 @@
 struct mosquitto;
 struct mosquitto_message;
 class MessageLog;
+struct NetworkSettings;
 class QSocketNotifier;
 class QTimer;
 
@@ -40,6 +41,8 @@ public:
         QString label; // begins this client's message lines ("Fleet view")
     };
     enum class State { Off, Connecting, Connected, Waiting };
+    // The broker, log-in and TLS files of Network.CFG.
+    static Options brokerOptions(const NetworkSettings &settings);
 
     explicit MqttClient(MessageLog &log, QObject *parent = nullptr);
     ~MqttClient() override;

@@ -46,14 +46,7 @@ NetworkFleet::NetworkFleet(MessageLog &log, const NetworkSettings &settings, QOb
 
 void NetworkFleet::start()
 {
-    MqttClient::Options o;
-    o.host = m_settings.brokerHost;
-    o.port = m_settings.port();
-    o.user = m_settings.user;
-    o.password = m_settings.password;
-    o.tlsCa = m_settings.tlsCa;
-    o.tlsCertificate = m_settings.tlsCertificate;
-    o.tlsKey = m_settings.tlsKey;
+    MqttClient::Options o = MqttClient::brokerOptions(m_settings);
     // Its own client id: the station's publisher may share the broker login.
     o.label = QStringLiteral("Fleet view");
     o.clientId = m_settings.prefix + QStringLiteral("-view-") + m_settings.stationId() + QLatin1Char('-')

@@ -81,14 +81,7 @@ QJsonObject NetworkPublisher::statusJson(bool online) const
 void NetworkPublisher::start(const QString &consoleUrl)
 {
     m_consoleUrl = consoleUrl;
-    MqttClient::Options o;
-    o.host = m_settings.brokerHost;
-    o.port = m_settings.port();
-    o.user = m_settings.user;
-    o.password = m_settings.password;
-    o.tlsCa = m_settings.tlsCa;
-    o.tlsCertificate = m_settings.tlsCertificate;
-    o.tlsKey = m_settings.tlsKey;
+    MqttClient::Options o = MqttClient::brokerOptions(m_settings);
     o.clientId = m_settings.prefix + QLatin1Char('-') + m_station;
     o.willTopic = topic(QStringLiteral("status")).toUtf8();
     // The broker says this when the station vanishes without a word.
