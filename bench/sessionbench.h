@@ -6,6 +6,7 @@
 #include "core/clock.h"
 #include "core/messagelog.h"
 #include "link/bytelink.h"
+#include "protocols/sessionfactory.h"
 
 #include <QTemporaryDir>
 #include <climits>
@@ -48,7 +49,7 @@ private:
 
 class Harness {
 public:
-    explicit Harness(ByteLink &link) : log(clock), page(1, ConnectionPage::Environment{dir.path(), &log, &clock, nullptr})
+    explicit Harness(ByteLink &link) : log(clock), page(1, ConnectionPage::Environment{dir.path(), &log, &clock, nullptr, createSession})
     {
         log.setEchoToStderr(false);
         page.setTestLink(&link);

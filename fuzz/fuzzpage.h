@@ -7,6 +7,10 @@
 #include "connection/session.h"
 #include "core/clock.h"
 #include "core/messagelog.h"
+#include "protocols/arx/arxsession.h"
+#include "protocols/hd/linesession.h"
+#include "protocols/kx71/kx71session.h"
+#include "protocols/sessionfactory.h"
 #include "support/queuelink.h"
 
 #include <QCoreApplication>
@@ -92,8 +96,20 @@ public:
 
     void checkBounded()
     {
-        if (m_page.record().frameCutter.size() > 64 * 1024 || m_page.receiveText().size() > 64 * 1024)
+        if (waitingToBeCut() > 64 * 1024 || m_page.receiveText().size() > 64 * 1024)
             __builtin_trap(); // what waits to be cut stays bounded
+    }
+
+    qsizetype waitingToBeCut() const
+    {
+        const Session *s = m_page.session();
+        if (const auto *arx = dynamic_cast<const ArxSession *>(s))
+            return arx->frameCutter().size();
+        if (const auto *line = dynamic_cast<const LineSession *>(s))
+            return line->frameCutter().size();
+        if (const auto *kx = dynamic_cast<const Kx71Session *>(s))
+            return kx->frameCutter().size();
+        return 0;
     }
 
 private:
@@ -103,6 +119,7 @@ private:
         env.baseDirectory = m_world.dir.path();
         env.log = &m_world.log;
         env.clock = &m_world.clock;
+        env.sessions = createSession;
         return env;
     }
 

@@ -1,16 +1,20 @@
 #pragma once
-// One device link: settings, transport, the session of the page's hardware
-// type, the relay store and the measurement log. The page's timer runs one
-// session step per tick; the windows observe the page through its signals
-// and call its operations. Object names "Connect1" ... "Connect8".
+// One device link: settings, transport, the session it runs, the relay store
+// and the measurement log. The page's timer runs one session step per tick;
+// sessions reach the page only as a SessionHost. The windows observe the
+// page through its signals and call its operations. Object names
+// "Connect1" ... "Connect8".
 #include "connection/connectionrecord.h"
 #include "connection/connectionsettings.h"
 #include "connection/relaysource.h"
 #include "connection/relaystore.h"
+#include "connection/sessionhost.h"
+#include "link/forwardlink.h"
 
 #include <QObject>
 #include <memory>
 #include <optional>
+#include <vector>
 
 class ByteLink;
 class Clock;
@@ -22,9 +26,8 @@ class Reconnector;
 class SharedTimer;
 class SerialLibrary;
 class Session;
-class UpdateMachine;
 
-class ConnectionPage : public QObject, public RelaySource {
+class ConnectionPage : public QObject, public RelaySource, public SessionHost {
     Q_OBJECT
 public:
     struct Environment {
@@ -32,28 +35,29 @@ public:
         MessageLog *log = nullptr;
         const Clock *clock = nullptr;
         SerialLibrary *serial = nullptr;
+        // The sessions of the unit families; without it every type gets an IdleSession.
+        SessionFactory sessions;
     };
 
     static constexpr int kStartInterval = 125;
-    // Bytes a network read takes at most per call (a serial read takes what the caller asks).
-    static constexpr int kNetworkReadLimit = 64 * 1024;
 
     ConnectionPage(int number, const Environment &env, QObject *parent = nullptr);
     ~ConnectionPage() override;
 
     int number() const { return m_number; }
     QString name() const { return objectName(); }
-    QString baseDirectory() const { return m_env.baseDirectory; }
-    const Clock &clock() const { return *m_env.clock; }
+    QString baseDirectory() const override { return m_env.baseDirectory; }
+    const Clock &clock() const override { return *m_env.clock; }
     MessageLog &messageLog() const { return *m_env.log; }
 
-    ConnectionSettings &settings() { return m_settings; }
+    ConnectionSettings &settings() override { return m_settings; }
     const ConnectionSettings &settings() const { return m_settings; }
-    ConnectionRecord &record() { return m_record; }
+    ConnectionRecord &record() override { return m_record; }
     const ConnectionRecord &record() const { return m_record; }
-    RelayStore &store() { return m_store; }
+    RelayStore &store() override { return m_store; }
+    // The session running now: the unit's, or one run in its place (an update).
     Session *session() const { return m_session.get(); }
-    bool started() const { return m_started; }
+    bool started() const override { return m_started; }
     int baudCode() const { return m_baudCode; }
 
     // --- settings ---------------------------------------------------------
@@ -61,82 +65,69 @@ public:
     // starts the timer, then opens the link and the log when so configured.
     // On failure the page is not started and error holds the reason.
     bool loadSettings(QString *error = nullptr);
-    bool saveSettings(QString *error = nullptr);
+    bool saveSettings(QString *error = nullptr) override;
     // New settings from the configuration dialog: a changed hardware type
     // gets its own session.
     void setSettings(const ConnectionSettings &s);
 
-    // --- link -------------------------------------------------------------
-    void openLink();
-    void closeLink();
-    void reconnect();
+    // --- link (pagelink.cpp) ------------------------------------------------
+    void openLink() override;
+    void closeLink() override;
+    void reconnect() override;
     // Closes the transport and nothing else: phase, state and PortOpen stay
     // (a unit that restarts its network module takes the link away).
-    void releaseLink();
+    void releaseLink() override;
     // Switches the open serial port of an RS-232 page to a serial-library baud code.
-    int setSerialBaud(int code);
-    void sendText(const QByteArray &bytes);
-    QByteArray readMarked();
-    QByteArray readMarkedOrPollEnd();
-    QByteArray readCrLf();
-    QByteArray readCr();
-    void clearReceive();
-    bool lineComplete() const;
-    const QByteArray &receiveText() const;
-    // The frame receivers' read: up to serialMax bytes from a serial port,
-    // everything waiting (bounded) from a socket.
-    QByteArray readFrameBytes(int serialMax);
-    int bytesWaiting() const;
+    int setSerialBaud(int code) override;
+    ByteLink &link() override { return m_link; }
+    LineReader &lines() override { return *m_reader; }
     // Modem control on the modem port (the dialler hangs up by dropping DTR).
-    int setModemDtr(bool on);
-    bool isSerial() const;
+    int setModemDtr(bool on) override;
+    bool isSerial() const override;
     // A serial or modem page whose device path names nothing just now (an
     // unplugged USB adapter); false for a network page.
-    bool serialDeviceMissing() const;
+    bool serialDeviceMissing() const override;
     Reconnector &reconnector() { return *m_reconnector; }
 
-    // --- timer ------------------------------------------------------------
-    void setInterval(int ms);
-    int interval() const;
+    // --- timer and sessions -------------------------------------------------
+    void setInterval(int ms) override;
+    int interval() const override;
     bool timerActive() const;
     void stopTimer();
-    // One timer step: the session of the page's hardware type.
+    // One timer step of the running session.
     void tick();
+    void runSession(std::unique_ptr<Session> session) override;
+    Session &endSession(bool reconnect) override;
 
-    // --- display ----------------------------------------------------------
-    void showConnection();
-    void showHardware();
+    // --- display (pagedisplay.cpp) -------------------------------------------
+    void showConnection() override;
+    void showHardware() override;
     void showState();
     QList<ConnectionRow> connectionRows() const { return m_connectionRows; }
     QList<HardwareRow> hardwareRows() const { return m_hardwareRows; }
     QString hardwareThirdColumn() const { return m_thirdColumn; }
     QString stateText() const { return m_stateText; }
     bool updateEnabled() const { return m_updateEnabled; }
-    void setUpdateEnabled(bool on);
-    static QString hardwareCaption(int hardwareType);
+    void setUpdateEnabled(bool on) override;
+    static QString hardwareCaption(int hardwareType) { return hardware::caption(hardwareType); }
 
-    // --- messages and measurement log -------------------------------------
-    void logMessage(const QString &text, int level);
+    // --- messages and measurement log (pagelogs.cpp) --------------------------
+    void logMessage(const QString &text, int level) override;
     void openLog();
     void closeLog();
     MeasurementLog &measurementLog() { return *m_measurementLog; }
     // ARX: one frame text with its time stamp; HD: a line when the second changed.
     // A failure is reported once; logging stays suspended until the log is opened again.
-    void logArxRecord(const QByteArray &frameText, const QDateTime &stamp);
-    void logHdLine(std::optional<qint32> totalLevel);
-    // Files one accepted frame: ring, newest copy, marks; the caller gives
-    // the record (frame + stamp) as it is to be relayed.
-    void fileRecord(RecordKind kind, const QByteArray &record);
+    void logArxRecord(const QByteArray &frameText, const QDateTime &stamp) override;
+    void logHdLine(std::optional<qint32> totalLevel) override;
 
     // --- buttons and the main window --------------------------------------
     void connectButton();
     void disconnectButton();
     void requestShutdown();
     void startPasswordChange();
-    // The firmware update of this page's unit (its download file stays with it).
-    UpdateMachine &updateMachine();
     // Detection found a unit that must be updated before it can be served.
-    void requestUpdateDialog() { emit updateDialogRequested(number()); }
+    void requestUpdateDialog() override { emit updateDialogRequested(number()); }
 
     // --- RelaySource --------------------------------------------------------
     int hardwareType() const override { return m_settings.hardwareType; }
@@ -169,6 +160,8 @@ private:
     void reportLogFailure(const QString &error);
     void reportLogResumed();
     void ensureSession();
+    std::unique_ptr<Session> unitSession() const;
+    void retire(std::unique_ptr<Session> session);
     void reportSerial(int code, const QString &detail = QString());
     int openSerial(int port);
     void attachReader(ByteLink *link, int readLimit);
@@ -184,14 +177,15 @@ private:
     RelayStore m_store;
     std::unique_ptr<Session> m_session;
     int m_sessionType = -1;
+    // Sessions replaced during a step, kept until the next tick begins.
+    std::vector<std::unique_ptr<Session>> m_retired;
     std::unique_ptr<LineReader> m_reader;
     std::unique_ptr<ByteLink> m_serialLink;
     NetworkLink *m_network = nullptr;
     ByteLink *m_testLink = nullptr;
-    ByteLink *m_link = nullptr; // the open transport, or none
+    ForwardLink m_link; // the open transport, or none
     std::unique_ptr<MeasurementLog> m_measurementLog;
     std::unique_ptr<Reconnector> m_reconnector;
-    UpdateMachine *m_updateMachine = nullptr;
     std::unique_ptr<SharedTimer> m_timer;
     bool m_started = false;
     int m_baudCode = 0;

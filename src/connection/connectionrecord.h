@@ -1,13 +1,14 @@
 #pragma once
 // The run-time part of a connection page: what the sessions, the windows and
-// the relay servers share. Settings live in ConnectionSettings.
-#include "protocols/framecutter.h"
-
+// the relay servers share. Settings live in ConnectionSettings; what a
+// session has received but not yet cut into frames is the session's own.
 #include <QByteArray>
 #include <QString>
 
 namespace hardware {
 enum Type { Arx = 0, Kx71 = 1, Hd = 2, Kf71 = 3 };
+// The caption of the type in the hardware list ("Arxon System", ...).
+QString caption(int hardwareType);
 }
 
 namespace connection {
@@ -54,7 +55,6 @@ struct ConnectionRecord {
     bool socketConnected = false;
     QString localHost, localAddress, localPort, remoteAddress, remotePort;
 
-    FrameCutter frameCutter; // received, not yet cut into frames
     bool newData = false;
     QByteArray lastSent, lastReply;
     PendingCommand pendingCommand;

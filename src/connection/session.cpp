@@ -1,7 +1,18 @@
 #include "connection/session.h"
 
-#include "connection/connectionpage.h"
+#include "connection/connectionsettings.h"
 #include "core/messagelog.h"
+
+QString hardware::caption(int hardwareType)
+{
+    switch (hardwareType) {
+    case hardware::Arx: return QStringLiteral("Arxon System");
+    case hardware::Kx71: return QStringLiteral(" KX-71  ");
+    case hardware::Hd: return QStringLiteral(" HD System  ");
+    case hardware::Kf71: return QStringLiteral(" KF-71 System ");
+    default: return QString();
+    }
+}
 
 void Session::connectButton()
 {
@@ -39,7 +50,7 @@ QByteArray Session::kxStoredFrame(char) const
 
 void IdleSession::linkOpening()
 {
-    m_page.logMessage(QLatin1Char(' ') + ConnectionPage::hardwareCaption(m_page.settings().hardwareType).trimmed()
+    m_page.logMessage(QLatin1Char(' ') + hardware::caption(m_page.settings().hardwareType).trimmed()
                           + QStringLiteral(" protocol is not available in this version"),
                       int(LogLevel::Error));
 }

@@ -1,16 +1,17 @@
 #pragma once
-// The protocol session of one hardware type, driven by its page's timer.
-// A step either sends or counts ticks; nothing waits.
+// What a page runs, one at a time, driven by its timer: the protocol session
+// of its hardware type, or a session run in its place (an update). A step
+// either sends or counts ticks; nothing waits. A session reaches its page
+// only through the SessionHost.
 #include "connection/connectionrecord.h"
+#include "connection/sessionhost.h"
 
 #include <QList>
 #include <memory>
 
-class ConnectionPage;
-
 class Session {
 public:
-    explicit Session(ConnectionPage &page) : m_page(page) {}
+    explicit Session(SessionHost &page) : m_page(page) {}
     virtual ~Session() = default;
 
     // One step of the machine of the current phase.
@@ -42,7 +43,7 @@ public:
     virtual void startPasswordChange() {}
 
 protected:
-    ConnectionPage &m_page;
+    SessionHost &m_page;
 };
 
 // A session that does nothing on a tick: for a hardware type whose protocol
@@ -54,6 +55,3 @@ public:
     void tick() override {}
     void linkOpening() override;
 };
-
-// Creates the session of the hardware type (0 ARX, 1 KX-71, 2 HD, 3 KF-71).
-std::unique_ptr<Session> createSession(int hardwareType, ConnectionPage &page);

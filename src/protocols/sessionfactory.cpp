@@ -1,4 +1,6 @@
 // The one place that knows which session serves which hardware type.
+#include "protocols/sessionfactory.h"
+
 #include "connection/session.h"
 #include "protocols/arx/arxsession.h"
 #include "protocols/hd/hddecoder.h"
@@ -6,7 +8,7 @@
 #include "protocols/kf71/kf71decoder.h"
 #include "protocols/kx71/kx71session.h"
 
-std::unique_ptr<Session> createSession(int hardwareType, ConnectionPage &page)
+std::unique_ptr<Session> createSession(int hardwareType, SessionHost &page)
 {
     switch (hardwareType) {
     case 0:

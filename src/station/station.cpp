@@ -8,6 +8,7 @@
 #include "link/comportmap.h"
 #include "link/seriallibrary.h"
 #include "playback/logplayer.h"
+#include "protocols/sessionfactory.h"
 #include "server/relayservers.h"
 #include "server/serversettings.h"
 
@@ -26,6 +27,7 @@ Station::Station(const QString &baseDirectory, const Clock &clock, QObject *pare
     env.log = m_log.get();
     env.clock = &clock;
     env.serial = m_serial;
+    env.sessions = createSession;
     for (int i = 0; i < kPages; ++i)
         m_pages[size_t(i)] = new ConnectionPage(i + 1, env, this);
     m_player = new LogPlayer(m_log.get(), this);

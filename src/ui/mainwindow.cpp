@@ -3,6 +3,7 @@
 #include "connection/connectionpage.h"
 #include "core/messagelog.h"
 #include "playback/logplayer.h"
+#include "protocols/hd/lineupdate.h"
 #include "server/relayservers.h"
 #include "station/station.h"
 #include "ui/configuredialog.h"
@@ -273,7 +274,13 @@ void MainWindow::configureRequested(int)
 UpdateDialog *MainWindow::showUpdateDialog(int pageNumber)
 {
     ConnectionPage *page = m_station.page(pageNumber);
-    const std::optional<updatecheck::Dialog> kind = page ? updatecheck::dialogFor(*page) : std::nullopt;
+    if (!page)
+        return nullptr;
+    // A running update is the page's session now: its dialog stays the one shown.
+    for (int k = 0; k < 3; ++k)
+        if (UpdateDialog *running = m_updateDialogs[(pageNumber - 1) * 3 + k]; running && running->machineRunning())
+            return running;
+    const std::optional<updatecheck::Dialog> kind = updatecheck::dialogFor(*page);
     if (!kind)
         return nullptr;
     // One dialog per page and kind: updates on two pages each keep their own.

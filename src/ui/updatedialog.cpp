@@ -1,6 +1,7 @@
 #include "ui/updatedialog.h"
 
 #include "connection/connectionpage.h"
+#include "protocols/hd/lineupdate.h"
 #include "update/firmwarefiles.h"
 
 #include <QComboBox>
@@ -174,7 +175,7 @@ void UpdateDialog::activate(ConnectionPage &page, const updatecheck::UnitReport 
     m_running = false;
     disconnect(m_feedbackConnection);
     disconnect(m_finishedConnection);
-    UpdateMachine &machine = page.updateMachine();
+    UpdateMachine &machine = UpdateMachine::of(page);
     m_feedbackConnection = connect(&machine, &UpdateMachine::feedbackChanged, this, &UpdateDialog::showFeedback);
     m_finishedConnection = connect(&machine, &UpdateMachine::finished, this, &UpdateDialog::machineFinished);
 
@@ -263,7 +264,7 @@ void UpdateDialog::start(UpdateMachine::Kind kind, updatecheck::Start &opened)
         digits[i] = m_digits[i] ? m_digits[i]->currentIndex() : 0;
     setButtons(false, false, false);
     m_running = true;
-    m_page->updateMachine().start(kind, std::move(opened.file), opened.count, digits);
+    UpdateMachine::of(*m_page).start(kind, std::move(opened.file), opened.count, digits);
 }
 
 // The page's update machine runs its failure step on the next tick; it
@@ -272,7 +273,7 @@ void UpdateDialog::abortUpdate()
 {
     setButtons(false, false, false);
     m_running = true;
-    m_page->updateMachine().abort(updatecheck::machineOf(m_kind));
+    UpdateMachine::of(*m_page).abort(updatecheck::machineOf(m_kind));
 }
 
 void UpdateDialog::reject()
@@ -286,7 +287,7 @@ void UpdateDialog::reject()
 
 void UpdateDialog::showFeedback()
 {
-    const UpdateMachine &m = m_page->updateMachine();
+    const UpdateMachine &m = UpdateMachine::of(*m_page);
     m_progress->setValue(m.progress());
     m_status->setText(m.statusText());
     m_count->setText(m.countText());

@@ -1,7 +1,5 @@
 #include "update/updatechecks.h"
 
-#include "connection/connectionpage.h"
-#include "protocols/hd/linesession.h"
 #include "update/firmwarefiles.h"
 
 namespace updatecheck {
@@ -164,33 +162,6 @@ UpdateMachine::Kind machineOf(Dialog dialog)
     case Dialog::Kf71: return UpdateMachine::Kind::Kf71;
     default: return UpdateMachine::Kind::Kh71;
     }
-}
-
-std::optional<Dialog> dialogFor(const ConnectionPage &page)
-{
-    const auto *line = dynamic_cast<const LineSession *>(page.session());
-    if (!line)
-        return std::nullopt;
-    if (page.hardwareType() == hardware::Kf71)
-        return Dialog::Kf71;
-    if (page.hardwareType() == hardware::Hd)
-        return line->identity().hasLcd ? Dialog::Kh71 : Dialog::Hd;
-    return std::nullopt;
-}
-
-UnitReport reportOf(const ConnectionPage &page)
-{
-    UnitReport r;
-    const auto *line = dynamic_cast<const LineSession *>(page.session());
-    if (!line)
-        return r;
-    const LineIdentity &id = line->identity();
-    r.modelText = QString::fromLatin1(id.modelText);
-    r.boot = id.software[0];
-    r.main = id.software[1];
-    r.lanVersion = id.lanVersion;
-    r.lcdType = id.lcdType;
-    return r;
 }
 
 } // namespace updatecheck

@@ -11,8 +11,6 @@
 
 #include <optional>
 
-class ConnectionPage;
-
 namespace updatecheck {
 
 enum class Dialog { Hd, Kh71, Kf71 };
@@ -59,13 +57,6 @@ Start open(const QString &baseDirectory, const QString &relative, int versionLin
            const downloadfile::Opener &opener = {});
 
 UpdateMachine::Kind machineOf(Dialog dialog);
-
-// The dialog a page's Update button opens: an HD unit that reports its
-// display gets the KH-71 dialog, any other HD unit the HD dialog, a KF-71
-// the KF-71 dialog; other hardware none.
-std::optional<Dialog> dialogFor(const ConnectionPage &page);
-// What the page's session identified of its unit.
-UnitReport reportOf(const ConnectionPage &page);
 
 inline const QString kInvalidUnit = QStringLiteral("Invaild Unit Software Version, Please Contact Tolva");
 inline const QString kInvalidFile = QStringLiteral("Invaild File Software Version, Please Contact Tolva");

@@ -3,9 +3,10 @@
 // module behind a KH-71 or KF-71: wake the unit's loader, announce the
 // program, send the download file line by line against the unit's checksum
 // answers, follow the unit's erase/flash/verify/micro work, wait out its
-// restart, and reconnect. One step per page tick (the session calls tick()
-// in its update phases); the four machines differ only in the data of
-// their step tables.
+// restart, and reconnect. The machine runs as the page's session (an
+// UpdateSession, one step per page tick) from start() until it hands the
+// page back to a fresh unit session; the four machines differ only in the
+// data of their step tables.
 #include "update/downloadfile.h"
 
 #include <QObject>
@@ -14,6 +15,8 @@
 #include <array>
 
 class ConnectionPage;
+class SessionHost;
+class UpdateSession;
 
 class UpdateMachine : public QObject {
     Q_OBJECT
@@ -25,11 +28,14 @@ public:
     static constexpr int kEepromPhase = 3;
     static constexpr int kNetworkPhase = 5;
 
-    explicit UpdateMachine(ConnectionPage &page, QObject *parent = nullptr);
+    explicit UpdateMachine(SessionHost &page, QObject *parent = nullptr);
     ~UpdateMachine() override;
+    // The machine of a page (made on first use; its download file stays with it).
+    static UpdateMachine &of(ConnectionPage &page);
 
-    // Starts on the page: `file` is open past its head, `recordCount` is its
-    // line 1; `serialDigits` (hundreds, tens, units) only for the HD machine.
+    // Starts on the page, whose session it becomes: `file` is open past its
+    // head, `recordCount` is its line 1; `serialDigits` (hundreds, tens,
+    // units) only for the HD machine.
     void start(Kind kind, downloadfile::File file, qint32 recordCount, std::array<int, 3> serialDigits = {});
     // A fault found by the dialog: the failure step runs on the next tick.
     void abort(Kind kind);
@@ -78,6 +84,8 @@ private:
     void failStep();
     void failWith(const QString &message);
     void switchToFastBaud();
+    void runAsSession();
+    void handBack(bool reconnect);
 
     void setProgress(int percent);
     void setStatus(const QString &text);
@@ -87,7 +95,10 @@ private:
     // A complete reply read with the CR reader, or nothing yet.
     bool readReply(QByteArray *reply);
 
-    ConnectionPage &m_page;
+    friend class UpdateSession;
+
+    SessionHost &m_page;
+    UpdateSession *m_session = nullptr; // running in the page, or none
     Kind m_kind = Kind::Kh71;
     const Traits *m_traits;
     bool m_running = false;

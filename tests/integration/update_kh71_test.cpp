@@ -7,6 +7,7 @@
 #include "station_support.h"
 
 #include "protocols/hd/linesession.h"
+#include "protocols/hd/lineupdate.h"
 #include "update/updatechecks.h"
 
 #include <gtest/gtest.h>
@@ -88,15 +89,15 @@ TEST_F(UpdateStation, Kh71TakesNewFirmwareAndReportsItsVersion)
         updatecheck::Start opened = updatecheck::open(dir.path(), found.file, 2, updatecheck::kInvalidFile);
         ASSERT_TRUE(opened.error.isEmpty());
         QList<int> progress;
-        QObject::connect(&p.updateMachine(), &UpdateMachine::feedbackChanged,
-                         [&] { progress << p.updateMachine().progress(); });
-        p.updateMachine().start(updatecheck::machineOf(c.dialog), std::move(opened.file), opened.count, {4, 5, 6});
+        QObject::connect(&UpdateMachine::of(p), &UpdateMachine::feedbackChanged,
+                         [&] { progress << UpdateMachine::of(p).progress(); });
+        UpdateMachine::of(p).start(updatecheck::machineOf(c.dialog), std::move(opened.file), opened.count, {4, 5, 6});
         if (c.dialog == updatecheck::Dialog::Hd) {
             // The HD unit's restart is a fixed 3000 ticks (5 minutes): run them at once.
-            ASSERT_TRUE(waitFor([&] { return p.updateMachine().step() == 17; }, 30000)) << run.messages();
+            ASSERT_TRUE(waitFor([&] { return UpdateMachine::of(p).step() == 17; }, 30000)) << run.messages();
             EXPECT_EQ(lineRate(link), speed_t(B115200)) << "not switched at DONE";
-            while (p.updateMachine().step() == 17)
-                p.updateMachine().tick();
+            while (UpdateMachine::of(p).step() == 17)
+                UpdateMachine::of(p).tick();
         }
 
         ASSERT_TRUE(run.waitForLine(QStringLiteral(" EEPROM Update Succesful "), 30000)) << run.messages();

@@ -64,18 +64,18 @@ TEST_F(ArxPageTest, NoiseIsDiscardedInBlocksOf99)
     connectUnit();
     link.queue(QByteArray(250, 0x33));
     tick();
-    EXPECT_EQ(record().frameCutter.size(), 151);
+    EXPECT_EQ(session().frameCutter().size(), 151);
     tick();
-    EXPECT_EQ(record().frameCutter.size(), 52);
+    EXPECT_EQ(session().frameCutter().size(), 52);
     tick();
-    EXPECT_EQ(record().frameCutter.size(), 52);
+    EXPECT_EQ(session().frameCutter().size(), 52);
     EXPECT_EQ(page->store().sequence(), 0u);
 
     // Noise ahead of a frame goes at once; an unknown descriptor is dropped.
     link.queue(QByteArray(30, 0x44) + arxFrame() + arxFrame(0x5C));
     ticks(2);
     EXPECT_EQ(page->store().sequence(), 1u);
-    EXPECT_TRUE(record().frameCutter.isEmpty());
+    EXPECT_TRUE(session().frameCutter().isEmpty());
 }
 
 TEST_F(ArxPageTest, PartialFrameLeftBySilenceIsNotGluedToTheNext)
@@ -137,7 +137,7 @@ TEST_F(ArxNetworkTest, FloodOfNoiseStaysBounded)
     link.queue(QByteArray(ConnectionPage::kNetworkReadLimit, 0x55));
     link.queue(QByteArray(ConnectionPage::kNetworkReadLimit, 0x55), 2);
     ticks(2);
-    EXPECT_LE(record().frameCutter.size(), ArxSession::kFrameTextLimit);
+    EXPECT_LE(session().frameCutter().size(), ArxSession::kFrameTextLimit);
     link.queue(arxFrame());
     tick();
     EXPECT_EQ(page->store().sequence(), 1u);

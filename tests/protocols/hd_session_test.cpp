@@ -44,7 +44,7 @@ TEST_F(LineSessionTest, StreamIsCutIntoFramesOnePerTick)
         ASSERT_EQ(filed.size(), c.filed.size()) << c.name;
         for (int i = 0; i < filed.size(); ++i)
             EXPECT_EQ(filed[i].left(1501), c.filed[i]) << c.name;
-        EXPECT_LT(record().frameCutter.size(), 3) << c.name; // at most a marker's start waits
+        EXPECT_LT(session().frameCutter().size(), 3) << c.name; // at most a marker's start waits
     }
     EXPECT_TRUE(store().mark(1));
     EXPECT_EQ(record().framesSinceShown, 6);

@@ -5,6 +5,7 @@
 #include "core/messagelog.h"
 #include "link/comportmap.h"
 #include "link/seriallibrary.h"
+#include "protocols/sessionfactory.h"
 #include "support/fakeclock.h"
 
 #include <QDir>
@@ -16,7 +17,7 @@ struct PageEnvironment {
     MessageLog log{clock};
     ComPortMap map;
     SerialLibrary serial{map};
-    ConnectionPage::Environment env{dir.path(), &log, &clock, &serial};
+    ConnectionPage::Environment env{dir.path(), &log, &clock, &serial, createSession};
 
     PageEnvironment()
     {

@@ -4,6 +4,7 @@
 // due, and runs one session step. The family fixtures derive from it.
 #include "connection/connectionpage.h"
 #include "core/messagelog.h"
+#include "protocols/sessionfactory.h"
 #include "support/fakeclock.h"
 #include "support/scriptedlink.h"
 
@@ -18,7 +19,7 @@ protected:
     std::unique_ptr<ConnectionPage> freshPage(int number, ScriptedLink &l)
     {
         log.setEchoToStderr(false);
-        auto p = std::make_unique<ConnectionPage>(number, ConnectionPage::Environment{base.path(), &log, &clock, nullptr});
+        auto p = std::make_unique<ConnectionPage>(number, ConnectionPage::Environment{base.path(), &log, &clock, nullptr, createSession});
         p->setTestLink(&l);
         return p;
     }

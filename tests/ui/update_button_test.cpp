@@ -69,7 +69,7 @@ TEST_F(UpdateButton, Kf71PageIsUpdatedFromItsWindow)
     EXPECT_EQ(text("UnitVersion"), QStringLiteral("01.25   01.30"));
     EXPECT_EQ(boxes, QStringList{});
     button("Button2")->click(); // the question answered OK
-    UpdateMachine &machine = run.page(1).updateMachine();
+    UpdateMachine &machine = UpdateMachine::of(run.page(1));
     ASSERT_TRUE(waitFor([&] { return machine.step() == 7; }, 10000)) << run.messages();
     while (machine.step() == 7 || machine.step() == 17)
         machine.tick(); // 4200 and 900 ticks of 100 ms at once

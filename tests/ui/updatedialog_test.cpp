@@ -43,12 +43,12 @@ protected:
     }
     QString text(UpdateDialog &d, const char *name) { return d.findChild<QLabel *>(name)->text(); }
     QPushButton *button(UpdateDialog &d, const char *name) { return d.findChild<QPushButton *>(name); }
-    bool aborted() { return page->updateMachine().step() == UpdateMachine::kFailStep && page->record().phase == 3; }
+    bool aborted() { return UpdateMachine::of(*page).step() == UpdateMachine::kFailStep && page->record().phase == 3; }
     void tickMachine(int n)
     {
-        for (int i = 0; i < n && page->updateMachine().running(); ++i) {
+        for (int i = 0; i < n && UpdateMachine::of(*page).running(); ++i) {
             link.advance();
-            page->updateMachine().tick();
+            UpdateMachine::of(*page).tick();
         }
     }
     QString full(const char *relative) const { return base.path() + QLatin1Char('/') + QLatin1String(relative); }
@@ -76,7 +76,7 @@ TEST_F(UpdateDialogTest, HdDialogChecksInOrder)
         SCOPED_TRACE(c.version);
         boxes.clear();
         page->record().phase = 4;
-        page->updateMachine().tick(); // a previous abort ends
+        UpdateMachine::of(*page).tick(); // a previous abort ends
         UpdateDialog dialog(Kind::Hd);
         dialog.activate(*page, Unit{QStringLiteral("KH-71"), {}, c.version, {}, 0});
         EXPECT_EQ(boxes, c.boxes);
@@ -86,7 +86,7 @@ TEST_F(UpdateDialogTest, HdDialogChecksInOrder)
     }
     QFile::remove(full("DLD/KH71_KYO.DLD"));
     boxes.clear();
-    page->updateMachine().tick();
+    UpdateMachine::of(*page).tick();
     UpdateDialog dialog(Kind::Hd);
     dialog.activate(*page, Unit{QStringLiteral("KH-71"), {}, "V03.00", {}, 0});
     EXPECT_EQ(boxes, QStringList{"E:Download File Not Found:" + full("DLD/KH71_KYO.DLD")});
@@ -139,7 +139,7 @@ TEST_F(UpdateDialogTest, Kh71DialogChoosesItsFilesByMainVersion)
     for (const auto &c : cases) {
         SCOPED_TRACE(c.main);
         boxes.clear();
-        page->updateMachine().tick();
+        UpdateMachine::of(*page).tick();
         UpdateDialog dialog(Kind::Kh71);
         dialog.activate(*page, Unit{QStringLiteral("KH-71"), c.boot, c.main, "V06.10 ", c.lcd});
         EXPECT_EQ(boxes, c.boxes);
@@ -156,7 +156,7 @@ TEST_F(UpdateDialogTest, Kh71DialogChoosesItsFilesByMainVersion)
 
     // Same BOOT, newer MAIN: one warning, then the "B" file goes with its own count.
     boxes.clear();
-    page->updateMachine().tick(); // the last abort closes the link
+    UpdateMachine::of(*page).tick(); // the last abort closes the link
     EXPECT_EQ(page->record().state, state::Error);
     page->openLink();
     UpdateDialog dialog(Kind::Kh71);

@@ -27,7 +27,7 @@ protected:
         });
     }
 
-    UpdateMachine &machine() { return page->updateMachine(); }
+    UpdateMachine &machine() { return UpdateMachine::of(*page); }
 
     // A download file of `lines` data lines (line 1 `count`, two version lines).
     static downloadfile::File file(int count, const QList<QByteArray> &lines)

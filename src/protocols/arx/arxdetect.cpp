@@ -2,7 +2,8 @@
 // and check or load the module program from its download file.
 #include "protocols/arx/arxsession.h"
 
-#include "connection/connectionpage.h"
+#include "connection/connectionsettings.h"
+#include "connection/sessionhost.h"
 #include "core/messagelog.h"
 #include "protocols/arx/arxcommands.h"
 #include "update/downloadfile.h"

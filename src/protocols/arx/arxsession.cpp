@@ -1,6 +1,7 @@
 #include "protocols/arx/arxsession.h"
 
-#include "connection/connectionpage.h"
+#include "connection/connectionsettings.h"
+#include "connection/sessionhost.h"
 #include "core/clock.h"
 #include "core/datetime.h"
 #include "core/messagelog.h"
@@ -13,7 +14,7 @@
 #include <QIODevice>
 #include <cmath>
 
-ArxSession::ArxSession(ConnectionPage &page)
+ArxSession::ArxSession(SessionHost &page)
     : Session(page), m_decoder(std::make_unique<ArxDecoder>()), m_dialler(std::make_unique<ModemDialler>(page)),
       m_passwordChange(std::make_unique<PasswordChange>(page)), m_openDownload(downloadfile::open)
 {
@@ -93,6 +94,7 @@ void ArxSession::disconnectButton()
 
 void ArxSession::linkOpening()
 {
+    m_cutter.clear();
     m_decoder->reset();
     closeDownload();
     m_pollLast = 0.0;
@@ -139,11 +141,11 @@ void ArxSession::pollStep()
 void ArxSession::receiveStep()
 {
     ConnectionRecord &r = m_page.record();
-    r.frameCutter.setFormat(frameFormat(r.viaRelay));
+    m_cutter.setFormat(frameFormat(r.viaRelay));
     const QByteArray bytes = m_page.readFrameBytes(kSerialFrameRead);
     if (!bytes.isEmpty())
-        r.frameCutter.append(bytes, m_page.clock().now().toMSecsSinceEpoch());
-    if (const std::optional<QByteArray> frame = r.frameCutter.cut())
+        m_cutter.append(bytes, m_page.clock().now().toMSecsSinceEpoch());
+    if (const std::optional<QByteArray> frame = m_cutter.cut())
         frameStep(*frame);
 }
 
@@ -159,9 +161,9 @@ void ArxSession::onSocketRead()
     const QByteArray bytes = m_page.readFrameBytes(kSerialFrameRead);
     if (bytes.isEmpty())
         return;
-    r.frameCutter.setFormat(frameFormat(r.viaRelay));
-    r.frameCutter.append(bytes, m_page.clock().now().toMSecsSinceEpoch());
-    while (const std::optional<QByteArray> frame = r.frameCutter.cut()) {
+    m_cutter.setFormat(frameFormat(r.viaRelay));
+    m_cutter.append(bytes, m_page.clock().now().toMSecsSinceEpoch());
+    while (const std::optional<QByteArray> frame = m_cutter.cut()) {
         frameStep(*frame);
         if (r.newData)
             decode();
@@ -221,7 +223,7 @@ void ArxSession::decode()
 
 QList<HardwareRow> ArxSession::hardwareRows() const
 {
-    const QString caption = ConnectionPage::hardwareCaption(hardware::Arx);
+    const QString caption = hardware::caption(hardware::Arx);
     QList<HardwareRow> rows;
     auto add = [&](ArxModule m, const QString &unit) {
         const ArxModuleIdentity &id = m_decoder->identity(m);

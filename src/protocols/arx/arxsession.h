@@ -39,7 +39,7 @@ public:
 
     using DownloadOpener = std::function<std::unique_ptr<QIODevice>(const QString &path)>;
 
-    explicit ArxSession(ConnectionPage &page);
+    explicit ArxSession(SessionHost &page);
     ~ArxSession() override;
 
     void tick() override;
@@ -48,6 +48,8 @@ public:
     void linkOpening() override;
     QList<HardwareRow> hardwareRows() const override;
     static FrameFormat frameFormat(bool viaRelay);
+    // Received, not yet cut into frames.
+    const FrameCutter &frameCutter() const { return m_cutter; }
     void startPasswordChange() override;
 
     // The new password confirmed in the change-password dialog.
@@ -87,6 +89,7 @@ private:
     void fail(const QString &message, bool restoreInterval = false);
     void closeDownload();
 
+    FrameCutter m_cutter;
     std::unique_ptr<ArxDecoder> m_decoder;
     std::unique_ptr<ModemDialler> m_dialler;
     std::unique_ptr<PasswordChange> m_passwordChange;

@@ -1,6 +1,7 @@
 #include "protocols/arx/modemdialler.h"
 
-#include "connection/connectionpage.h"
+#include "connection/connectionsettings.h"
+#include "connection/sessionhost.h"
 #include "core/messagelog.h"
 #include "protocols/arx/arxcommands.h"
 

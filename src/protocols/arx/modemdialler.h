@@ -4,7 +4,7 @@
 // the far modem's CONNECT. One step per page tick; nothing waits.
 #include <QByteArray>
 
-class ConnectionPage;
+class SessionHost;
 
 class ModemDialler {
 public:
@@ -13,7 +13,7 @@ public:
     static constexpr int kLocalLimit = 30;     // more ticks than this: the local modem is silent
     static constexpr int kConnectLimit = 240;  // ticks to wait for CONNECT
 
-    explicit ModemDialler(ConnectionPage &page) : m_page(page) {}
+    explicit ModemDialler(SessionHost &page) : m_page(page) {}
 
     // One step of DialStep 0..6.
     void step();
@@ -25,6 +25,6 @@ public:
 private:
     void fail(const QString &message);
 
-    ConnectionPage &m_page;
+    SessionHost &m_page;
     int m_commandIndex = 0;
 };

@@ -1,6 +1,7 @@
 #include "protocols/arx/passwordchange.h"
 
-#include "connection/connectionpage.h"
+#include "connection/connectionsettings.h"
+#include "connection/sessionhost.h"
 #include "core/messagelog.h"
 #include "protocols/arx/arxcommands.h"
 
@@ -12,7 +13,7 @@ void PasswordChange::setNewPassword(const QByteArray &password)
 void PasswordChange::start()
 {
     ConnectionRecord &r = m_page.record();
-    if (m_page.hardwareType() != hardware::Arx || !r.portOpen)
+    if (m_page.settings().hardwareType != hardware::Arx || !r.portOpen)
         return;
     r.passwordStep = 0;
     r.phase = 5;

@@ -4,14 +4,14 @@
 // page tick while the page is in phase 5, then back to polling.
 #include <QByteArray>
 
-class ConnectionPage;
+class SessionHost;
 
 class PasswordChange {
 public:
     static constexpr int kRepeatTick = 5;  // ticks before the request goes again
     static constexpr int kLimit = 10;      // more ticks than this: the unit is not answering
 
-    explicit PasswordChange(ConnectionPage &page) : m_page(page) {}
+    explicit PasswordChange(SessionHost &page) : m_page(page) {}
 
     // The password the change-password dialog confirmed; kept in upper case.
     void setNewPassword(const QByteArray &password);
@@ -26,6 +26,6 @@ private:
     void fail();
     void retry(int toStep);
 
-    ConnectionPage &m_page;
+    SessionHost &m_page;
     QByteArray m_newPassword;
 };

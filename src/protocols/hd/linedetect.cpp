@@ -2,7 +2,8 @@
 // session, log in, read the identification line and start the data stream.
 #include "protocols/hd/linesession.h"
 
-#include "connection/connectionpage.h"
+#include "connection/connectionsettings.h"
+#include "connection/sessionhost.h"
 #include "core/messagelog.h"
 #include "protocols/hd/hdcommands.h"
 #include "protocols/hd/linedecoder.h"

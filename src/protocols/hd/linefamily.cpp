@@ -1,6 +1,5 @@
 #include "protocols/hd/linefamily.h"
 
-#include "connection/connectionpage.h"
 #include "core/hextext.h"
 
 namespace linefamily {
@@ -87,7 +86,7 @@ QList<HardwareRow> hdRows(const LineIdentity &id)
 {
     if (!id.present)
         return {};
-    return {HardwareRow{ConnectionPage::hardwareCaption(hardware::Hd), QStringLiteral(" KH-71 "),
+    return {HardwareRow{hardware::caption(hardware::Hd), QStringLiteral(" KH-71 "),
                         QStringLiteral("N/A"), latin1(id.serial)}};
 }
 
@@ -95,7 +94,7 @@ QList<HardwareRow> kf71Rows(const LineIdentity &id)
 {
     if (!id.present)
         return {};
-    return {HardwareRow{ConnectionPage::hardwareCaption(hardware::Kf71), latin1(id.modelText), latin1(id.option),
+    return {HardwareRow{hardware::caption(hardware::Kf71), latin1(id.modelText), latin1(id.option),
                         latin1(id.serial)}};
 }
 

@@ -1,12 +1,12 @@
 #include "protocols/hd/linesession.h"
 
-#include "connection/connectionpage.h"
+#include "connection/connectionsettings.h"
+#include "connection/sessionhost.h"
 #include "core/clock.h"
 #include "core/datetime.h"
 #include "core/messagelog.h"
 #include "protocols/hd/hdcommands.h"
 #include "protocols/hd/linedecoder.h"
-#include "update/updatemachine.h"
 
 namespace {
 
@@ -17,7 +17,7 @@ constexpr int kEndWait = 20;
 
 } // namespace
 
-LineSession::LineSession(ConnectionPage &page, const LineFamily &family, std::unique_ptr<LineDecoder> decoder)
+LineSession::LineSession(SessionHost &page, const LineFamily &family, std::unique_ptr<LineDecoder> decoder)
     : Session(page), m_family(family), m_decoder(std::move(decoder))
 {
 }
@@ -47,11 +47,7 @@ void LineSession::tick()
         m_page.setInterval(kMachineInterval);
         closeMachine(true);
         break;
-    case UpdateUnit:
-    case UpdateNetwork:
-        m_page.updateMachine().tick();
-        break;
-    default:
+    default: // the update phases run as an update session in this one's place
         break;
     }
 }
@@ -83,6 +79,7 @@ void LineSession::requestShutdown()
 
 void LineSession::linkOpening()
 {
+    m_cutter.clear();
     m_identity.present = false;
     m_updateDialogNeeded = false;
 }
@@ -160,11 +157,11 @@ void LineSession::receiveStep()
 {
     ConnectionRecord &r = m_page.record();
     const QDateTime now = m_page.clock().now();
-    r.frameCutter.setFormat(frameFormat(r.viaRelay));
-    const int stale = r.frameCutter.staleDropped();
-    r.frameCutter.append(m_page.readFrameBytes(kSerialFrameRead), now.toMSecsSinceEpoch());
-    r.badFrames += quint64(qMax(0, r.frameCutter.staleDropped() - stale));
-    const std::optional<QByteArray> frame = r.frameCutter.cut();
+    m_cutter.setFormat(frameFormat(r.viaRelay));
+    const int stale = m_cutter.staleDropped();
+    m_cutter.append(m_page.readFrameBytes(kSerialFrameRead), now.toMSecsSinceEpoch());
+    r.badFrames += quint64(qMax(0, m_cutter.staleDropped() - stale));
+    const std::optional<QByteArray> frame = m_cutter.cut();
     if (!frame)
         return;
     ++r.framesSinceShown;

@@ -30,7 +30,7 @@ public:
     };
 
     // The decoder may be null: frames are then filed and relayed, not decoded.
-    LineSession(ConnectionPage &page, const LineFamily &family, std::unique_ptr<LineDecoder> decoder);
+    LineSession(SessionHost &page, const LineFamily &family, std::unique_ptr<LineDecoder> decoder);
     ~LineSession() override;
 
     void tick() override;
@@ -42,6 +42,8 @@ public:
     QString hardwareThirdColumn() const override;
 
     static FrameFormat frameFormat(bool viaRelay);
+    // Received, not yet cut into frames.
+    const FrameCutter &frameCutter() const { return m_cutter; }
 
     const LineFamily &family() const { return m_family; }
     const LineDecoder *decoder() const { return m_decoder.get(); }
@@ -77,6 +79,7 @@ private:
 
     const LineFamily &m_family;
     std::unique_ptr<LineDecoder> m_decoder;
+    FrameCutter m_cutter;
     LineIdentity m_identity;
     int m_accessLevel = 0;
     bool m_readOnly = false;

@@ -3,7 +3,8 @@
 // each other, then the data stream is started.
 #include "protocols/kx71/kx71session.h"
 
-#include "connection/connectionpage.h"
+#include "connection/connectionsettings.h"
+#include "connection/sessionhost.h"
 #include "core/messagelog.h"
 #include "protocols/kx71/kx71commands.h"
 #include "update/downloadfile.h"

@@ -1,13 +1,14 @@
 #include "protocols/kx71/kx71session.h"
 
-#include "connection/connectionpage.h"
+#include "connection/connectionsettings.h"
+#include "connection/sessionhost.h"
 #include "core/clock.h"
 #include "protocols/kx71/kx71commands.h"
 #include "update/downloadfile.h"
 
 #include <QIODevice>
 
-Kx71Session::Kx71Session(ConnectionPage &page) : Session(page), m_openFile(downloadfile::open) {}
+Kx71Session::Kx71Session(SessionHost &page) : Session(page), m_openFile(downloadfile::open) {}
 
 Kx71Session::~Kx71Session() = default;
 
@@ -68,6 +69,7 @@ void Kx71Session::disconnectButton()
 
 void Kx71Session::linkOpening()
 {
+    m_cutter.clear();
     m_present = false;
     m_updateStep = 0;
     m_awaitingFrame = false;
@@ -78,7 +80,7 @@ QList<HardwareRow> Kx71Session::hardwareRows() const
 {
     if (!m_present)
         return {};
-    return {HardwareRow{ConnectionPage::hardwareCaption(hardware::Kx71), QStringLiteral(" KX-71 "),
+    return {HardwareRow{hardware::caption(hardware::Kx71), QStringLiteral(" KX-71 "),
                         QStringLiteral("N/A"), QStringLiteral("340000")}};
 }
 
@@ -104,9 +106,9 @@ void Kx71Session::receive()
     const QByteArray bytes = m_page.readFrameBytes(kSerialRead);
     if (bytes.isEmpty())
         return; // every whole frame was cut when its last bytes came
-    r.frameCutter.setFormat(kx71::frameFormat());
-    r.frameCutter.append(bytes, m_page.clock().now().toMSecsSinceEpoch());
-    while (const std::optional<QByteArray> frame = r.frameCutter.cut())
+    m_cutter.setFormat(kx71::frameFormat());
+    m_cutter.append(bytes, m_page.clock().now().toMSecsSinceEpoch());
+    while (const std::optional<QByteArray> frame = m_cutter.cut())
         fileFrame(*frame);
 }
 

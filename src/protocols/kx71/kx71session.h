@@ -5,6 +5,7 @@
 // time one has been decoded. Frames are cut from the byte stream on the tick
 // (serial and modem lines) or in the socket's read event (network).
 #include "connection/session.h"
+#include "protocols/framecutter.h"
 #include "protocols/kx71/kx71store.h"
 #include "protocols/kx71/kx71values.h"
 
@@ -45,7 +46,7 @@ public:
 
     using FileOpener = std::function<std::unique_ptr<QIODevice>(const QString &path)>;
 
-    explicit Kx71Session(ConnectionPage &page);
+    explicit Kx71Session(SessionHost &page);
     ~Kx71Session() override;
 
     void tick() override;
@@ -67,6 +68,8 @@ public:
     const ProgramHead &microHead() const { return m_microHead; }
     const ProgramHead &dspHead() const { return m_dspHead; }
     const VersionParts &versionParts() const { return m_versionParts; }
+    // Received, not yet cut into frames.
+    const FrameCutter &frameCutter() const { return m_cutter; }
     bool awaitingFrame() const { return m_awaitingFrame; }
     int watchdogCount() const { return m_watchdog; }
     int retries() const { return m_retries; }
@@ -84,6 +87,7 @@ private:
     void watchdog();
 
     FileOpener m_openFile;
+    FrameCutter m_cutter;
     int m_updateStep = 0;
     bool m_present = false;
     ProgramHead m_microHead, m_dspHead;
