@@ -138,9 +138,12 @@ void AlarmMonitor::look()
         f.number = n;
         f.title = p.caption.trimmed().isEmpty() ? QStringLiteral("page %1").arg(n)
                                                 : QStringLiteral("page %1 (%2)").arg(n).arg(p.caption.trimmed());
-        f.started = p.started;
         f.open = p.open;
         f.error = p.stateText.trimmed() == QLatin1String("Error");
+        // Should be connected: a page in use whose link was opened (at start
+        // or by an operator) and not closed since; a failed link keeps its
+        // phase, a Disconnect sets it back to 0.
+        f.started = p.started && (p.phase != 0 || p.open || f.error);
         f.framesFiled = p.counters.framesFiled;
         f.badFrames = p.counters.badFrames;
         f.logFailures = p.counters.logFailures;

@@ -29,9 +29,10 @@ QStringList listOf(const QString &text)
 
 bool readSeverities(const keyvalue::File &f, const QString &key, QStringList &out, QString *error)
 {
+    if (!f.entries.contains(key))
+        return true; // the default stays
     QString text;
-    if (!keyvalue::readText(f, key, text))
-        return true;
+    keyvalue::readText(f, key, text);
     const QStringList list = listOf(text.toLower());
     for (const QString &s : list)
         if (s != QLatin1String("critical") && s != QLatin1String("warning") && s != QLatin1String("info")) {
@@ -118,11 +119,11 @@ bool AlarmSettings::load(const QString &configDirectory, AlarmSettings &out, QSt
     keyvalue::readText(f, QStringLiteral("webhook_secret"), s.webhookSecret);
     keyvalue::readText(f, QStringLiteral("smtp_security"), s.smtpSecurity);
     QString text;
-    if (keyvalue::readText(f, QStringLiteral("mail_to"), text))
-        s.mailTo = listOf(text);
+    keyvalue::readText(f, QStringLiteral("mail_to"), text);
+    s.mailTo = listOf(text);
     text.clear();
-    if (keyvalue::readText(f, QStringLiteral("webhook_url"), text))
-        s.webhookUrls = listOf(text);
+    keyvalue::readText(f, QStringLiteral("webhook_url"), text);
+    s.webhookUrls = listOf(text);
     s.smtpSecurity = s.smtpSecurity.toLower();
     if (s.smtpSecurity != QLatin1String("none") && s.smtpSecurity != QLatin1String("starttls")
         && s.smtpSecurity != QLatin1String("tls")) {

@@ -137,6 +137,9 @@ void CurlTransfers::start(Transfer *t)
     curl_easy_setopt(t->easy, CURLOPT_TIMEOUT, kTransferTimeoutS);
     curl_easy_setopt(t->easy, CURLOPT_CONNECTTIMEOUT, kConnectTimeoutS);
     curl_easy_setopt(t->easy, CURLOPT_NOSIGNAL, 1L);
+    static const bool verbose = qEnvironmentVariableIsSet("TOLVA_CURL_VERBOSE");
+    if (verbose)
+        curl_easy_setopt(t->easy, CURLOPT_VERBOSE, 1L);
     m_transfers.insert(t->easy, t);
     curl_multi_add_handle(m_multi, t->easy);
 }
