@@ -32,6 +32,27 @@ QList<report::AlarmRecord> AlarmEngine::active() const
     return out;
 }
 
+void AlarmEngine::setSettings(const AlarmSettings &s, const QDateTime &now)
+{
+    m_settings = s;
+    for (auto it = m_holds.begin(); it != m_holds.end();) {
+        bool enabled = true;
+        for (int c = 0; c < ConditionCount; ++c)
+            if (it->alarm.name == conditionName(Condition(c)) || it.key().startsWith(conditionName(Condition(c)) + QLatin1Char('/')))
+                enabled = s.conditions[size_t(c)].enabled;
+        if (enabled) {
+            ++it;
+            continue;
+        }
+        if (it->raised) {
+            it->alarm.clearedAt = now.isValid() ? now : it->alarm.raisedAt;
+            it->alarm.clearText = it->alarm.text + QStringLiteral(": no longer watched");
+            m_sink(it->alarm, false);
+        }
+        it = m_holds.erase(it);
+    }
+}
+
 void AlarmEngine::judge(Condition c, int page, const QString &subject, Verdict v, const QDateTime &now,
                         const Words &words, const QDateTime &onset)
 {

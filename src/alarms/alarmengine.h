@@ -50,7 +50,8 @@ public:
 
     AlarmEngine(const AlarmSettings &settings, Sink sink) : m_settings(settings), m_sink(std::move(sink)) {}
 
-    void setSettings(const AlarmSettings &s) { m_settings = s; }
+    // Alarms of conditions the new settings switch off end now.
+    void setSettings(const AlarmSettings &s, const QDateTime &now = {});
     void setFirstId(quint64 id) { m_nextId = id; }
     void observe(const Observation &o, const QDateTime &now);
     QList<report::AlarmRecord> active() const;

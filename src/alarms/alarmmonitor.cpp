@@ -7,6 +7,7 @@
 #include "station/station.h"
 
 #include <QDir>
+#include <QFileInfo>
 #include <QHostInfo>
 #include <QJsonArray>
 #include <QRegularExpression>
@@ -44,8 +45,16 @@ AlarmMonitor::AlarmMonitor(report::StationReport &report, const Clock &clock, QO
 
 AlarmMonitor::~AlarmMonitor() = default;
 
+QString AlarmMonitor::settingsStamp() const
+{
+    const QFileInfo f(AlarmSettings::path(m_report.station().configDirectory()));
+    return f.exists() ? QStringLiteral("%1/%2/%3").arg(f.size()).arg(f.lastModified().toMSecsSinceEpoch()).arg(f.permissions())
+                      : QString();
+}
+
 void AlarmMonitor::loadSettings()
 {
+    m_settingsStamp = settingsStamp();
     AlarmSettings s;
     QString error;
     if (!AlarmSettings::load(m_report.station().configDirectory(), s, &error)) {
@@ -58,7 +67,7 @@ void AlarmMonitor::loadSettings()
 void AlarmMonitor::setSettings(const AlarmSettings &s)
 {
     m_settings = s;
-    m_engine.setSettings(s);
+    m_engine.setSettings(s, m_clock.now());
     m_notifier->setSettings(s);
 }
 
@@ -129,6 +138,13 @@ QStringList AlarmMonitor::tableChanges(const QJsonObject &values)
 
 void AlarmMonitor::look()
 {
+    // An edited Alarms.CFG (by hand or from the console) counts from the next look.
+    if (settingsStamp() != m_settingsStamp) {
+        loadSettings();
+        m_report.station().messageLog().log(kSource, QStringLiteral("Alarm settings read again from ")
+                                                 + AlarmSettings::path(m_report.station().configDirectory()),
+                                             LogLevel::Status);
+    }
     const QDateTime now = m_clock.now();
     Observation o;
     QStringList directories{m_report.station().baseDirectory() + QStringLiteral("/LOG")};

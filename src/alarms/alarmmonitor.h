@@ -33,6 +33,7 @@ public:
     ~AlarmMonitor() override;
 
     // Reads CONFIG/Alarms.CFG; a bad file is one ERROR line and the defaults.
+    // The file is read again when it changes.
     void loadSettings();
     void setSettings(const AlarmSettings &s);
     const AlarmSettings &settings() const { return m_settings; }
@@ -52,6 +53,7 @@ public:
 private:
     void onAlarm(const report::AlarmRecord &a, bool raised);
     void onMessage(const report::MessageRecord &m);
+    QString settingsStamp() const;
 
     report::StationReport &m_report;
     const Clock &m_clock;
@@ -64,6 +66,7 @@ private:
     QDateTime m_lastDiskLook;
     QStringList m_refused;
     bool m_historyFailed = false;
+    QString m_settingsStamp; // size, time and mode of Alarms.CFG as last read
 };
 
 } // namespace alarms

@@ -135,6 +135,15 @@ TEST_F(AlarmStation, Kh71AlarmTableChangeAndLowDisk)
     EXPECT_EQ(lines(QStringLiteral("ALARM: Unit alarm table changed on page 1 (Test): ") + a.details[0]), 1) << run->messages();
     ASSERT_TRUE(waitFor([&] { return active("unit_alarms").name.isEmpty(); }, 30000)) << run->messages();
     EXPECT_EQ(lines(QStringLiteral("All clear: Unit alarm table on page 1 (Test) is back to its first state")), 1);
+
+    // Switching the condition off in the file ends its alarm without a restart.
+    QFile cfg(dir.filePath(QStringLiteral("CONFIG/Alarms.CFG")));
+    ASSERT_TRUE(cfg.open(QIODevice::WriteOnly));
+    cfg.write("disk_low_enabled = 0\n");
+    cfg.close();
+    ASSERT_TRUE(waitFor([&] { return active("disk_low").name.isEmpty(); }, 10000)) << run->messages();
+    EXPECT_EQ(lines(QStringLiteral("Alarm settings read again from ")), 1);
+    EXPECT_EQ(lines(QStringLiteral(": no longer watched")), 1) << run->messages();
 }
 
 TEST_F(AlarmStation, MailServerAwayOrRefusing_RetriesThenOneErrorWhileFramesGoOn)
