@@ -165,10 +165,10 @@ bool AlarmSettings::load(const QString &configDirectory, AlarmSettings &out, QSt
     return true;
 }
 
-bool AlarmSettings::save(const QString &configDirectory, const AlarmSettings &s, QString *error)
+QList<QPair<QString, QString>> AlarmSettings::entries(const AlarmSettings &s)
 {
-    QByteArray text = "# Alarms and notifications (written by tolva-server)\n";
-    auto line = [&](const QString &key, const QString &value) { text += (key + QStringLiteral(" = ") + value + QLatin1Char('\n')).toUtf8(); };
+    QList<QPair<QString, QString>> out;
+    auto line = [&](const QString &key, const QString &value) { out << qMakePair(key, value); };
     for (int c = 0; c < ConditionCount; ++c) {
         const ConditionSettings &cs = s.conditions[size_t(c)];
         const QString n = QLatin1String(kNames[c]);
@@ -191,6 +191,17 @@ bool AlarmSettings::save(const QString &configDirectory, const AlarmSettings &s,
     line(QStringLiteral("webhook_secret"), s.webhookSecret);
     line(QStringLiteral("webhook_severities"), s.webhook.severities.join(QLatin1Char(',')));
     line(QStringLiteral("webhook_reminder_h"), QString::number(s.webhook.reminderH));
+    line(QStringLiteral("batch_s"), QString::number(s.batchS));
+    line(QStringLiteral("retry_first_s"), QString::number(s.retryFirstS));
+    line(QStringLiteral("give_up_s"), QString::number(s.giveUpS));
+    return out;
+}
+
+bool AlarmSettings::save(const QString &configDirectory, const AlarmSettings &s, QString *error)
+{
+    QByteArray text = "# Alarms and notifications (written by tolva-server)\n";
+    for (const auto &[key, value] : entries(s))
+        text += (key + QStringLiteral(" = ") + value + QLatin1Char('\n')).toUtf8();
     QSaveFile f(path(configDirectory));
     if (!f.open(QIODevice::WriteOnly)) {
         if (error)

@@ -3,6 +3,8 @@
 // times, and where notifications go. "key = value" lines; a missing file
 // means every condition on with its default hold times and no notifications.
 #include <QString>
+#include <QList>
+#include <QPair>
 #include <QStringList>
 #include <array>
 
@@ -58,6 +60,9 @@ struct AlarmSettings {
     // Reads and checks the file. A file holding a password or secret that
     // others than its owner may read is refused (it says how to fix it).
     static bool load(const QString &configDirectory, AlarmSettings &out, QString *error);
+    // The file's keys and values in file order (what save writes).
+    static QList<QPair<QString, QString>> entries(const AlarmSettings &s);
+    static bool isSecret(const QString &key) { return key == QLatin1String("smtp_password") || key == QLatin1String("webhook_secret"); }
     // Writes the file readable by its owner only.
     static bool save(const QString &configDirectory, const AlarmSettings &s, QString *error);
 };

@@ -120,8 +120,6 @@ ConsoleServer::Reply ConsoleServer::api(const QHttpServerRequest &request, const
         }
         return error(404, QStringLiteral("no such log file"));
     }
-    if (what == QLatin1String("alarms") && parts.size() == 1)
-        return alarms(request);
     return error(404, QStringLiteral("not found"));
 }
 

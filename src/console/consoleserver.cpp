@@ -404,6 +404,8 @@ ConsoleServer::Reply ConsoleServer::route(const QHttpServerRequest &request, Cal
     }
     if (parts == QStringList{QStringLiteral("logout")})
         return post ? logout(request, caller) : error(405, QStringLiteral("POST only"));
+    if (parts.value(0) == QLatin1String("alarms"))
+        return alarms(request, parts, caller);
     if (post)
         return action(parts, caller);
     if (!get)

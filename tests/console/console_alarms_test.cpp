@@ -55,3 +55,40 @@ TEST_F(ConsoleStation, AlarmsReachTheApiLiveEventsAndMetrics)
     EXPECT_EQ(http->get("/api/alarms?active=yes", "obs:pw-obs").status, 400);
     EXPECT_EQ(http->get("/api/alarms").status, 401);
 }
+
+TEST_F(ConsoleStation, SupervisorEditsAlarmsCfg)
+{
+    ASSERT_NO_FATAL_FAILURE(startStation());
+    const QString file = dir.filePath(QStringLiteral("CONFIG/Alarms.CFG"));
+    struct Case {
+        const char *user;
+        QByteArray body;
+        int status;
+        const char *error;
+    };
+    const Case cases[] = {
+        {"op:pw-op", R"({"unit_silent_raise_s": 7})", 403, "Supervisor"},
+        {"sup:pw-sup", R"({"no_such_key": 1})", 400, "not an Alarms.CFG key"},
+        {"sup:pw-sup", R"({"smtp_security": "ssl"})", 400, "Alarms.CFG line"},
+        {"sup:pw-sup", R"({"smtp_host": "mail\nRCPT TO:<x@y>"})", 400, "one line only"},
+        {"sup:pw-sup", R"({"unit_silent_raise_s": 7, "link_down_enabled": false, "smtp_password": "pw 1",
+                          "smtp_host": "mail.example.org", "mail_from": "st@example.org", "mail_to": "a@example.org"})", 200, nullptr},
+    };
+    for (const Case &c : cases) {
+        const Answer a = http->post("/api/alarms/settings", c.body, c.user);
+        EXPECT_EQ(a.status, c.status) << c.body.toStdString() << " " << a.body.toStdString();
+        if (c.error) {
+            EXPECT_TRUE(a.json()["error"].toString().contains(QLatin1String(c.error))) << a.body.toStdString();
+            EXPECT_FALSE(QFile::exists(file));
+        }
+    }
+    EXPECT_EQ(QFile::permissions(file) & 0x0077, 0);
+    const QJsonObject shown = http->get("/api/alarms/settings", "sup:pw-sup").json();
+    EXPECT_EQ(shown["unit_silent_raise_s"].toString(), QStringLiteral("7"));
+    EXPECT_EQ(shown["link_down_enabled"].toString(), QStringLiteral("0"));
+    EXPECT_TRUE(shown["smtp_password_set"].toBool());
+    EXPECT_FALSE(shown.contains(QStringLiteral("smtp_password")));
+    EXPECT_FALSE(shown["webhook_secret_set"].toBool());
+    EXPECT_EQ(http->get("/api/alarms/settings", "obs:pw-obs").status, 403);
+    EXPECT_TRUE(run->waitForLine(QStringLiteral("Alarm settings changed by sup from 127.0.0.1"), 1000));
+}
