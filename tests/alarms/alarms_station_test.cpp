@@ -23,18 +23,18 @@ namespace {
 
 class AlarmStation : public UnitFixture {
 protected:
-    void startStation(const QStringList &simArgs, const QStringList &alarmLines)
+    void startStation(const QStringList &simArgs, const QStringList &alarmLines, bool kf71 = false)
     {
-        ASSERT_TRUE(sim.start(QStringList{"--tcp", "0", "--unit", "kh71", "--rate", "8", "--trace", trace} + simArgs));
+        ASSERT_TRUE(sim.start(QStringList{"--tcp", "0", "--unit", kf71 ? "kf71" : "kh71", "--rate", "8", "--trace", trace} + simArgs));
         PageFile page = networkPage(sim.tcpPort());
-        page.hardwareType = 2;
+        page.hardwareType = kf71 ? 3 : 2;
         ASSERT_TRUE(dir.writePage(1, page));
         QFile cfg(dir.filePath(QStringLiteral("CONFIG/Alarms.CFG")));
         ASSERT_TRUE(cfg.open(QIODevice::WriteOnly));
         cfg.write(alarmLines.join(QLatin1Char('\n')).toUtf8() + '\n');
         cfg.close();
         cfg.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner);
-        ASSERT_NO_FATAL_FAILURE(startRun(run, dir.path(), QStringLiteral(" HD Succesful Connection"), 15000));
+        ASSERT_NO_FATAL_FAILURE(startRun(run, dir.path(), kf71 ? QString() : QStringLiteral(" HD Succesful Connection"), 15000));
         report = std::make_unique<report::StationReport>(run->station());
         monitor = std::make_unique<alarms::AlarmMonitor>(*report, SystemClock::instance());
         if (diskProbe)
@@ -173,4 +173,14 @@ TEST_F(AlarmStation, MailServerAwayOrRefusing_RetriesThenOneErrorWhileFramesGoOn
         run.reset();
         sim.stop();
     }
+}
+
+TEST_F(AlarmStation, DemoKf71GoesSilentForAWhile)
+{
+    // As the demo's KF-71: its data pauses once (here 2 s in, for 4 s).
+    ASSERT_NO_FATAL_FAILURE(startStation({"--pause", "2:4"},
+                                         {QStringLiteral("unit_silent_raise_s = 1"), QStringLiteral("unit_silent_clear_s = 1")}, true));
+    ASSERT_TRUE(run->waitForLine(QStringLiteral("ALARM: Unit silent on page 1 (Test)"), 20000)) << run->messages();
+    ASSERT_TRUE(run->waitForLine(QStringLiteral("All clear: Unit on page 1 (Test) sends frames again"), 20000)) << run->messages();
+    EXPECT_EQ(lines(QStringLiteral("ALARM")), 1) << run->messages();
 }
