@@ -151,27 +151,36 @@ void AlarmNotifier::attempt(Delivery &d)
     ++d.attempts;
     const quint64 id = d.id;
     auto done = [this, id](bool ok, const QString &error) { finished(id, ok, error); };
-    if (d.channel == Channel::Mail) {
-        MailRequest r;
-        r.host = m_settings.smtpHost;
-        r.port = m_settings.smtpPort;
-        r.security = m_settings.smtpSecurity;
-        r.user = m_settings.smtpUser;
-        r.password = m_settings.smtpPassword;
-        r.from = m_settings.mailFrom;
-        r.to = m_settings.mailTo;
-        r.message = d.payload;
-        m_transfers->sendMail(r, done);
-    } else {
-        HttpRequest r;
-        r.url = d.target;
-        r.body = d.payload;
-        r.headers << qMakePair(QByteArray("Content-Type"), QByteArray("application/json"));
-        r.headers << qMakePair(QByteArray("User-Agent"), QByteArray("tolva-server"));
-        if (!m_settings.webhookSecret.isEmpty())
-            r.headers << qMakePair(QByteArray("X-Tolva-Signature"), signature(m_settings.webhookSecret.toUtf8(), d.payload));
-        m_transfers->post(r, done);
-    }
+    if (d.channel == Channel::Mail)
+        m_transfers->sendMail(mailRequest(d.payload), done);
+    else
+        m_transfers->post(hookRequest(d.target, d.payload), done);
+}
+
+MailRequest AlarmNotifier::mailRequest(const QByteArray &message) const
+{
+    MailRequest r;
+    r.host = m_settings.smtpHost;
+    r.port = m_settings.smtpPort;
+    r.security = m_settings.smtpSecurity;
+    r.user = m_settings.smtpUser;
+    r.password = m_settings.smtpPassword;
+    r.from = m_settings.mailFrom;
+    r.to = m_settings.mailTo;
+    r.message = message;
+    return r;
+}
+
+HttpRequest AlarmNotifier::hookRequest(const QString &url, const QByteArray &body) const
+{
+    HttpRequest r;
+    r.url = url;
+    r.body = body;
+    r.headers << qMakePair(QByteArray("Content-Type"), QByteArray("application/json"));
+    r.headers << qMakePair(QByteArray("User-Agent"), QByteArray("tolva-server"));
+    if (!m_settings.webhookSecret.isEmpty())
+        r.headers << qMakePair(QByteArray("X-Tolva-Signature"), signature(m_settings.webhookSecret.toUtf8(), body));
+    return r;
 }
 
 void AlarmNotifier::finished(quint64 id, bool ok, const QString &error)
@@ -320,26 +329,12 @@ void AlarmNotifier::sendTest(std::function<void(const QStringList &)> done)
     };
     if (m_settings.mailConfigured()) {
         ++pending->left;
-        MailRequest r;
-        r.host = m_settings.smtpHost;
-        r.port = m_settings.smtpPort;
-        r.security = m_settings.smtpSecurity;
-        r.user = m_settings.smtpUser;
-        r.password = m_settings.smtpPassword;
-        r.from = m_settings.mailFrom;
-        r.to = m_settings.mailTo;
-        r.message = mailMessage(events);
-        m_transfers->sendMail(r, finish(QStringLiteral("Mail to ") + m_settings.mailTo.join(QStringLiteral(", "))));
+        m_transfers->sendMail(mailRequest(mailMessage(events)),
+                              finish(QStringLiteral("Mail to ") + m_settings.mailTo.join(QStringLiteral(", "))));
     }
     for (const QString &url : m_settings.webhookUrls) {
         ++pending->left;
-        HttpRequest r;
-        r.url = url;
-        r.body = webhookBody(events);
-        r.headers << qMakePair(QByteArray("Content-Type"), QByteArray("application/json"));
-        if (!m_settings.webhookSecret.isEmpty())
-            r.headers << qMakePair(QByteArray("X-Tolva-Signature"), signature(m_settings.webhookSecret.toUtf8(), r.body));
-        m_transfers->post(r, finish(QStringLiteral("Webhook ") + url));
+        m_transfers->post(hookRequest(url, webhookBody(events)), finish(QStringLiteral("Webhook ") + url));
     }
     if (pending->left == 0)
         pending->done({QStringLiteral("No mail server or webhook is set in Alarms.CFG.")});

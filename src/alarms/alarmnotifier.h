@@ -19,6 +19,8 @@ class MessageLog;
 namespace alarms {
 
 class CurlTransfers;
+struct MailRequest;
+struct HttpRequest;
 
 struct AlarmEvent {
     enum Kind { Raised, Cleared, Reminder, Test } kind = Raised;
@@ -72,6 +74,8 @@ private:
     };
     void flush(Channel c, Batch &b);
     void attempt(Delivery &d);
+    MailRequest mailRequest(const QByteArray &message) const;
+    HttpRequest hookRequest(const QString &url, const QByteArray &body) const;
     void finished(quint64 id, bool ok, const QString &error);
     bool wants(const ChannelSettings &c, const QString &severity) const { return c.severities.contains(severity); }
     QString subject(const QList<AlarmEvent> &events) const;

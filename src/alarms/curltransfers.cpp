@@ -14,8 +14,6 @@ struct CurlTransfers::Transfer {
     QByteArray payload; // what the read callback hands out (mail)
     qsizetype offset = 0;
     QByteArray body;    // what the server answered (kept small)
-    QByteArray url, user, password, from;
-    QList<QByteArray> keep; // strings curl points into
     char errorBuffer[CURL_ERROR_SIZE] = {};
     bool http = false;
     Done done;
@@ -85,22 +83,18 @@ void CurlTransfers::sendMail(const MailRequest &r, Done done)
     t->done = std::move(done);
     t->easy = curl_easy_init();
     const bool tls = r.security == QLatin1String("tls");
-    t->url = QStringLiteral("%1://%2:%3").arg(tls ? QStringLiteral("smtps") : QStringLiteral("smtp"), r.host).arg(r.port).toUtf8();
-    curl_easy_setopt(t->easy, CURLOPT_URL, t->url.constData());
+    // curl copies string options; only the POST body must outlive the call.
+    const QByteArray url = QStringLiteral("%1://%2:%3").arg(tls ? QStringLiteral("smtps") : QStringLiteral("smtp"), r.host).arg(r.port).toUtf8();
+    curl_easy_setopt(t->easy, CURLOPT_URL, url.constData());
     if (r.security == QLatin1String("starttls"))
         curl_easy_setopt(t->easy, CURLOPT_USE_SSL, long(CURLUSESSL_ALL));
     if (!r.user.isEmpty()) {
-        t->user = r.user.toUtf8();
-        t->password = r.password.toUtf8();
-        curl_easy_setopt(t->easy, CURLOPT_USERNAME, t->user.constData());
-        curl_easy_setopt(t->easy, CURLOPT_PASSWORD, t->password.constData());
+        curl_easy_setopt(t->easy, CURLOPT_USERNAME, r.user.toUtf8().constData());
+        curl_easy_setopt(t->easy, CURLOPT_PASSWORD, r.password.toUtf8().constData());
     }
-    t->from = '<' + r.from.toUtf8() + '>';
-    curl_easy_setopt(t->easy, CURLOPT_MAIL_FROM, t->from.constData());
-    for (const QString &to : r.to) {
-        t->keep << '<' + to.toUtf8() + '>';
-        t->recipients = curl_slist_append(t->recipients, t->keep.last().constData());
-    }
+    curl_easy_setopt(t->easy, CURLOPT_MAIL_FROM, ('<' + r.from.toUtf8() + '>').constData());
+    for (const QString &to : r.to)
+        t->recipients = curl_slist_append(t->recipients, ('<' + to.toUtf8() + '>').constData());
     curl_easy_setopt(t->easy, CURLOPT_MAIL_RCPT, t->recipients);
     t->payload = r.message;
     curl_easy_setopt(t->easy, CURLOPT_READFUNCTION, &readPayload);
@@ -115,8 +109,7 @@ void CurlTransfers::post(const HttpRequest &r, Done done)
     t->http = true;
     t->done = std::move(done);
     t->easy = curl_easy_init();
-    t->url = r.url.toUtf8();
-    curl_easy_setopt(t->easy, CURLOPT_URL, t->url.constData());
+    curl_easy_setopt(t->easy, CURLOPT_URL, r.url.toUtf8().constData());
     curl_easy_setopt(t->easy, CURLOPT_PROTOCOLS_STR, "http,https");
     for (const auto &h : r.headers)
         t->headers = curl_slist_append(t->headers, (h.first + ": " + h.second).constData());
