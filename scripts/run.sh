@@ -78,7 +78,10 @@ if [ -f "$station/CONFIG/.demo" ]; then
   "$unitsim" --pty --link "$station/dev/com4" --unit kh71 --trace "$station/LOG/unit-kh71.trace" \
     --trace-frames 40 > "$station/dev/kh71.out" &
   pids+=($!)
-  "$unitsim" --tcp 0 --unit kf71 --trace "$station/LOG/unit-kf71.trace" --trace-frames 40 > "$station/dev/kf71.out" &
+  # The KF-71 goes silent for 100 s two minutes after its data starts, so that
+  # an alarm is raised (after 60 s) and cleared (10 s after it talks again).
+  "$unitsim" --tcp 0 --unit kf71 --trace "$station/LOG/unit-kf71.trace" --trace-frames 40 --pause 120:100 \
+    > "$station/dev/kf71.out" &
   pids+=($!)
   for _ in $(seq 50); do
     grep -q '^TCP ' "$station/dev/tcp.out" 2>/dev/null && grep -q '^TCP ' "$station/dev/kx71.out" 2>/dev/null \
@@ -100,7 +103,8 @@ if [ -f "$station/CONFIG/.demo" ]; then
   echo "Demo: relay server #1 on port 8081 serves page 1 (user demo, password demo)."
   echo "Demo: KX-71 analyzer on TCP port $kxport (page 3), served by relay server #2 on port 8082."
   echo "Demo: KH-71 on $(readlink "$station/dev/com4") as COM4 (page 4), served by relay server #3 on port 8083;"
-  echo "      KF-71 on TCP port $kfport (page 5)."
+  echo "      KF-71 on TCP port $kfport (page 5); it goes silent for 100 s two minutes in (an alarm: View > Alarms,"
+  echo "      curl -u demo:demo http://127.0.0.1:8080/api/alarms)."
   echo "Demo: station console on http://127.0.0.1:8080/ (user demo, password demo), e.g."
   echo "      curl -u demo:demo http://127.0.0.1:8080/api/station ; curl http://127.0.0.1:8080/metrics"
 fi

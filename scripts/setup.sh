@@ -8,6 +8,8 @@ packages=(cmake g++ ninja-build pkg-config libgtest-dev qt6-base-dev qt6-serialp
           # the station network: client library, and a broker, its tools and
           # a Python client for the tests, the demo and the benchmark
           libmosquitto-dev mosquitto mosquitto-clients python3-paho-mqtt openssl
+          # alarms: mail and webhooks through libcurl; the tests' SMTP sink
+          libcurl4-openssl-dev python3-aiosmtpd
           # the Debian package: cpack's dependency scan and the man-page check
           file dpkg-dev groff-base)
 missing=()

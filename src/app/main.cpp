@@ -2,6 +2,7 @@
 // event loop.
 #include "app/commandline.h"
 #include "app/servicenotify.h"
+#include "alarms/alarmmonitor.h"
 #include "connection/connectionpage.h"
 #include "console/consoleaccounts.h"
 #include "console/consoleserver.h"
@@ -15,6 +16,7 @@
 #include "station/station.h"
 #include "station/stationlock.h"
 #include "ui/fleetwindow.h"
+#include "ui/alarmsdialog.h"
 #include "ui/mainwindow.h"
 
 #include <QApplication>
@@ -94,6 +96,7 @@ struct Console {
     std::unique_ptr<report::StationReport> report;
     std::unique_ptr<ConsoleServer> server;
     std::unique_ptr<StationNetwork> network;
+    std::unique_ptr<alarms::AlarmMonitor> alarms;
 };
 
 // The console's address as another computer reaches it: a wildcard bind
@@ -113,6 +116,9 @@ QString consoleAddress(const ConsoleServer &server)
 void startConsole(Station &station, Console &console, bool publish = true)
 {
     console.report = std::make_unique<report::StationReport>(station);
+    console.alarms = std::make_unique<alarms::AlarmMonitor>(*console.report, SystemClock::instance());
+    console.alarms->loadSettings();
+    console.alarms->start();
     console.server = std::make_unique<ConsoleServer>(station, *console.report);
     QString error;
     if (!console.server->start(&error))
@@ -273,7 +279,10 @@ int runWindow(int argc, char **argv)
     Station station(QDir::currentPath(), SystemClock::instance());
     MainWindow window(station);
     Console console;
-    QTimer::singleShot(0, &station, [&station, &console] { startConsole(station, console); });
+    QTimer::singleShot(0, &station, [&station, &console, &window] {
+        startConsole(station, console);
+        addAlarmsMenu(window, *console.report, *console.alarms);
+    });
     CloseWatcher watcher(station, console);
     window.installEventFilter(&watcher);
     // SIGTERM, SIGINT and SIGHUP close the window as "Exit" does.

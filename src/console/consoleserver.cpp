@@ -113,6 +113,10 @@ bool ConsoleServer::start(QString *error)
         sendLive(QJsonObject{{QStringLiteral("type"), QStringLiteral("message")},
                              {QStringLiteral("message"), report::StationReport::messageJson(m)}});
     });
+    connect(&m_report, &report::StationReport::alarmChanged, this, [this](const report::AlarmRecord &a) {
+        sendLive(QJsonObject{{QStringLiteral("type"), QStringLiteral("alarm")},
+                             {QStringLiteral("alarm"), report::StationReport::alarmJson(a)}});
+    });
     connect(&m_report, &report::StationReport::pageChanged, this, [this](int n) {
         sendLive(QJsonObject{{QStringLiteral("type"), QStringLiteral("page")},
                              {QStringLiteral("page"), m_report.pageJson(m_report.page(n), false)}});
@@ -400,6 +404,8 @@ ConsoleServer::Reply ConsoleServer::route(const QHttpServerRequest &request, Cal
     }
     if (parts == QStringList{QStringLiteral("logout")})
         return post ? logout(request, caller) : error(405, QStringLiteral("POST only"));
+    if (parts.value(0) == QLatin1String("alarms"))
+        return alarms(request, parts, caller);
     if (post)
         return action(parts, caller);
     if (!get)

@@ -94,6 +94,8 @@ private:
     Reply logout(const QHttpServerRequest &request, Caller &caller);
     Reply action(const QStringList &parts, const Caller &caller);
     Reply metrics() const;
+    Reply alarms(const QHttpServerRequest &request, const QStringList &parts, const Caller &caller); // consolealarms.cpp
+    QByteArray alarmMetrics() const;
     Reply health() const;
     Reply noAccountPage() const;
 
