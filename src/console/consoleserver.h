@@ -91,6 +91,10 @@ private:
     Reply metrics() const;
     Reply health() const;
     Reply noAccountPage() const;
+    // The browser console's files (consoleweb.cpp); status 404 for names it lacks.
+    Reply webFile(const QHttpServerRequest &request, const QString &path) const;
+    // A measurement log file summed up for a chart (consoleweb.cpp).
+    Reply logChart(const QString &filePath, const QString &name, const QString &query) const;
 
     // Who is asking: a session cookie or HTTP Basic. Fills caller.level.
     // Returns false with a reply when the answer is a refusal already.
