@@ -65,22 +65,25 @@ window.TimeChart = class TimeChart {
     if (lo === Infinity) { lo = 0; hi = 1; }
     if (d.bars) lo = Math.min(0, lo);
     if (hi === lo) { hi += 1; lo -= d.bars ? 0 : 1; }
-    const pad = (hi - lo) * 0.05;
-    hi += pad; if (!d.bars) lo -= pad;
+    // Round steps (1, 2 or 5 times a power of ten) and limits on them.
+    const raw = (hi - lo) / 4, mag = 10 ** Math.floor(Math.log10(raw));
+    const tick = [1, 2, 5, 10].map((m) => m * mag).find((s) => s >= raw);
+    lo = Math.floor(lo / tick) * tick; hi = Math.ceil(hi / tick) * tick;
     const X = (i) => b.l + (n <= 1 ? 0 : (i / (n - 1)) * (b.r - b.l));
     const Y = (v) => b.b - ((v - lo) / (hi - lo)) * (b.b - b.t);
     // Grid and axes.
     g.strokeStyle = line; g.lineWidth = 1; g.fillStyle = text;
     g.textAlign = "right"; g.textBaseline = "middle";
-    for (let k = 0; k <= 4; k++) {
-      const v = lo + ((hi - lo) * k) / 4, y = Y(v);
+    for (let v = lo; v <= hi + tick / 2; v += tick) {
+      const y = Y(v);
       g.beginPath(); g.moveTo(b.l, y); g.lineTo(b.r, y); g.stroke();
-      g.fillText(Math.abs(hi - lo) < 10 ? v.toFixed(1) : Math.round(v).toString(), b.l - 4, y);
+      g.fillText(tick < 1 ? v.toFixed(1) : Math.round(v).toString(), b.l - 4, y);
     }
     g.textAlign = "center"; g.textBaseline = "top";
     const span = (n - 1) * d.step, ticks = Math.max(2, Math.floor((b.r - b.l) / 90));
     for (let k = 0; k <= ticks; k++) {
       const t = d.start + (span * k) / ticks, x = b.l + ((b.r - b.l) * k) / ticks;
+      g.textAlign = k === 0 ? "left" : k === ticks ? "right" : "center";
       g.fillText(TimeChart.clock(t, span), x, b.b + 6);
     }
     // Series.

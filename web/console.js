@@ -165,17 +165,23 @@
     if (st.ws) return;
     const ws = new WebSocket((location.protocol === "https:" ? "wss://" : "ws://") + location.host + "/api/live");
     st.ws = ws;
-    ws.onopen = () => { st.wsRetry = 0; setLive(true); };
+    ws.onopen = () => { st.wsRetry = 0; setLive(true); subscribe(); };
     ws.onmessage = (e) => { try { onEvent(JSON.parse(e.data)); } catch (err) { console.error(err); } };
-    ws.onclose = async () => {
+    ws.onclose = async (e) => {
       st.ws = null;
       setLive(false);
+      $("#live").title = "Closed " + new Date().toLocaleTimeString() + " (" + e.code + (e.reason ? " " + e.reason : "") + ")";
       if (!st.level) return;
       // Closed for a reason: an ended session brings the log-in back.
       try { await api("/api/session"); } catch (err) { if (err instanceof LoggedOut) return; }
       st.wsRetry = Math.min(st.wsRetry + 1, 6);
       setTimeout(() => { if (st.level) resync(); }, 500 * 2 ** st.wsRetry);
     };
+  }
+  // Only the open page's values: the others' counters come in their place.
+  function subscribe() {
+    const n = st.screen === "page" ? screens.page.n : null;
+    if (st.ws && st.ws.readyState === WebSocket.OPEN) st.ws.send(JSON.stringify({ values: n ? [n] : [] }));
   }
   async function resync() {
     try {
@@ -219,11 +225,12 @@
         screens[st.screen]?.server?.(s.number);
         break;
       }
-      case "values": {
+      case "values":
+      case "counters": {
         const p = st.pages.find((x) => x.number === ev.page);
         if (p) p.counters = ev.counters;
         noteCounters(ev.page, ev.counters);
-        st.values[ev.page] = ev.values;
+        if (ev.values) st.values[ev.page] = ev.values;
         screens[st.screen]?.values?.(ev.page);
         break;
       }
@@ -295,9 +302,12 @@
     const fpm = framesPerMinute(p.number);
     const alert = p.state === 99 || silent > 0;
     const cls = stateClass(p);
-    const caption = trim(p.caption) || p.name || "Page " + p.number;
+    // A page never set up shows its number as caption: said once, and dimmed.
+    const caption = trim(p.caption) && trim(p.caption) !== "#" + p.number ? trim(p.caption) : "Page " + p.number;
+    const unused = !p.started || (!p.open && !c.lastFrameAt && caption === "Page " + p.number);
+    const known = (x) => trim(x) && trim(x) !== "N/A";
     return el("article", {
-      class: "card " + cls + (alert ? " alert" : "") + (p.started ? "" : " unused"),
+      class: "card " + cls + (alert ? " alert" : "") + (unused ? " unused" : ""),
       id: "page-card-" + p.number, "aria-labelledby": "page-title-" + p.number,
     },
       el("h3", { id: "page-title-" + p.number },
@@ -309,10 +319,12 @@
       el("dl", {},
         el("dt", {}, "Hardware"), el("dd", {}, p.hardware || HARDWARE[p.hardwareType] || ""),
         el("dt", {}, "Link"), el("dd", {}, [p.link?.kind, p.link?.target].filter(Boolean).join(" ") || "–"),
-        el("dt", {}, "Unit"), el("dd", {}, [trim(row.unit), row.serial ? "serial " + trim(row.serial) : ""].filter(Boolean).join(", ") || "–"),
-        el("dt", {}, "Frames/min"), el("dd", { class: "fpm" }, fpm === null ? "–" : String(fpm)),
-        el("dt", {}, "Last frame"), el("dd", { class: "last" }, c.lastFrameAt ? ago(c.lastFrameAt) : "–"),
-        el("dt", {}, "Bad checks"), el("dd", { class: c.badFrames ? "flag" : "" }, String(c.badFrames ?? 0))),
+        el("dt", {}, "Unit"), el("dd", {}, [known(row.unit) ? trim(row.unit) : "", known(row.serial) ? "serial " + trim(row.serial) : ""]
+          .filter(Boolean).join(", ") || "–"),
+        unused ? null : [
+          el("dt", {}, "Frames/min"), el("dd", { class: "fpm" }, fpm === null ? "–" : String(fpm)),
+          el("dt", {}, "Last frame"), el("dd", { class: "last" }, c.lastFrameAt ? ago(c.lastFrameAt) : "–"),
+          el("dt", {}, "Bad checks"), el("dd", { class: c.badFrames ? "flag" : "" }, String(c.badFrames ?? 0))]),
       pageActions(p));
   }
   function serverCard(s) {
@@ -406,6 +418,7 @@
       if (!p) return notFound();
       this.n = n;
       this.shape = null;
+      subscribe();
       main.replaceChildren(
         el("h1", {}, el("span", { class: "muted" }, "Page " + n + " · "), trim(p.caption) || p.name),
         el("div", { id: "page-head" }),
@@ -456,7 +469,12 @@
     },
     page(n) { if (n === this.n) this.head(); },
     tick() { this.head(); },
+    // Drawn once a frame at most: a busy or hidden tab skips updates instead of piling them up.
     values(n) {
+      if (n !== this.n || this.frame) return;
+      this.frame = requestAnimationFrame(() => { this.frame = 0; this.draw(n); });
+    },
+    draw(n) {
       if (n !== this.n) return;
       if (!this.headAt || Date.now() - this.headAt > 1000) { this.headAt = Date.now(); this.head(); }
       const v = st.values[n];
@@ -481,14 +499,17 @@
           (v.alarmTable ? " Alarm entries changed since this page was opened are marked." : "");
       } else {
         const flat = flatten(v, "v", {});
+        const changed = [];
         for (const [k, text] of Object.entries(flat)) {
-          if (this.last[k] === text) continue;
           const leaf = this.leaves[k];
-          if (!leaf) continue;
+          if (this.last[k] === text || !leaf) continue;
           leaf.lastChild.textContent = text;
           leaf.classList.remove("chg");
-          void leaf.offsetWidth; // restart the flash
-          leaf.classList.add("chg");
+          changed.push(leaf);
+        }
+        if (changed.length) {
+          void box.offsetWidth; // one layout restarts every flash
+          for (const leaf of changed) leaf.classList.add("chg");
         }
         this.last = flat;
       }
@@ -501,7 +522,7 @@
         leaf.title = changed ? "was " + first[k] + " when this page was opened" : "";
       }
     },
-    leave() { this.n = null; },
+    leave() { this.n = null; subscribe(); },
   };
 
   // Messages: newest first, as in the window.

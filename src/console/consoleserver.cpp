@@ -130,12 +130,8 @@ bool ConsoleServer::start(QString *error)
     // The model looks at the pages every 250 ms: a page's values go out at
     // most four times a second, built once for every client.
     connect(&m_report, &report::StationReport::valuesChanged, this, [this](int n) {
-        if (m_live.empty())
-            return;
-        sendLive(QJsonObject{{QStringLiteral("type"), QStringLiteral("values")},
-                             {QStringLiteral("page"), n},
-                             {QStringLiteral("counters"), m_report.pageJson(m_report.page(n), false).value(QStringLiteral("counters"))},
-                             {QStringLiteral("values"), m_report.values(n)}});
+        if (!m_live.empty())
+            sendValues(n);
     });
     log(QStringLiteral("Console listening on %1").arg(url()), int(LogLevel::Status));
     if (m_accounts.isEmpty() && !m_accountsBroken)

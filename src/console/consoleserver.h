@@ -81,6 +81,8 @@ private:
         QString user;
         int level = 0;
         qint64 lastPong = 0;
+        // Pages whose values the client asked for ({"values": [..]}); -1: every page.
+        quint32 valuesWanted = ~0u;
     };
 
     Reply route(const QHttpServerRequest &request, Caller &caller);
@@ -105,6 +107,8 @@ private:
 
     void onWebSocket();
     void sendLive(const QJsonObject &event, int minimumLevel = 1);
+    void sendValues(int page);
+    void onLiveText(QWebSocket *socket, const QString &text);
     void sendLiveTo(LiveClient &client, const QByteArray &text);
     void dropDeadLive();
     void pingLive();

@@ -134,3 +134,37 @@ TEST_F(ConsoleWeb, ChartsSumUpTheLogFiles)
     EXPECT_LE(qAbs(QDateTime::fromString(whole["first"].toString(), Qt::ISODateWithMs).msecsTo(base.addSecs(5))), 1);
     EXPECT_LE(qAbs(QDateTime::fromString(whole["last"].toString(), Qt::ISODateWithMs).msecsTo(base.addSecs(180))), 1);
 }
+
+TEST_F(ConsoleWeb, LiveClientsGetOnlyTheValuesTheyAskFor)
+{
+    ASSERT_NO_FATAL_FAILURE(startStation());
+    QWebSocket socket;
+    QList<QJsonObject> events;
+    QObject::connect(&socket, &QWebSocket::textMessageReceived,
+                     [&](const QString &text) { events << QJsonDocument::fromJson(text.toUtf8()).object(); });
+    QNetworkRequest r(QUrl(QStringLiteral("ws://127.0.0.1:%1/api/live").arg(port)));
+    r.setRawHeader("Authorization", "Basic " + QByteArray("obs:pw-obs").toBase64());
+    socket.open(r);
+    auto count = [&](const char *type) {
+        return std::count_if(events.begin(), events.end(), [&](const QJsonObject &e) { return e["type"] == type; });
+    };
+    ASSERT_TRUE(waitFor([&] { return count("values") > 0; }, 10000)); // every page's values by default
+
+    struct Step {
+        const char *message;
+        const char *expected; // the event page 1's updates come as from then on
+    };
+    for (const Step &s : {Step{R"({"values": []})", "counters"}, Step{R"({"values": [1, 99, "x"]})", "values"},
+                          Step{"not json", "values"}, Step{R"({"values": [2]})", "counters"}}) {
+        SCOPED_TRACE(s.message);
+        socket.sendTextMessage(QString::fromLatin1(s.message));
+        // Events already on their way may still come as before: wait for two in a row of the new kind.
+        ASSERT_TRUE(waitFor([&] {
+            return events.size() >= 2 && events.last()["type"] == s.expected && events[events.size() - 2]["type"] == s.expected;
+        }, 10000));
+        EXPECT_EQ(events.last()["page"].toInt(), 1);
+        EXPECT_TRUE(events.last()["counters"].toObject().contains("framesFiled"));
+        EXPECT_EQ(events.last().contains("values"), QByteArray(s.expected) == "values");
+        events.clear();
+    }
+}
