@@ -40,7 +40,7 @@ window.TimeChart = class TimeChart {
   timeAt(x) {
     const b = this.box(), d = this.data, n = this.count();
     const f = Math.min(1, Math.max(0, (x - b.l) / (b.r - b.l)));
-    return d.start + f * Math.max(1, n - 1) * d.step;
+    return d.start + f * (d.bars ? n : Math.max(1, n - 1)) * d.step;
   }
   count() { return this.data.series.reduce((m, s) => Math.max(m, s.values.length), 0); }
   draw() {
@@ -69,7 +69,8 @@ window.TimeChart = class TimeChart {
     const raw = (hi - lo) / 4, mag = 10 ** Math.floor(Math.log10(raw));
     const tick = [1, 2, 5, 10].map((m) => m * mag).find((s) => s >= raw);
     lo = Math.floor(lo / tick) * tick; hi = Math.ceil(hi / tick) * tick;
-    const X = (i) => b.l + (n <= 1 ? 0 : (i / (n - 1)) * (b.r - b.l));
+    // Bars stand for their whole bucket (centred in it); lines join the points.
+    const X = d.bars ? (i) => b.l + ((i + 0.5) / n) * (b.r - b.l) : (i) => b.l + (n <= 1 ? 0 : (i / (n - 1)) * (b.r - b.l));
     const Y = (v) => b.b - ((v - lo) / (hi - lo)) * (b.b - b.t);
     // Grid and axes.
     g.strokeStyle = line; g.lineWidth = 1; g.fillStyle = text;
@@ -80,7 +81,7 @@ window.TimeChart = class TimeChart {
       g.fillText(tick < 1 ? v.toFixed(1) : Math.round(v).toString(), b.l - 4, y);
     }
     g.textAlign = "center"; g.textBaseline = "top";
-    const span = (n - 1) * d.step, ticks = Math.max(2, Math.floor((b.r - b.l) / 90));
+    const span = (d.bars ? n : n - 1) * d.step, ticks = Math.max(2, Math.floor((b.r - b.l) / 90));
     for (let k = 0; k <= ticks; k++) {
       const t = d.start + (span * k) / ticks, x = b.l + ((b.r - b.l) * k) / ticks;
       g.textAlign = k === 0 ? "left" : k === ticks ? "right" : "center";
@@ -108,7 +109,8 @@ window.TimeChart = class TimeChart {
       g.fillStyle = "rgba(100,150,220,.25)";
       g.fillRect(Math.min(this.drag.x0, this.drag.x1), b.t, Math.abs(this.drag.x1 - this.drag.x0), b.b - b.t);
     } else if (this.hover !== null && this.hover >= b.l && this.hover <= b.r) {
-      const i = Math.round(((this.hover - b.l) / (b.r - b.l)) * (n - 1));
+      const f = (this.hover - b.l) / (b.r - b.l);
+      const i = d.bars ? Math.min(n - 1, Math.floor(f * n)) : Math.round(f * (n - 1));
       g.strokeStyle = text; g.beginPath(); g.moveTo(X(i), b.t); g.lineTo(X(i), b.b); g.stroke();
       const parts = [TimeChart.clock(d.start + i * d.step, 0)];
       for (const s of d.series) parts.push(s.name + " " + (s.values[i] === null ? "–" : s.values[i]));

@@ -641,14 +641,14 @@
       if (st.screen !== "logs") return;
       const files = r.logs.slice().sort((a, b) => (b.last || "").localeCompare(a.last || "") || a.name.localeCompare(b.name));
       main.replaceChildren(el("h1", {}, "Logs"),
-        files.length ? el("div", { class: "scroll panel" }, el("table", {},
+        files.length ? el("div", { class: "scroll panel" }, el("table", { class: "files" },
           el("caption", { class: "sr" }, "Measurement log files"),
           el("thead", {}, el("tr", {}, ["File", "Page", "Size", "From", "To", ""].map((h, i) => el("th", { scope: "col", class: i === 2 ? "n" : null }, h)))),
           el("tbody", {}, files.map((f) => el("tr", {},
             el("td", { class: "mono" }, el("a", { href: "/api/logs/" + encodeURIComponent(f.name), download: f.name,
               "aria-label": "Download " + f.name }, f.name)),
-            el("td", {}, String(f.page)), el("td", { class: "n" }, bytes(f.size)),
-            el("td", {}, stationTime(f.first)), el("td", {}, stationTime(f.last)),
+            el("td", {}, "page " + f.page), el("td", { class: "n" }, bytes(f.size)),
+            el("td", {}, stationTime(f.first)), el("td", {}, "to " + stationTime(f.last)),
             el("td", {}, el("a", { href: "#/chart/" + encodeURIComponent(f.name) }, "Chart"))))))) :
           el("p", {}, "No measurement log files yet."));
     },
@@ -706,7 +706,8 @@
           { name: "Minimum", color: color("--ok"), values: r.series.minimum }]
         : [{ name: "Records a minute", color: color("--accent"), values: r.series.records }];
       const n = series.length ? series[0].values.length : 0;
-      this.span = n ? { from: start, to: start + (n - 1) * step } : null;
+      const end = start + (r.kind === "arx" ? n : n - 1) * step;
+      this.span = n ? { from: start, to: end } : null;
       this.chart.set({ start, step, bars: r.kind === "arx", series });
       $("#chart-legend").replaceChildren(...series.map((s) => {
         const key = el("span", {}, s.name);
@@ -715,7 +716,7 @@
       }));
       const what = r.kind === "hd" ? "Total level: peak, average and minimum" : "Records logged a minute (gaps: the unit was silent)";
       $("#chart-summary").textContent = n ? what + ", " + stationTime(r.from) + " to " +
-        stationTime(new Date(start + (n - 1) * step).toISOString()) + ", one point per " +
+        stationTime(new Date(end).toISOString()) + ", one point per " +
         (r.stepSeconds >= 60 ? r.stepSeconds / 60 + " min" : r.stepSeconds + " s") + " (station time)." : "Nothing logged yet.";
     },
   };
