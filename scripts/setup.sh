@@ -10,6 +10,8 @@ packages=(cmake g++ ninja-build pkg-config libgtest-dev qt6-base-dev qt6-serialp
           libmosquitto-dev mosquitto mosquitto-clients python3-paho-mqtt openssl
           # alarms: mail and webhooks through libcurl; the tests' SMTP sink
           libcurl4-openssl-dev python3-aiosmtpd
+          # the console's pages tested in a real browser
+          chromium chromium-driver python3-selenium
           # the Debian package: cpack's dependency scan and the man-page check
           file dpkg-dev groff-base)
 missing=()

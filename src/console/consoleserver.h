@@ -86,6 +86,8 @@ private:
         QString user;
         int level = 0;
         qint64 lastPong = 0;
+        // Pages whose values the client asked for ({"values": [..]}); -1: every page.
+        quint32 valuesWanted = ~0u;
     };
 
     Reply route(const QHttpServerRequest &request, Caller &caller);
@@ -98,6 +100,10 @@ private:
     QByteArray alarmMetrics() const;
     Reply health() const;
     Reply noAccountPage() const;
+    // The browser console's files (consoleweb.cpp); status 404 for names it lacks.
+    Reply webFile(const QHttpServerRequest &request, const QString &path) const;
+    // A measurement log file summed up for a chart (consoleweb.cpp).
+    Reply logChart(const QString &filePath, const QString &name, const QString &query) const;
 
     // Who is asking: a session cookie or HTTP Basic. Fills caller.level.
     // Returns false with a reply when the answer is a refusal already.
@@ -108,6 +114,8 @@ private:
 
     void onWebSocket();
     void sendLive(const QJsonObject &event, int minimumLevel = 1);
+    void sendValues(int page);
+    void onLiveText(QWebSocket *socket, const QString &text);
     void sendLiveTo(LiveClient &client, const QByteArray &text);
     void dropDeadLive();
     void pingLive();
