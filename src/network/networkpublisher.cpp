@@ -8,6 +8,7 @@
 #include "station/station.h"
 
 #include <QDateTime>
+#include <QJsonArray>
 #include <QJsonDocument>
 #include <QTimer>
 
@@ -97,6 +98,11 @@ void NetworkPublisher::start(const QString &consoleUrl)
             m_pagesDue.insert(n);
     });
     connect(&m_report, &report::StationReport::messageAdded, this, &NetworkPublisher::onMessage);
+    // Each raise and clear as an event, and the active ones as retained state.
+    connect(&m_report, &report::StationReport::alarmChanged, this, [this](const report::AlarmRecord &a) {
+        publishEvent(QStringLiteral("alarms"), report::StationReport::alarmJson(a));
+        publishActiveAlarms();
+    });
     if (m_settings.publishRecords)
         for (int n = 1; n <= Station::kPages; ++n)
             m_taps.push_back(std::make_unique<RecordTap>(*this, m_report.station().page(n)->relayStore(), n));
@@ -121,6 +127,14 @@ void NetworkPublisher::publishEvent(const QString &suffix, const QJsonObject &pa
     m_client.publish(topic(suffix).toUtf8(), compact(payload), 1, false);
 }
 
+void NetworkPublisher::publishActiveAlarms()
+{
+    QJsonArray active;
+    for (const report::AlarmRecord &a : m_report.alarms(true))
+        active.append(report::StationReport::alarmJson(a));
+    publishState(QStringLiteral("alarms/active"), QJsonObject{{QStringLiteral("alarms"), active}});
+}
+
 void NetworkPublisher::publishAll()
 {
     publishState(QStringLiteral("status"), statusJson(true));
@@ -128,6 +142,7 @@ void NetworkPublisher::publishAll()
         publishPage(n);
     for (int n = 1; n <= RelayServers::kCount; ++n)
         publishServer(n);
+    publishActiveAlarms();
     m_pagesDue.clear();
     m_serversDue.clear();
 }

@@ -53,6 +53,7 @@ public:
 private:
     class RecordTap;
     void publishAll();
+    void publishActiveAlarms();
     void flush();
     void publishPage(int page);
     void publishValues(int page);

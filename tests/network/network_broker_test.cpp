@@ -90,6 +90,19 @@ TEST_F(NetworkStation, PublishesTheStationAndKeepsEveryLineThroughABrokerRestart
     ASSERT_TRUE(sub.waitFor("tolva/site-a/messages", [](const QJsonObject &o) {
         return o["text"].toString().contains("before the outage") && o["level"] == "status";
     }));
+    // An alarm raised: its event, and the retained list of active ones.
+    report::AlarmRecord alarm;
+    alarm.id = 77;
+    alarm.name = "unit_silent";
+    alarm.page = 1;
+    alarm.raisedAt = QDateTime::currentDateTimeUtc();
+    report->recordAlarm(alarm);
+    ASSERT_TRUE(sub.waitFor("tolva/site-a/alarms", [](const QJsonObject &o) { return o["id"].toInt() == 77; }));
+    ASSERT_TRUE(sub.waitFor("tolva/site-a/alarms/active", [](const QJsonObject &o) {
+        const QJsonArray a = o["alarms"].toArray();
+        return a.size() == 1 && a[0].toObject()["name"] == "unit_silent";
+    }));
+
     // Values at most once a second: 8 frames a second give far fewer.
     const int frames = int(sub.on("tolva/site-a/pages/1/values").size());
     EXPECT_LE(frames, 25) << "values within the first seconds";
