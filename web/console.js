@@ -15,7 +15,7 @@
   const st = {
     csrf: "", user: "", level: 0, pages: [], servers: [], details: {}, values: {}, firstValues: {},
     rates: {}, messages: [], lastMessageId: 0, messagesLoaded: false, skew: 0, ws: null, wsRetry: 0,
-    screen: null, paused: false, pausedCount: 0,
+    screen: null, paused: false, pausedCount: 0, alarms: [],
   };
 
   // --- small helpers -------------------------------------------------------------
@@ -146,6 +146,7 @@
     for (const p of st.pages) noteCounters(p.number, p.counters);
     connectLive();
     route();
+    api("/api/alarms?active=1").then((r) => { for (const a of r.alarms) noteAlarm(a); }).catch(() => {});
     // Unit and serial for the cards: each used page's rows, after the first drawing.
     await Promise.all(st.pages.filter((p) => p.started).map((p) => loadDetail(p.number).catch(() => {})));
     if (st.screen === "overview") route();
@@ -236,6 +237,13 @@
       }
       case "message":
         addMessages([ev.message]);
+        break;
+      case "alarm":
+        noteAlarm(ev.alarm);
+        screens[st.screen]?.alarm?.();
+        break;
+      case "network":
+        screens[st.screen]?.network?.(ev);
         break;
     }
   }
@@ -718,6 +726,201 @@
       $("#chart-summary").textContent = n ? what + ", " + stationTime(r.from) + " to " +
         stationTime(new Date(end).toISOString()) + ", one point per " +
         (r.stepSeconds >= 60 ? r.stepSeconds / 60 + " min" : r.stepSeconds + " s") + " (station time)." : "Nothing logged yet.";
+    },
+  };
+
+  // Alarms: active ones, the last 30 days, and (Supervisors) Alarms.CFG.
+  const SEVERITY = { critical: ["Critical", "s-bad"], warning: ["Warning", "s-warn"], info: ["Info", "s-info"] };
+  const CONDITIONS = {
+    link_down: "Link down", unit_silent: "Unit silent", bad_checks: "Bad checks", log_write: "Log not written",
+    disk_low: "Log disk low", unit_alarms: "Unit's alarm table", login_attack: "Relay log-in attack",
+  };
+  function noteAlarm(a) {
+    const i = st.alarms.findIndex((x) => x.id === a.id);
+    if (i >= 0) st.alarms[i] = a; else st.alarms.unshift(a);
+    alarmBadge();
+  }
+  function alarmBadge() {
+    const link = $("#nav a[data-screen='alarms']"), n = st.alarms.filter((a) => a.active).length;
+    if (link) link.textContent = n ? "Alarms (" + n + ")" : "Alarms";
+  }
+  function where(a) {
+    const page = st.pages.find((p) => p.number === a.page);
+    return [a.page ? "Page " + a.page + (page && trim(page.caption) ? " (" + trim(page.caption) + ")" : "") : "",
+      a.server ? "Relay server " + a.server : "", a.subject || ""].filter(Boolean).join(" · ") || "Station";
+  }
+  function alarmRow(a) {
+    const [word, cls] = SEVERITY[a.severity] || [a.severity, ""];
+    return el("tr", { id: "alarm-" + a.id, class: a.active ? "active" : null },
+      el("td", {}, el("span", { class: "state " + cls }, word)),
+      el("td", {}, el("strong", {}, CONDITIONS[a.name] || a.name), el("br"), a.text,
+        a.clearText ? el("div", { class: "muted" }, a.clearText) : null,
+        a.details && a.details.length ? el("ul", { class: "details" }, a.details.map((d) => el("li", { class: "mono" }, d))) : null),
+      el("td", {}, where(a)),
+      el("td", {}, el("time", { datetime: a.raisedAt }, stationTime(a.raisedAt))),
+      el("td", {}, a.clearedAt ? el("time", { datetime: a.clearedAt }, stationTime(a.clearedAt)) : el("span", { class: "flag" }, "active")));
+  }
+  function alarmTable(id, caption, list, none) {
+    if (!list.length) return el("p", { id, class: "muted" }, none);
+    return el("table", { id, class: "alarms" }, el("caption", { class: "sr" }, caption),
+      el("thead", {}, el("tr", {}, ["Severity", "Alarm", "Where", "Raised", "Cleared"].map((h) => el("th", { scope: "col" }, h)))),
+      el("tbody", {}, list.map(alarmRow)));
+  }
+
+  screens.alarms = {
+    title: "Alarms",
+    async render() {
+      main.replaceChildren(el("h1", {}, "Alarms"),
+        el("section", { class: "panel", "aria-labelledby": "alarms-active-h" }, el("h2", { id: "alarms-active-h" }, "Active"),
+          el("div", { id: "alarms-active", role: "status" }, "Loading…")),
+        el("section", { class: "panel", "aria-labelledby": "alarms-history-h" }, el("h2", { id: "alarms-history-h" }, "Last 30 days"),
+          el("div", { id: "alarms-history" }, "Loading…")),
+        st.level >= 3 ? el("section", { class: "panel", id: "alarm-settings", "aria-labelledby": "alarm-settings-h" },
+          el("h2", { id: "alarm-settings-h" }, "Alarm settings"), el("p", { class: "muted" }, "Loading…")) : null);
+      const r = await api("/api/alarms");
+      st.alarms = r.alarms;
+      alarmBadge();
+      if (st.screen !== "alarms") return;
+      this.draw();
+      if (st.level >= 3) this.settings();
+    },
+    alarm() { if (st.alarms) this.draw(); },
+    draw() {
+      const box = $("#alarms-active"), hist = $("#alarms-history");
+      if (!box) return;
+      box.replaceChildren(el("div", { class: "scroll" }, alarmTable("alarms-active-t", "Active alarms",
+        st.alarms.filter((a) => a.active), "No active alarms.")));
+      hist.replaceChildren(el("div", { class: "scroll" }, alarmTable("alarms-history-t", "Alarms of the last 30 days, newest first",
+        st.alarms.filter((a) => !a.active).slice(0, 500), "No cleared alarms in the last 30 days.")));
+    },
+    async settings() {
+      const box = $("#alarm-settings");
+      let s;
+      try { s = await api("/api/alarms/settings"); }
+      catch (err) { if (!(err instanceof LoggedOut)) box.replaceChildren(el("h2", {}, "Alarm settings"), el("p", { class: "error" }, err.message)); return; }
+      if (st.screen !== "alarms") return;
+      this.loaded = s;
+      const field = (key, label, attrs = {}) => {
+        const id = "as-" + key;
+        const input = attrs.options
+          ? el("select", { id, name: key }, attrs.options.map((o) => el("option", { value: o, selected: s[key] === o }, o)))
+          : el("input", Object.assign({ id, name: key, value: s[key] ?? "" }, attrs));
+        return el("div", { class: "field" }, el("label", { for: id }, label), input);
+      };
+      const secret = (key, label) => el("div", { class: "field" }, el("label", { for: "as-" + key }, label),
+        el("input", { id: "as-" + key, name: key, type: "password", autocomplete: "new-password",
+          placeholder: s[key + "_set"] ? "set; type to replace" : "not set", "aria-describedby": "as-" + key + "-h" }),
+        el("span", { id: "as-" + key + "-h", class: "hint" }, s[key + "_set"] ? "set" : "not set"));
+      const num = { type: "number", min: "0", inputmode: "numeric" };
+      const conds = Object.keys(CONDITIONS).filter((c) => (c + "_raise_s") in s);
+      const err = el("p", { id: "as-error", class: "error", role: "alert" });
+      const done = el("p", { id: "as-done", class: "hint", role: "status" });
+      const form = el("form", { id: "as-form", novalidate: true },
+        el("fieldset", {}, el("legend", {}, "Conditions and hold times (seconds)"),
+          el("div", { class: "scroll" }, el("table", { class: "conds" },
+            el("thead", {}, el("tr", {}, ["Condition", "On", "Raise after", "Clear after"].map((h) => el("th", { scope: "col" }, h)))),
+            el("tbody", {}, conds.map((c) => el("tr", {},
+              el("th", { scope: "row", id: "as-c-" + c }, CONDITIONS[c]),
+              el("td", {}, el("input", { type: "checkbox", name: c + "_enabled", checked: s[c + "_enabled"] === "1", "aria-labelledby": "as-c-" + c })),
+              el("td", {}, el("input", Object.assign({ name: c + "_raise_s", value: s[c + "_raise_s"], "aria-label": CONDITIONS[c] + ": raise after (s)" }, num))),
+              el("td", {}, el("input", Object.assign({ name: c + "_clear_s", value: s[c + "_clear_s"], "aria-label": CONDITIONS[c] + ": clear after (s)" }, num)))))))),
+          el("div", { class: "fields" }, field("disk_low_percent", "Disk low below (%)", num), field("disk_low_mb", "or below (MB)", num))),
+        el("fieldset", {}, el("legend", {}, "E-mail"), el("div", { class: "fields" },
+          field("smtp_host", "SMTP server"), field("smtp_port", "Port", num),
+          field("smtp_security", "Security", { options: ["none", "starttls", "tls"] }),
+          field("smtp_user", "User", { autocomplete: "off" }), secret("smtp_password", "Password"),
+          field("mail_from", "From"), field("mail_to", "To (comma-separated)"),
+          field("mail_severities", "Severities"), field("mail_reminder_h", "Reminder every (h, 0 = off)", num))),
+        el("fieldset", {}, el("legend", {}, "Webhooks"), el("div", { class: "fields" },
+          field("webhook_url", "URLs (space-separated)"), secret("webhook_secret", "Signing secret"),
+          field("webhook_severities", "Severities"), field("webhook_reminder_h", "Reminder every (h, 0 = off)", num))),
+        el("div", { class: "actions" }, el("button", { type: "submit", class: "primary" }, "Save"), done), err);
+      form.addEventListener("submit", (e) => { e.preventDefault(); this.save(form); });
+      box.replaceChildren(el("h2", { id: "alarm-settings-h" }, "Alarm settings"),
+        el("p", { class: "hint" }, "CONFIG/Alarms.CFG; the running alarms take changes from their next look."), form);
+    },
+    async save(form) {
+      const changes = {};
+      for (const input of form.elements) {
+        if (!input.name) continue;
+        const v = input.type === "checkbox" ? (input.checked ? "1" : "0") : input.value.trim();
+        if (input.type === "password") { if (v) changes[input.name] = v; }
+        else if (v !== (this.loaded[input.name] ?? "")) changes[input.name] = v;
+      }
+      $("#as-error").textContent = "";
+      $("#as-done").textContent = "";
+      if (!Object.keys(changes).length) { $("#as-done").textContent = "Nothing changed."; return; }
+      try {
+        await api("/api/alarms/settings", { post: true, body: changes });
+        await this.settings();
+        $("#as-done").textContent = "Saved.";
+      } catch (err) {
+        if (!(err instanceof LoggedOut)) $("#as-error").textContent = "Not saved: " + err.message;
+      }
+    },
+  };
+
+  // The station network: every station on the broker, those needing attention first.
+  const HEALTH = { failed: ["Failed", "s-bad"], silent: ["Silent", "s-warn"], ok: ["OK", "s-ok"], idle: ["Idle", ""] };
+  const RANK = { failed: 0, silent: 1, ok: 2, idle: 3 };
+  function stationRank(s) { return !s.online ? 0 : s.failedPages ? 1 : s.silentPages ? 2 : 3; }
+  screens.network = {
+    title: "Network",
+    async render() {
+      main.replaceChildren(el("h1", {}, "Network"), el("p", { class: "muted" }, "Loading…"));
+      const r = await api("/api/network");
+      if (st.screen !== "network") return;
+      this.net = r;
+      this.stations = new Map((r.stations || []).map((s) => [s.station, s]));
+      this.draw();
+    },
+    network(ev) {
+      if (!this.net || !this.net.configured) return;
+      if (ev.broker) this.net.broker = ev.broker;
+      for (const s of ev.stations || []) this.stations.set(s.station, s);
+      this.draw();
+    },
+    draw() {
+      const r = this.net;
+      if (!r.configured) {
+        main.replaceChildren(el("h1", {}, "Network"), el("div", { class: "panel", id: "network" },
+          el("p", {}, el("strong", {}, "Not configured."), " This station publishes to no broker and sees no fleet."),
+          el("p", { class: "hint" }, "Name a broker in CONFIG/Network.CFG (the window's File › Station Network…) and restart the program.")));
+        return;
+      }
+      // A redraw keeps the keyboard on the station link it was on.
+      const focused = main.contains(document.activeElement) ? document.activeElement.closest("article")?.id : null;
+      const list = [...this.stations.values()].sort((a, b) => stationRank(a) - stationRank(b) || a.station.localeCompare(b.station));
+      const online = list.filter((s) => s.online).length, b = r.broker || {}, p = r.publisher;
+      main.replaceChildren(el("h1", {}, "Network"),
+        el("p", { id: "network-summary", class: "muted", role: "status" },
+          "Broker " + (b.address || "–") + (b.tls ? " (TLS)" : "") + ": " + (b.state || "–") +
+          (p ? " · this station publishes as " + p.station + " (" + p.state + ", " + p.queued + " waiting)" : "") +
+          " · " + list.length + (list.length === 1 ? " station, " : " stations, ") + online + " online"),
+        list.length ? el("div", { class: "cards", id: "network" }, list.map((s) => this.card(s)))
+          : el("p", { id: "network" }, "No station has published yet."));
+      if (focused) document.getElementById(focused)?.querySelector("a")?.focus();
+    },
+    card(s) {
+      const bad = !s.online || s.failedPages, cls = bad ? "s-bad" : s.silentPages ? "s-warn" : "s-ok";
+      const name = s.consoleUrl && /^https?:\/\//.test(s.consoleUrl)
+        ? el("a", { href: s.consoleUrl, target: "_blank", rel: "noopener noreferrer" }, s.station) : s.station;
+      const pages = (s.pages || []).slice().sort((a, b) => (RANK[a.health] ?? 4) - (RANK[b.health] ?? 4) || a.number - b.number);
+      const idle = pages.filter((pg) => pg.health === "idle").map((pg) => pg.number);
+      const servers = (s.servers || []).filter((v) => v.state !== "Disabled");
+      return el("article", { class: "card " + cls, id: "station-" + s.station, "aria-labelledby": "station-h-" + s.station },
+        el("h3", { id: "station-h-" + s.station }, name, " ",
+          el("span", { class: "state " + (s.online ? "s-ok" : "s-bad") }, s.online ? "Online" : "Offline")),
+        el("p", { class: "muted" }, (s.version ? "Version " + s.version + " · " : "") + "heard " + ago(s.lastHeard || s.statusAt)),
+        pages.some((pg) => pg.health !== "idle") ? el("ul", { class: "npages" }, pages.filter((pg) => pg.health !== "idle").map((pg) => {
+          const [word, c] = HEALTH[pg.health] || [pg.health, ""];
+          return el("li", {}, el("span", { class: "state " + c }, word), " ",
+            el("span", {}, "#" + pg.number + " " + (trim(pg.caption) || pg.name || "") + (pg.hardware ? " · " + pg.hardware : "")),
+            pg.stateText ? el("span", { class: "muted" }, " · " + trim(pg.stateText)) : null);
+        })) : el("p", { class: "muted" }, "No pages in use."),
+        idle.length ? el("p", { class: "muted" }, "Idle: page" + (idle.length > 1 ? "s " : " ") + idle.join(", ")) : null,
+        servers.length ? el("p", { class: "muted" }, servers.map((v) =>
+          "Server " + v.number + " (port " + v.port + "): " + v.state + ", " + v.clientCount + (v.clientCount === 1 ? " client" : " clients")).join(" · ")) : null);
     },
   };
 

@@ -1,7 +1,8 @@
 #!/usr/bin/python3
 """The station console in a real headless Chromium against a station with
 simulated units: page 1 a KM-71 (ARX) on TCP, page 2 a KH-71 (HD) on TCP
-with its text log on, relay server 1 serving page 1.
+with its text log on, page 3 connecting to a port nobody listens on (its
+link-down alarm held 1 s), relay server 1 serving page 1.
 
 Run by ctest as browser.console; by hand:
   /usr/bin/python3 tests/browser/console_browser_test.py --build build --screenshots docs/screenshots
@@ -62,17 +63,33 @@ class Station:
             f.write(page_config(self.dir, 1, 0, arx, "Main transmitter", True))
         with open(os.path.join(cfg, "Connect2.CFG"), "wb") as f:
             f.write(page_config(self.dir, 2, 2, hd, "HD monitor", True))
+        # Nothing listens here: the page's link stays down and raises its alarm.
+        with open(os.path.join(cfg, "Connect3.CFG"), "wb") as f:
+            f.write(page_config(self.dir, 3, 0, free_port(), "Standby link", False))
+        with open(os.path.join(cfg, "Alarms.CFG"), "w") as f:
+            f.write("link_down_raise_s = 1\n")
         self.relay_port = free_port()
         with open(os.path.join(cfg, "Server1.CFG"), "wb") as f:
             f.write(crlf([" 1", "1", "%6d" % self.relay_port, "0"]))
         with open(os.path.join(cfg, "Server1.USR"), "wb") as f:
             f.write(crlf([" 0"]))
         os.chmod(os.path.join(cfg, "Server1.USR"), 0o600)
+        # With Debian's mosquitto the station publishes to it and sees itself as a fleet of one.
+        self.broker = shutil.which("mosquitto") or shutil.which("/usr/sbin/mosquitto")
+        if self.broker:
+            broker_port = free_port()
+            conf = os.path.join(self.dir, "mosquitto.conf")
+            with open(conf, "w") as f:
+                f.write("listener %d 127.0.0.1\nallow_anonymous true\n" % broker_port)
+            self.procs.append(subprocess.Popen([self.broker, "-c", conf], stdout=subprocess.DEVNULL,
+                                               stderr=subprocess.DEVNULL))
+            with open(os.path.join(cfg, "Network.CFG"), "w") as f:
+                f.write("broker_host = 127.0.0.1\nbroker_port = %d\nstation = test-site\n" % broker_port)
         self.port = free_port()
         with open(os.path.join(cfg, "Console.CFG"), "w") as f:
             f.write("bind = 127.0.0.1\nport = %d\n" % self.port)
         server = os.path.join(build, "tolva-server")
-        for user, level in (("anna", "Operator"), ("olli", "Observer")):
+        for user, level in (("anna", "Operator"), ("olli", "Observer"), ("sara", "Supervisor")):
             subprocess.run([server, "--base", self.dir, "--console-user", user, "--level", level],
                            input=(user + "-pass\n").encode(), check=True, stdout=subprocess.DEVNULL,
                            stderr=subprocess.DEVNULL)
@@ -219,6 +236,26 @@ class ConsoleInBrowser(unittest.TestCase):
         self.css("#confirm-ok").click()
         self.text_in("#page-card-1 .state", "Connected")
 
+        # The alarm the station raised for page 3, and the network screen without a broker.
+        self.go("#/alarms")
+        self.text_in("#alarms-active-t", "Page 3 (Standby link)")
+        self.text_in("#alarms-active-t", "Link down")
+        self.text_in("#alarms-active-t .state", "Critical")
+        self.text_in("#nav a[data-screen='alarms']", "Alarms (")
+        self.assertEqual(d.find_elements(By.CSS_SELECTOR, "#alarm-settings"), [])  # Supervisors only
+        self.shot("alarms.png")
+        self.go("#/network")
+        if not self.station.broker:
+            self.text_in("#network", "Not configured")
+            return
+        # This station, online, its failed page 3 listed before the connected ones.
+        self.text_in("#station-test-site .state", "Online")
+        self.wait.until(lambda _: [li.text.split(" ")[:2] for li in
+                                   d.find_elements(By.CSS_SELECTOR, "#station-test-site .npages li")][:1] in
+                        ([["Failed", "#3"]], [["Silent", "#3"]]))
+        self.text_in("#station-test-site .npages", "OK #1 Main transmitter")
+        self.shot("network.png")
+
     def test_2_observer_on_a_phone(self):
         """An Observer sees no actions; at 360 px no screen scrolls sideways."""
         d = self.driver
@@ -231,7 +268,8 @@ class ConsoleInBrowser(unittest.TestCase):
         self.shot("overview-phone.png")
         for screen, ready in (("#/overview", "#page-card-8"), ("#/page/1", "#values .kv"),
                               ("#/page/2", "[data-path='v.header.longWord']"), ("#/messages", "#msg-list li"),
-                              ("#/servers", "#server-8"), ("#/logs", "main table")):
+                              ("#/servers", "#server-8"), ("#/logs", "main table"),
+                              ("#/alarms", "#alarms-active-t"), ("#/network", "#network")):
             self.go(screen)
             self.css(ready)
             self.assertEqual(self.action_buttons(), [], screen)
@@ -247,6 +285,39 @@ class ConsoleInBrowser(unittest.TestCase):
         self.go("#/overview")
         self.css("#logout").click()
         self.css("#login-user")
+
+    def test_3_supervisor_alarm_settings(self):
+        """Alarms.CFG from the form: a refused value shown beside it, then saved; the password write-only."""
+        d = self.driver
+        d.execute_cdp_cmd("Emulation.setDeviceMetricsOverride",
+                          {"width": 360, "height": 740, "deviceScaleFactor": 2, "mobile": True})
+        self.log_in("sara", "sara-pass")
+        self.text_in("#user", "sara (Supervisor)")
+        self.go("#/alarms")
+        field = self.css("input[name='unit_silent_raise_s']")
+        self.assertEqual(field.get_attribute("value"), "60")
+        self.text_in("#as-smtp_password-h", "not set")
+        width = d.execute_script("return [document.documentElement.scrollWidth, window.innerWidth]")
+        self.assertLessEqual(width[0], width[1], "the settings scroll sideways: %s" % width)
+        field.clear()
+        field.send_keys("999999")
+        self.css("#as-form button[type=submit]").click()
+        self.text_in("#as-error", "unit_silent_raise_s")
+        field = self.css("input[name='unit_silent_raise_s']")
+        field.clear()
+        field.send_keys("120")
+        self.css("#as-smtp_password").send_keys("s3cret")
+        self.css("#as-form button[type=submit]").click()
+        self.text_in("#as-done", "Saved.")
+        self.wait.until(lambda _: d.find_element(By.ID, "as-smtp_password-h").text == "set")
+        self.assertEqual(self.css("#as-error").text, "")
+        self.assertEqual(self.css("input[name='unit_silent_raise_s']").get_attribute("value"), "120")
+        self.assertEqual(self.css("#as-smtp_password").get_attribute("value"), "")
+        with open(os.path.join(self.station.dir, "CONFIG", "Alarms.CFG")) as f:
+            text = f.read()
+        self.assertIn("unit_silent_raise_s = 120", text)
+        self.assertIn("smtp_password = s3cret", text)
+        self.assertIn("link_down_raise_s = 1", text)
 
 
 def main():
