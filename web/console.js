@@ -776,7 +776,7 @@
         el("section", { class: "panel", "aria-labelledby": "alarms-history-h" }, el("h2", { id: "alarms-history-h" }, "Last 30 days"),
           el("div", { id: "alarms-history" }, "Loading…")),
         st.level >= 3 ? el("section", { class: "panel", id: "alarm-settings", "aria-labelledby": "alarm-settings-h" },
-          el("h2", { id: "alarm-settings-h" }, "Alarm settings"), el("p", { class: "muted" }, "Loading…")) : null);
+          el("h2", { id: "alarm-settings-h" }, "Alarm settings"), el("p", { class: "muted" }, "Loading…")) : "");
       const r = await api("/api/alarms");
       st.alarms = r.alarms;
       alarmBadge();

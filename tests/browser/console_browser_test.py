@@ -217,6 +217,27 @@ class ConsoleInBrowser(unittest.TestCase):
         self.text_in("#chart-summary", "Total level")
         self.shot("chart.png")
 
+        # The alarm the station raised for page 3; the Network screen: the station on its broker, or "Not configured".
+        self.go("#/alarms")
+        self.text_in("#alarms-active-t", "Page 3 (Standby link)")
+        self.text_in("#alarms-active-t", "Link down")
+        self.text_in("#alarms-active-t .state", "Critical")
+        self.text_in("#nav a[data-screen='alarms']", "Alarms (")
+        self.assertEqual(d.find_elements(By.CSS_SELECTOR, "#alarm-settings"), [])  # Supervisors only
+        self.assertNotIn("null", d.find_element(By.ID, "main").text)
+        self.shot("alarms.png")
+        self.go("#/network")
+        if not self.station.broker:
+            self.text_in("#network", "Not configured")
+        else:
+            # This station, online, its failed page 3 listed before the connected ones.
+            self.text_in("#station-test-site .state", "Online")
+            self.wait.until(lambda _: [li.text.split(" ")[:2] for li in
+                                       d.find_elements(By.CSS_SELECTOR, "#station-test-site .npages li")][:1] in
+                            ([["Failed", "#3"]], [["Silent", "#3"]]))
+            self.text_in("#station-test-site .npages", "OK #1 Main transmitter")
+            self.shot("network.png")
+
         # Disconnect: asked first, then the card and the message window follow the live events.
         self.go("#/overview")
         button = self.wait.until(EC.element_to_be_clickable(
@@ -235,26 +256,6 @@ class ConsoleInBrowser(unittest.TestCase):
             (By.XPATH, "//*[@id='page-card-1']//button[text()='Connect']"))).click()
         self.css("#confirm-ok").click()
         self.text_in("#page-card-1 .state", "Connected")
-
-        # The alarm the station raised for page 3, and the network screen without a broker.
-        self.go("#/alarms")
-        self.text_in("#alarms-active-t", "Page 3 (Standby link)")
-        self.text_in("#alarms-active-t", "Link down")
-        self.text_in("#alarms-active-t .state", "Critical")
-        self.text_in("#nav a[data-screen='alarms']", "Alarms (")
-        self.assertEqual(d.find_elements(By.CSS_SELECTOR, "#alarm-settings"), [])  # Supervisors only
-        self.shot("alarms.png")
-        self.go("#/network")
-        if not self.station.broker:
-            self.text_in("#network", "Not configured")
-            return
-        # This station, online, its failed page 3 listed before the connected ones.
-        self.text_in("#station-test-site .state", "Online")
-        self.wait.until(lambda _: [li.text.split(" ")[:2] for li in
-                                   d.find_elements(By.CSS_SELECTOR, "#station-test-site .npages li")][:1] in
-                        ([["Failed", "#3"]], [["Silent", "#3"]]))
-        self.text_in("#station-test-site .npages", "OK #1 Main transmitter")
-        self.shot("network.png")
 
     def test_2_observer_on_a_phone(self):
         """An Observer sees no actions; at 360 px no screen scrolls sideways."""
