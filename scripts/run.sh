@@ -78,7 +78,10 @@ if [ -f "$station/CONFIG/.demo" ]; then
   "$unitsim" --pty --link "$station/dev/com4" --unit kh71 --trace "$station/LOG/unit-kh71.trace" \
     --trace-frames 40 > "$station/dev/kh71.out" &
   pids+=($!)
-  "$unitsim" --tcp 0 --unit kf71 --trace "$station/LOG/unit-kf71.trace" --trace-frames 40 > "$station/dev/kf71.out" &
+  # The KF-71 goes silent for 100 s two minutes after its data starts, so that
+  # an alarm is raised (after 60 s) and cleared (10 s after it talks again).
+  "$unitsim" --tcp 0 --unit kf71 --trace "$station/LOG/unit-kf71.trace" --trace-frames 40 --pause 120:100 \
+    > "$station/dev/kf71.out" &
   pids+=($!)
   for _ in $(seq 50); do
     grep -q '^TCP ' "$station/dev/tcp.out" 2>/dev/null && grep -q '^TCP ' "$station/dev/kx71.out" 2>/dev/null \
@@ -100,9 +103,23 @@ if [ -f "$station/CONFIG/.demo" ]; then
   echo "Demo: relay server #1 on port 8081 serves page 1 (user demo, password demo)."
   echo "Demo: KX-71 analyzer on TCP port $kxport (page 3), served by relay server #2 on port 8082."
   echo "Demo: KH-71 on $(readlink "$station/dev/com4") as COM4 (page 4), served by relay server #3 on port 8083;"
-  echo "      KF-71 on TCP port $kfport (page 5)."
+  echo "      KF-71 on TCP port $kfport (page 5); it goes silent for 100 s two minutes in (an alarm: View > Alarms,"
+  echo "      curl -u demo:demo http://127.0.0.1:8080/api/alarms)."
   echo "Demo: station console on http://127.0.0.1:8080/ (user demo, password demo), e.g."
   echo "      curl -u demo:demo http://127.0.0.1:8080/api/station ; curl http://127.0.0.1:8080/metrics"
+fi
+
+# The station network: with mosquitto installed, the demo publishes to a broker
+# on 127.0.0.1:1883, started here unless one listens there already.
+if [ -f "$station/CONFIG/.demo" ] && command -v mosquitto >/dev/null; then
+  if ! (exec 3<>/dev/tcp/127.0.0.1/1883) 2>/dev/null; then
+    printf 'listener 1883 127.0.0.1\nallow_anonymous true\n' > "$station/dev/mosquitto.conf"
+    mosquitto -c "$station/dev/mosquitto.conf" 2>"$station/dev/mosquitto.err" &
+    pids+=($!)
+  fi
+  [ -f "$station/CONFIG/Network.CFG" ] || printf 'broker_host = 127.0.0.1\nstation = demo\n' > "$station/CONFIG/Network.CFG"
+  echo "Demo: publishing to the MQTT broker on 127.0.0.1:1883 as tolva/demo; watch it with"
+  echo "      mosquitto_sub -v -t 'tolva/#'   (the fleet: curl -u demo:demo http://127.0.0.1:8080/api/network)"
 fi
 
 mode=()

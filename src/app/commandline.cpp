@@ -40,6 +40,8 @@ CommandLine CommandLine::parse(const QStringList &arguments)
             version = true;
         } else if (a == QLatin1String("--headless")) {
             c.headless = true;
+        } else if (a == QLatin1String("--network-view")) {
+            c.networkView = true;
         } else if (a == QLatin1String("--base") || a.startsWith(QLatin1String("--base="))) {
             QString value;
             if (a == QLatin1String("--base")) {
@@ -92,6 +94,7 @@ QString CommandLine::helpText()
 {
     return QStringLiteral(
         "Usage: tolva-server [--headless] [--base DIR]\n"
+        "       tolva-server [--headless] [--base DIR] --network-view\n"
         "       tolva-server [--base DIR] --console-user NAME --level LEVEL\n"
         "       tolva-server [--base DIR] --console-user NAME --delete\n"
         "\n"
@@ -103,6 +106,10 @@ QString CommandLine::helpText()
         "                (default: the current directory)\n"
         "  --headless    run without a window (as a service); message lines go to\n"
         "                standard error; SIGTERM or SIGINT stops the server\n"
+        "  --network-view\n"
+        "                no units and no relay servers: only show the station\n"
+        "                network's fleet (CONFIG/Network.CFG) in the window and\n"
+        "                the console\n"
         "  --console-user NAME --level LEVEL\n"
         "                add or change the console account NAME (LEVEL: Observer,\n"
         "                Operator or Supervisor); the password is read from the\n"

@@ -8,6 +8,7 @@ struct CommandLine {
     enum Action { Run, Help, Version, Error, ConsoleUser };
     Action action = Run;
     bool headless = false;
+    bool networkView = false; // only the station network's fleet
     QString baseDirectory;   // empty: the current directory
     QString error;           // Action Error: what was wrong
     // Options for the window system (-platform offscreen ...), left in argv

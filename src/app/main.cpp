@@ -2,6 +2,7 @@
 // event loop.
 #include "app/commandline.h"
 #include "app/servicenotify.h"
+#include "alarms/alarmmonitor.h"
 #include "connection/connectionpage.h"
 #include "console/consoleaccounts.h"
 #include "console/consoleserver.h"
@@ -11,14 +12,18 @@
 #include "core/epolldispatcher.h"
 #include "core/messagelog.h"
 #include "core/version.h"
+#include "network/stationnetwork.h"
 #include "station/station.h"
 #include "station/stationlock.h"
+#include "ui/fleetwindow.h"
+#include "ui/alarmsdialog.h"
 #include "ui/mainwindow.h"
 
 #include <QApplication>
 #include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
+#include <QHostInfo>
 #include <QMessageBox>
 #include <QSocketNotifier>
 #include <QTimer>
@@ -90,16 +95,50 @@ QStringList argumentList(int argc, char **argv)
 struct Console {
     std::unique_ptr<report::StationReport> report;
     std::unique_ptr<ConsoleServer> server;
+    std::unique_ptr<StationNetwork> network;
+    std::unique_ptr<alarms::AlarmMonitor> alarms;
 };
 
-void startConsole(Station &station, Console &console)
+// The console's address as another computer reaches it: a wildcard bind
+// means this host's name.
+QString consoleAddress(const ConsoleServer &server)
+{
+    if (!server.isListening())
+        return {};
+    QString url = server.url();
+    for (const char *any : {"//0.0.0.0:", "//[::]:"})
+        url.replace(QLatin1String(any), QStringLiteral("//%1:").arg(QHostInfo::localHostName()));
+    return url;
+}
+
+// With Network.CFG naming a broker, the station publishes (or, with
+// publish false, only shows the fleet) and the console answers /api/network.
+void startConsole(Station &station, Console &console, bool publish = true)
 {
     console.report = std::make_unique<report::StationReport>(station);
+    console.alarms = std::make_unique<alarms::AlarmMonitor>(*console.report, SystemClock::instance());
+    console.alarms->loadSettings();
+    console.alarms->start();
     console.server = std::make_unique<ConsoleServer>(station, *console.report);
     QString error;
     if (!console.server->start(&error))
         station.messageLog().log(QStringLiteral("Console"), QStringLiteral("Console not started: ") + error,
                                  LogLevel::Error);
+    console.network = std::make_unique<StationNetwork>(station.messageLog());
+    StationNetwork *network = console.network.get();
+    console.server->setNetworkView([network] { return network->json(); });
+    QObject::connect(network, &StationNetwork::event, console.server.get(),
+                     [server = console.server.get()](const QJsonObject &e) { server->sendNetworkEvent(e); });
+    network->start(station.configDirectory(), publish ? console.report.get() : nullptr, consoleAddress(*console.server));
+}
+
+// The station's status goes offline on the broker before the program ends.
+void stopNetwork(Console &console, std::function<void()> done)
+{
+    if (console.network)
+        console.network->stop(2000, std::move(done));
+    else
+        done();
 }
 
 // One line from the terminal without echo, or from standard input.
@@ -193,11 +232,11 @@ int runHeadless(int argc, char **argv)
             station.page(n)->showState();
     });
     stateTimer.start(625);
-    handleStopSignals(&app, [&station] {
+    handleStopSignals(&app, [&station, &console] {
         servicenotify::stopping();
-        station.finishShutdown(kShutdownLimitMs, [&station] {
+        station.finishShutdown(kShutdownLimitMs, [&station, &console] {
             station.messageLog().log(QStringLiteral("Station"), QStringLiteral("tolva-server stopped"), LogLevel::Status);
-            QCoreApplication::quit();
+            stopNetwork(console, [] { QCoreApplication::quit(); });
         });
     });
     return app.exec();
@@ -207,18 +246,20 @@ int runHeadless(int argc, char **argv)
 // the station has shut down.
 class CloseWatcher : public QObject {
 public:
-    explicit CloseWatcher(Station &station) : m_station(station) {}
+    CloseWatcher(Station &station, Console &console) : m_station(station), m_console(console) {}
     bool eventFilter(QObject *, QEvent *event) override
     {
         if (event->type() == QEvent::Close)
             QTimer::singleShot(0, &m_station, [this] {
-                m_station.finishShutdown(kShutdownLimitMs, [] { QCoreApplication::quit(); });
+                m_station.finishShutdown(kShutdownLimitMs,
+                                         [this] { stopNetwork(m_console, [] { QCoreApplication::quit(); }); });
             });
         return false;
     }
 
 private:
     Station &m_station;
+    Console &m_console;
 };
 
 int runWindow(int argc, char **argv)
@@ -238,14 +279,49 @@ int runWindow(int argc, char **argv)
     Station station(QDir::currentPath(), SystemClock::instance());
     MainWindow window(station);
     Console console;
-    QTimer::singleShot(0, &station, [&station, &console] { startConsole(station, console); });
-    CloseWatcher watcher(station);
+    QTimer::singleShot(0, &station, [&station, &console, &window] {
+        startConsole(station, console);
+        addAlarmsMenu(window, *console.report, *console.alarms);
+    });
+    CloseWatcher watcher(station, console);
     window.installEventFilter(&watcher);
     // SIGTERM, SIGINT and SIGHUP close the window as "Exit" does.
     handleStopSignals(&app, [&window] { window.close(); });
 
     window.show();
     return app.exec();
+}
+
+// A control room's copy: no units, no relay servers, only the fleet as the
+// broker shows it, in a window (unless headless) and in the console.
+int runNetworkView(int argc, char **argv, bool headless)
+{
+    std::unique_ptr<QCoreApplication> app;
+    if (headless) {
+        QCoreApplication::setEventDispatcher(new EpollDispatcher);
+        app = std::make_unique<QCoreApplication>(argc, argv);
+    } else {
+        app = std::make_unique<QApplication>(argc, argv);
+    }
+    QCoreApplication::setApplicationName(QStringLiteral("Server"));
+    QCoreApplication::setApplicationVersion(QLatin1String(kProgramVersion));
+    Station station(QDir::currentPath(), SystemClock::instance());
+    Console console;
+    startConsole(station, console, false);
+    if (!console.network->enabled())
+        station.messageLog().log(QStringLiteral("Network"),
+                                 QStringLiteral("The network view needs a broker: set broker_host in %1")
+                                     .arg(NetworkSettings::path(station.configDirectory())),
+                                 LogLevel::Error);
+    std::unique_ptr<FleetWindow> window;
+    if (!headless) {
+        QApplication::setQuitOnLastWindowClosed(true);
+        window = std::make_unique<FleetWindow>(console.network->fleet(), station.messageLog());
+        window->show();
+    }
+    handleStopSignals(app.get(), [&console] { stopNetwork(console, [] { QCoreApplication::quit(); }); });
+    servicenotify::ready(app.get());
+    return app->exec();
 }
 
 } // namespace
@@ -276,5 +352,7 @@ int main(int argc, char **argv)
     if (command.action == CommandLine::ConsoleUser)
         return consoleUser(command);
     SystemClock::readTimeZoneOnce();
+    if (command.networkView)
+        return runNetworkView(argc, argv, command.headless);
     return command.headless ? runHeadless(argc, argv) : runWindow(argc, argv);
 }

@@ -1,4 +1,5 @@
 #include "console/consoleaccounts.h"
+#include "core/keyvaluefile.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -120,8 +121,7 @@ bool parse(const QByteArray &text, const QString &path, QList<ConsoleAccount> &o
 bool load(const QString &path, QList<ConsoleAccount> &out, QString *error)
 {
     out.clear();
-    QFile file(path);
-    if (!file.exists())
+    if (!QFile::exists(path))
         return true;
     struct stat st {};
     if (::stat(QFile::encodeName(path).constData(), &st) == 0 && (st.st_mode & 077)) {
@@ -130,18 +130,8 @@ bool load(const QString &path, QList<ConsoleAccount> &out, QString *error)
                                            "refused (chmod 600 it)");
         return false;
     }
-    if (!file.open(QIODevice::ReadOnly)) {
-        if (error)
-            *error = path + QStringLiteral(": ") + file.errorString();
-        return false;
-    }
-    const QByteArray text = file.read(kMaxFileBytes + 1);
-    if (text.size() > kMaxFileBytes) {
-        if (error)
-            *error = path + QStringLiteral(": larger than %1 bytes").arg(kMaxFileBytes);
-        return false;
-    }
-    return parse(text, path, out, error);
+    QByteArray text;
+    return keyvalue::readBounded(path, kMaxFileBytes, text, error) && parse(text, path, out, error);
 }
 
 bool save(const QString &path, const QList<ConsoleAccount> &accounts, QString *error)

@@ -40,6 +40,12 @@ ConsoleServer::Reply ConsoleServer::api(const QHttpServerRequest &request, const
                                                      {QStringLiteral("level"), consoleaccounts::levelName(caller.level)}});
         return json(200, o);
     }
+    if (parts.size() == 1 && what == QLatin1String("session")) {
+        // The console's page after a reload: the cookie still holds, the token is asked for again.
+        return json(200, QJsonObject{{QStringLiteral("user"), caller.user},
+                                     {QStringLiteral("level"), consoleaccounts::levelName(caller.level)},
+                                     {QStringLiteral("csrf"), QString::fromLatin1(caller.csrf)}});
+    }
     if (what == QLatin1String("pages") && (parts.size() == 2 || (parts.size() == 3 && parts[2] == QLatin1String("values")))) {
         const int n = number(parts[1], Station::kPages);
         if (!n)
@@ -83,6 +89,8 @@ ConsoleServer::Reply ConsoleServer::api(const QHttpServerRequest &request, const
         }
         return json(200, o);
     }
+    if (parts.size() == 1 && what == QLatin1String("network"))
+        return json(200, m_network ? m_network() : QJsonObject{{QStringLiteral("configured"), false}});
     if (parts.size() == 1 && what == QLatin1String("messages")) {
         quint64 after = 0;
         QString level, why;
@@ -96,8 +104,14 @@ ConsoleServer::Reply ConsoleServer::api(const QHttpServerRequest &request, const
                                      {QStringLiteral("lastId"), double(m_report.lastMessageId())},
                                      {QStringLiteral("more"), found.size() == kMessageLimit}});
     }
-    if (what == QLatin1String("logs") && parts.size() <= 2) {
+    if (what == QLatin1String("logs") && (parts.size() <= 2 || (parts.size() == 3 && parts[2] == QLatin1String("chart")))) {
         const QList<report::LogFileRecord> files = m_report.logFiles();
+        if (parts.size() == 3) {
+            for (const report::LogFileRecord &f : files)
+                if (f.name == parts[1])
+                    return logChart(f.path, f.name, request.url().query());
+            return error(404, QStringLiteral("no such log file"));
+        }
         if (parts.size() == 1) {
             QJsonArray list;
             for (const report::LogFileRecord &f : files)

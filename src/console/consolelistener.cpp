@@ -121,6 +121,12 @@ void ConsoleListener::refuse(QTcpSocket *socket, const QByteArray &status)
     QTimer::singleShot(5000, socket, &QObject::deleteLater);
 }
 
+void ConsoleListener::stopReading(QTcpSocket *socket)
+{
+    QObject::disconnect(socket, &QTcpSocket::readyRead, nullptr, nullptr);
+    QObject::disconnect(socket, &QTcpSocket::bytesWritten, nullptr, nullptr);
+}
+
 void ConsoleListener::forget(QTcpSocket *socket)
 {
     auto it = m_connections.find(socket);
@@ -143,7 +149,9 @@ void ConsoleListener::onRead(QTcpSocket *socket)
         return;
     // Too big to be a request of this API: answered and closed before the
     // HTTP server buffers any more of it.
-    socket->disconnect(); // the HTTP server's slots too
+    // Only the readers: the HTTP server's slot on `disconnected` frees its
+    // request object, and cutting it too would leak one per refused request.
+    stopReading(socket);
     socket->readAll();
     forget(socket);
     refuse(socket, "413 Payload Too Large");
@@ -178,15 +186,15 @@ void ConsoleListener::sweep()
     for (QTcpSocket *s : gone)
         forget(s);
     for (QTcpSocket *s : broken) {
-        s->disconnect();
+        stopReading(s);
         s->readAll();
         forget(s);
         refuse(s, "400 Bad Request");
     }
     for (QTcpSocket *s : idle) {
-        s->disconnect();
+        stopReading(s);
         forget(s);
-        s->abort();
+        s->abort(); // emits `disconnected` while the HTTP server still listens for it
         s->deleteLater();
     }
 }

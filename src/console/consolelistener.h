@@ -54,6 +54,7 @@ private:
         bool upgraded = false;
     };
     void refuse(QTcpSocket *socket, const QByteArray &status);
+    static void stopReading(QTcpSocket *socket);
     void forget(QTcpSocket *socket);
     void onRead(QTcpSocket *socket);
 

@@ -3,8 +3,10 @@
 
 #include "console/consolelistener.h"
 #include "core/messagelog.h"
+#include "report/stationreport.h"
 #include "station/station.h"
 
+#include <QJsonArray>
 #include <QJsonDocument>
 #include <QNetworkRequest>
 #include <QUrl>
@@ -49,6 +51,7 @@ void ConsoleServer::onWebSocket()
         socket->setMaxAllowedIncomingFrameSize(4096);
         QWebSocket *raw = socket.get();
         connect(raw, &QWebSocket::disconnected, this, [this] { QMetaObject::invokeMethod(this, &ConsoleServer::dropDeadLive, Qt::QueuedConnection); });
+        connect(raw, &QWebSocket::textMessageReceived, this, [this, raw](const QString &text) { onLiveText(raw, text); });
         connect(raw, &QWebSocket::pong, this, [this, raw] {
             for (LiveClient &c : m_live)
                 if (c.socket.get() == raw)
@@ -87,6 +90,43 @@ void ConsoleServer::sendLive(const QJsonObject &event, int minimumLevel)
     for (LiveClient &c : m_live)
         if (c.level >= minimumLevel)
             sendLiveTo(c, text);
+}
+
+void ConsoleServer::onLiveText(QWebSocket *socket, const QString &text)
+{
+    // {"values": [2, 4]}: only these pages' values from now on (a phone on a
+    // modem cannot take every page's); anything else is ignored.
+    const QJsonValue pages = QJsonDocument::fromJson(text.toUtf8()).object().value(QStringLiteral("values"));
+    if (!pages.isArray())
+        return;
+    quint32 wanted = 0;
+    for (const QJsonValue &v : pages.toArray())
+        if (const int n = v.toInt(); n >= 1 && n <= 32)
+            wanted |= 1u << (n - 1);
+    for (LiveClient &c : m_live)
+        if (c.socket.get() == socket)
+            c.valuesWanted = wanted;
+}
+
+void ConsoleServer::sendValues(int page)
+{
+    // Built at most once each: the full values for those who asked for this
+    // page, the counters alone for the others.
+    const QJsonValue counters = m_report.pageJson(m_report.page(page), false).value(QStringLiteral("counters"));
+    QByteArray full, brief;
+    for (LiveClient &c : m_live) {
+        const bool wants = c.valuesWanted & (1u << (page - 1));
+        QByteArray &text = wants ? full : brief;
+        if (text.isEmpty()) {
+            QJsonObject o{{QStringLiteral("type"), wants ? QStringLiteral("values") : QStringLiteral("counters")},
+                          {QStringLiteral("page"), page},
+                          {QStringLiteral("counters"), counters}};
+            if (wants)
+                o.insert(QStringLiteral("values"), m_report.values(page));
+            text = QJsonDocument(o).toJson(QJsonDocument::Compact);
+        }
+        sendLiveTo(c, text);
+    }
 }
 
 void ConsoleServer::dropDeadLive()

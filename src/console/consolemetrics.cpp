@@ -107,5 +107,5 @@ ConsoleServer::Reply ConsoleServer::metrics() const
              double(QDir(QStringLiteral("/proc/self/fd")).entryList(QDir::NoDotAndDotDot | QDir::AllEntries | QDir::System).size()));
     w.family("tolva_console_live_clients", "gauge", "WebSocket clients of the console");
     w.sample("tolva_console_live_clients", {}, double(m_live.size()));
-    return Reply{200, "text/plain; version=0.0.4; charset=utf-8", w.text(), {}};
+    return Reply{200, "text/plain; version=0.0.4; charset=utf-8", w.text() + alarmMetrics(), {}};
 }

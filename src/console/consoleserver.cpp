@@ -113,6 +113,10 @@ bool ConsoleServer::start(QString *error)
         sendLive(QJsonObject{{QStringLiteral("type"), QStringLiteral("message")},
                              {QStringLiteral("message"), report::StationReport::messageJson(m)}});
     });
+    connect(&m_report, &report::StationReport::alarmChanged, this, [this](const report::AlarmRecord &a) {
+        sendLive(QJsonObject{{QStringLiteral("type"), QStringLiteral("alarm")},
+                             {QStringLiteral("alarm"), report::StationReport::alarmJson(a)}});
+    });
     connect(&m_report, &report::StationReport::pageChanged, this, [this](int n) {
         sendLive(QJsonObject{{QStringLiteral("type"), QStringLiteral("page")},
                              {QStringLiteral("page"), m_report.pageJson(m_report.page(n), false)}});
@@ -130,12 +134,8 @@ bool ConsoleServer::start(QString *error)
     // The model looks at the pages every 250 ms: a page's values go out at
     // most four times a second, built once for every client.
     connect(&m_report, &report::StationReport::valuesChanged, this, [this](int n) {
-        if (m_live.empty())
-            return;
-        sendLive(QJsonObject{{QStringLiteral("type"), QStringLiteral("values")},
-                             {QStringLiteral("page"), n},
-                             {QStringLiteral("counters"), m_report.pageJson(m_report.page(n), false).value(QStringLiteral("counters"))},
-                             {QStringLiteral("values"), m_report.values(n)}});
+        if (!m_live.empty())
+            sendValues(n);
     });
     log(QStringLiteral("Console listening on %1").arg(url()), int(LogLevel::Status));
     if (m_accounts.isEmpty() && !m_accountsBroken)
@@ -288,7 +288,11 @@ void ConsoleServer::write(const QHttpServerRequest &request, QTcpSocket *socket,
     responder.writeStatusLine(static_cast<QHttpServerResponder::StatusCode>(reply.status));
     responder.writeHeader("Content-Type", reply.contentType);
     responder.writeHeader("Content-Length", QByteArray::number(reply.body.size()));
-    responder.writeHeader("Cache-Control", "no-store");
+    bool cacheGiven = false;
+    for (const auto &h : reply.headers)
+        cacheGiven = cacheGiven || h.first == "Cache-Control";
+    if (!cacheGiven)
+        responder.writeHeader("Cache-Control", "no-store");
     responder.writeHeader("X-Content-Type-Options", "nosniff");
     for (const auto &h : reply.headers)
         responder.writeHeader(h.first, h.second);
@@ -363,15 +367,10 @@ ConsoleServer::Reply ConsoleServer::route(const QHttpServerRequest &request, Cal
         r.headers << qMakePair(QByteArray("WWW-Authenticate"), QByteArray("Basic realm=\"tolva\""));
         return r;
     }
-    if (path == QLatin1String("/") && get) {
-        if (m_accounts.isEmpty())
-            return noAccountPage();
-        return Reply{200, "text/html; charset=utf-8",
-                     "<!DOCTYPE html><html lang=\"en\"><head><meta charset=\"utf-8\"><title>Station console</title>"
-                     "</head><body><h1>Station console</h1><p>The API answers under /api/ "
-                     "(log in with POST /api/login).</p></body></html>",
-                     {}};
-    }
+    if (path == QLatin1String("/") && get && m_accounts.isEmpty())
+        return noAccountPage();
+    if (get && !path.startsWith(QLatin1String("/api/")))
+        return webFile(request, path);
     if (!path.startsWith(QLatin1String("/api/")))
         return error(404, QStringLiteral("not found"));
     if (m_accounts.isEmpty()) {
@@ -387,7 +386,9 @@ ConsoleServer::Reply ConsoleServer::route(const QHttpServerRequest &request, Cal
         return refusal;
     if (caller.level == 0) {
         Reply r = error(401, QStringLiteral("log in first"));
-        r.headers << qMakePair(QByteArray("WWW-Authenticate"), QByteArray("Basic realm=\"tolva\""));
+        // The console's own pages show their log-in instead of the browser's Basic prompt.
+        if (request.value("X-Tolva-Console").isEmpty())
+            r.headers << qMakePair(QByteArray("WWW-Authenticate"), QByteArray("Basic realm=\"tolva\""));
         return r;
     }
     if (post && caller.viaSession) {
@@ -400,6 +401,8 @@ ConsoleServer::Reply ConsoleServer::route(const QHttpServerRequest &request, Cal
     }
     if (parts == QStringList{QStringLiteral("logout")})
         return post ? logout(request, caller) : error(405, QStringLiteral("POST only"));
+    if (parts.value(0) == QLatin1String("alarms"))
+        return alarms(request, parts, caller);
     if (post)
         return action(parts, caller);
     if (!get)

@@ -13,6 +13,7 @@
 #include <QHash>
 #include <QJsonObject>
 #include <QSet>
+#include <functional>
 #include <memory>
 #include <vector>
 
@@ -56,6 +57,10 @@ public:
     QString url() const;
     int liveClients() const { return int(m_live.size()); }
     ConsoleListener *listener() const { return m_listener; }
+    // The station network (GET /api/network, "network" live events); without
+    // it /api/network answers that the network is off.
+    void setNetworkView(std::function<QJsonObject()> snapshot) { m_network = std::move(snapshot); }
+    void sendNetworkEvent(const QJsonObject &event) { sendLive(event); }
 
 protected:
     bool handleRequest(const QHttpServerRequest &request, QTcpSocket *socket) override;
@@ -81,6 +86,8 @@ private:
         QString user;
         int level = 0;
         qint64 lastPong = 0;
+        // Pages whose values the client asked for ({"values": [..]}); -1: every page.
+        quint32 valuesWanted = ~0u;
     };
 
     Reply route(const QHttpServerRequest &request, Caller &caller);
@@ -89,8 +96,14 @@ private:
     Reply logout(const QHttpServerRequest &request, Caller &caller);
     Reply action(const QStringList &parts, const Caller &caller);
     Reply metrics() const;
+    Reply alarms(const QHttpServerRequest &request, const QStringList &parts, const Caller &caller); // consolealarms.cpp
+    QByteArray alarmMetrics() const;
     Reply health() const;
     Reply noAccountPage() const;
+    // The browser console's files (consoleweb.cpp); status 404 for names it lacks.
+    Reply webFile(const QHttpServerRequest &request, const QString &path) const;
+    // A measurement log file summed up for a chart (consoleweb.cpp).
+    Reply logChart(const QString &filePath, const QString &name, const QString &query) const;
 
     // Who is asking: a session cookie or HTTP Basic. Fills caller.level.
     // Returns false with a reply when the answer is a refusal already.
@@ -101,6 +114,8 @@ private:
 
     void onWebSocket();
     void sendLive(const QJsonObject &event, int minimumLevel = 1);
+    void sendValues(int page);
+    void onLiveText(QWebSocket *socket, const QString &text);
     void sendLiveTo(LiveClient &client, const QByteArray &text);
     void dropDeadLive();
     void pingLive();
@@ -123,4 +138,5 @@ private:
     std::vector<LiveClient> m_live;
     QTimer *m_liveTimer = nullptr;
     QSet<int> m_valuesDue;
+    std::function<QJsonObject()> m_network;
 };

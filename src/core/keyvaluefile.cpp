@@ -50,24 +50,40 @@ bool parse(const QByteArray &text, const QString &path, const QStringList &known
     return true;
 }
 
-bool read(const QString &path, const QStringList &known, File &out, QString *error)
+bool readBounded(const QString &path, qint64 maxBytes, QByteArray &text, QString *error)
 {
-    out = File{path, {}};
+    text.clear();
     QFile file(path);
-    if (!file.exists())
-        return true;
     if (!file.open(QIODevice::ReadOnly)) {
         if (error)
             *error = path + QStringLiteral(": ") + file.errorString();
         return false;
     }
-    const QByteArray text = file.read(kMaxFileBytes + 1);
-    if (text.size() > kMaxFileBytes) {
+    text = file.read(maxBytes + 1);
+    // A file cut off by a read error or the bound is no file at all: what
+    // follows the cut would be lost at the next save.
+    if (file.error() != QFileDevice::NoError) {
         if (error)
-            *error = path + QStringLiteral(": larger than %1 bytes").arg(kMaxFileBytes);
+            *error = path + QStringLiteral(": ") + file.errorString();
+        text.clear();
         return false;
     }
-    return parse(text, path, known, out, error);
+    if (text.size() > maxBytes) {
+        if (error)
+            *error = path + QStringLiteral(": larger than %1 bytes").arg(maxBytes);
+        text.clear();
+        return false;
+    }
+    return true;
+}
+
+bool read(const QString &path, const QStringList &known, File &out, QString *error)
+{
+    out = File{path, {}};
+    if (!QFile::exists(path))
+        return true;
+    QByteArray text;
+    return readBounded(path, kMaxFileBytes, text, error) && parse(text, path, known, out, error);
 }
 
 QString where(const File &f, const QString &key)

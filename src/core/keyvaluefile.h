@@ -26,6 +26,9 @@ inline constexpr qint64 kMaxFileBytes = 64 * 1024;
 // Parses text; `known` lists the keys the caller reads. False with `error`
 // ("FILE line N: ...") on the first problem.
 bool parse(const QByteArray &text, const QString &path, const QStringList &known, File &out, QString *error);
+// Reads a whole file of at most maxBytes. False with "FILE: reason" when it
+// cannot be read whole or is larger.
+bool readBounded(const QString &path, qint64 maxBytes, QByteArray &text, QString *error);
 // Reads and parses the file; a missing file is an empty one.
 bool read(const QString &path, const QStringList &known, File &out, QString *error);
 

@@ -183,6 +183,7 @@ PageRecord StationReport::page(int number) const
     p.logOpen = log.isOpen();
     p.logFile = log.isOpen() ? QFileInfo(log.fileName()).fileName() : QString();
     p.logSize = log.isOpen() ? QFileInfo(log.fileName()).size() : 0;
+    p.logDirectory = s.logEnabled ? s.logDirectory : QString();
     return p;
 }
 

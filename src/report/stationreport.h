@@ -11,6 +11,7 @@
 #include <QJsonObject>
 #include <QObject>
 #include <QString>
+#include "report/alarmrecord.h"
 #include <array>
 #include <deque>
 
@@ -49,6 +50,7 @@ struct PageRecord {
     bool logOpen = false;
     QString logFile;
     qint64 logSize = 0;
+    QString logDirectory; // where its measurement log goes; empty when logging is off
 };
 
 struct ClientRecord {
@@ -125,6 +127,13 @@ public:
     static QJsonObject logFileJson(const LogFileRecord &f);
     QJsonObject stationJson() const;
 
+    // Alarms (stationalarms.cpp): the alarm engine hands each raise and
+    // clear here; newest last. History is bounded to kMaxAlarms records.
+    static constexpr int kMaxAlarms = 5000;
+    void recordAlarm(const AlarmRecord &alarm);
+    QList<AlarmRecord> alarms(bool activeOnly) const;
+    static QJsonObject alarmJson(const AlarmRecord &a);
+
     // Looks now instead of at the next poll (tests, a request that wants it fresh).
     void poll();
 
@@ -134,6 +143,7 @@ signals:
     void valuesChanged(int page);        // frames were filed since the last look
     void serverChanged(int server);      // state or clients
     void messageAdded(const report::MessageRecord &message);
+    void alarmChanged(const report::AlarmRecord &alarm); // raised, cleared or changed
 
 private:
     void onLine(const QString &line);
@@ -150,6 +160,7 @@ private:
     std::array<QDateTime, 8> m_openSince;
     std::deque<MessageRecord> m_messages;
     quint64 m_nextMessageId = 1;
+    std::deque<AlarmRecord> m_alarms;
 };
 
 } // namespace report

@@ -11,6 +11,7 @@
 #include "ui/logpageview.h"
 #include "ui/pathdialog.h"
 #include "ui/messageview.h"
+#include "ui/networkdialog.h"
 #include "ui/serverconfigdialog.h"
 #include "ui/serverlogwindow.h"
 #include "ui/serverpageview.h"
@@ -193,6 +194,8 @@ QSize MainWindow::fittedSize(int availableWidth)
 void MainWindow::buildMenu()
 {
     QMenu *file = menuBar()->addMenu(QStringLiteral("&File"));
+    QAction *network = file->addAction(QStringLiteral("Station &Network..."));
+    connect(network, &QAction::triggered, this, [this] { NetworkDialog(m_station.configDirectory(), this).exec(); });
     file->addSeparator();
     file->addSeparator();
     file->addSeparator();

@@ -63,7 +63,7 @@ TEST_F(ArxRelay, HelloChecksumIdentifyAndData)
 
     // Stop data: the next record is not sent.
     c->send(bytes({0x03, 0xFE}));
-    settle();
+    ASSERT_TRUE(pumpUntil([&] { return server->client(0)->arxHalted; }));
     source.store.fileRecord(RecordKind::Arx, arxRecord('s'));
     server->relayTick();
     pumpFor(50);

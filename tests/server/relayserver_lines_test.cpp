@@ -41,8 +41,7 @@ TEST_F(LineRelay, HelloIdentAndLevelsForCommands)
     // Two characters alone are not a command.
     d->send("SD");
     d->send("\r");
-    settle();
-    EXPECT_TRUE(server->client(1)->hdHalted);
+    EXPECT_TRUE(pumpUntil([&] { return server->client(1)->hdHalted; }));
 
     auto e = connectClient(*server);
     e->send("SPnobody:x\rSC\rUI\r");

@@ -8,6 +8,8 @@
 #include <QBuffer>
 #include <gtest/gtest.h>
 
+#include <vector>
+
 namespace {
 
 using Kind = UpdateMachine::Kind;
@@ -59,7 +61,7 @@ TEST_F(UpdateSessionTest, SuccessHandsThePageToAFreshUnitSessionThatReconnects)
     const struct {
         Kind kind;
         QList<QByteArray> sends;
-        QList<int> bauds;
+        std::vector<int> bauds;
         int saves, releases;
         const char *message;
     } cases[] = {
@@ -80,7 +82,8 @@ TEST_F(UpdateSessionTest, SuccessHandsThePageToAFreshUnitSessionThatReconnects)
         ASSERT_NE(unit(), nullptr);
         EXPECT_EQ(unit()->connects, 1);
         EXPECT_FALSE(machine.running());
-        EXPECT_EQ(host.bauds, c.bauds);
+        // As a vector: Qt's compare of two empty lists hands memcmp a null pointer.
+        EXPECT_EQ(std::vector<int>(host.bauds.cbegin(), host.bauds.cend()), c.bauds);
         EXPECT_EQ(host.saved.size(), c.saves);
         EXPECT_EQ(host.releases, c.releases);
         EXPECT_EQ(host.messages.last(), QStringLiteral("1") + QLatin1String(c.message));

@@ -151,7 +151,7 @@ void HdFrames::fill(QByteArray &f, int page, qint64 count)
                 put8(f, 1200 + 25 * g, g);
             for (int j = 0; j < 12; ++j) {
                 put8(f, 1201 + 25 * g + 2 * j, 5 * j + g);
-                put8(f, 1202 + 25 * g + 2 * j, int((count / 12 + j) % 2));
+                put8(f, 1202 + 25 * g + 2 * j, int((j % 2) ^ (alarmChanged && g == 0 && j == 0)));
             }
         }
     }

@@ -69,6 +69,14 @@ const char help[] = R"help(HD MONITORS AND KF-71 (--unit kh71, kh72 or kf71)
                       relay server of another station does (1509 bytes).
   --trace-frames N    With --trace: a FRAME line for every N-th frame only
                       (default 1; 0 = none). One line is 3 KB of hex.
+  --pause AFTER:FOR   AFTER seconds after the data starts, send no frames
+                      for FOR seconds (the line stays up), then go on, once:
+                      a unit that goes silent for a while.
+  --alarm-change N[:M]
+                      The alarm table (page 18) stays as it is, except that
+                      from frame N on (until frame M) its first entry shows
+                      the other state: a unit whose own alarm rises (and
+                      falls again).
 
   Identification lines (defaults):
     KH-71         KH-71 SN(710123) SW(02.10,01.05) LCD(2) LAN(6.5.0.7)
@@ -145,6 +153,20 @@ bool takeOption(const QString &option, const std::function<QString()> &value, Li
         o->noiseEvery = rangedNumber(value(), 1, 1000000, &ok);
         if (!ok)
             *error = QStringLiteral("--noise wants a frame count of 1 or more");
+    } else if (option == QLatin1String("--pause")) {
+        const QStringList v = value().split(QLatin1Char(':'));
+        bool ok2 = v.size() == 2;
+        o->pauseAfterS = ok2 ? rangedNumber(v[0], 0, 86400, &ok) : 0;
+        o->pauseForS = ok2 && ok ? rangedNumber(v[1], 1, 86400, &ok) : 0;
+        if (!ok || !ok2)
+            *error = QStringLiteral("--pause wants AFTER:FOR in seconds, e.g. 120:90");
+    } else if (option == QLatin1String("--alarm-change")) {
+        const QStringList v = value().split(QLatin1Char(':'));
+        o->alarmChangeAt = rangedNumber(v[0], 1, 100000000, &ok);
+        if (ok && v.size() == 2)
+            o->alarmBackAt = rangedNumber(v[1], o->alarmChangeAt + 1, 100000000, &ok);
+        if (!ok || v.size() > 2)
+            *error = QStringLiteral("--alarm-change wants a frame number N or N:M with M after N");
     } else if (option == QLatin1String("--stamp")) {
         o->stamp = true;
     } else if (option == QLatin1String("--trace-frames")) {
@@ -210,6 +232,7 @@ void LineUnit::resetSession()
 {
     dropPendingReplies(); // answers still on their way belong to the caller that left
     timer_->stop();
+    ++dataRun_;
     buffer_.clear();
     skipping_ = false;
     awaitingPassword_ = false;
@@ -419,6 +442,8 @@ void LineUnit::startData()
     if (opt_.silent || timer_->isActive())
         return;
     frames_->restart();
+    ++dataRun_;
+    dataStartMs_ = QDateTime::currentMSecsSinceEpoch();
     timer_->start();
 }
 
@@ -426,6 +451,7 @@ void LineUnit::stopData(const QString &why)
 {
     if (!timer_->isActive())
         return;
+    ++dataRun_;
     timer_->stop();
     if (Trace *t = globalTrace())
         t->note(QStringLiteral("%1 data stopped (%2) after %3 frames").arg(familyName(), why).arg(sent_));
@@ -433,6 +459,23 @@ void LineUnit::stopData(const QString &why)
 
 void LineUnit::sendFrame()
 {
+    if (opt_.pauseForS > 0 && !pauseDone_
+        && QDateTime::currentMSecsSinceEpoch() - dataStartMs_ >= qint64(opt_.pauseAfterS) * 1000) {
+        pauseDone_ = true;
+        timer_->stop();
+        if (Trace *t = globalTrace())
+            t->note(QStringLiteral("%1 data paused for %2 s after %3 frames").arg(familyName()).arg(opt_.pauseForS).arg(sent_));
+        QTimer::singleShot(opt_.pauseForS * 1000, this, [this, run = dataRun_] {
+            if (run != dataRun_)
+                return; // the data was stopped or the caller left meanwhile
+            if (Trace *t = globalTrace())
+                t->note(QStringLiteral("%1 data resumed").arg(familyName()));
+            timer_->start();
+        });
+        return;
+    }
+    frames_->alarmChanged = opt_.alarmChangeAt > 0 && sent_ + 1 >= opt_.alarmChangeAt
+        && (opt_.alarmBackAt == 0 || sent_ + 1 < opt_.alarmBackAt);
     const QByteArray frame = frames_->nextFrame();
     Trace *t = globalTrace();
     if (opt_.noiseEvery > 0 && (sent_ + 1) % opt_.noiseEvery == 0) {

@@ -45,6 +45,8 @@ struct LineOptions {
     int traceFramesEvery = 1;                // FRAME lines in the trace (0 = none)
     int replyDelayMs = 0;
     bool silent = false;
+    int pauseAfterS = 0, pauseForS = 0;      // data stops for a while, the line stays up
+    int alarmChangeAt = 0, alarmBackAt = 0;  // frame numbers; 0 = never
     LoaderOptions loader;                    // its flavour follows the model
 };
 
@@ -92,6 +94,9 @@ private:
     bool awaitingPassword_ = false;
     int level_ = 0;
     qint64 sent_ = 0;
+    qint64 dataStartMs_ = 0;
+    bool pauseDone_ = false;
+    int dataRun_ = 0; // counts starts and stops of the data, for the pause's end
 };
 
 } // namespace hdsim

@@ -137,7 +137,7 @@ void KfFrames::fill(QByteArray &f, int page, qint64 count)
                 put8(f, 1250 + 25 * g, g);
             for (int j = 0; j < 12; ++j) {
                 put8(f, 1251 + 25 * g + 2 * j, 4 * j + g);
-                put8(f, 1252 + 25 * g + 2 * j, int((count / 3 + j + g) % 2));
+                put8(f, 1252 + 25 * g + 2 * j, int(((j + g) % 2) ^ (alarmChanged && g == 0 && j == 0)));
             }
         }
     }

@@ -106,6 +106,9 @@ public:
     bool changeParameter(int number, const QList<int> &pairs, QString *what);
     // A checked "PB" line; a plain button takes no value.
     virtual bool pressButton(int number, const QList<int> &pairs, QString *what);
+    // The alarm table's states stay as they are unless this is set: then
+    // the first entry of the first group shows the other state.
+    bool alarmChanged = false;
 
     Settings &settings() { return settings_; }
 

@@ -1,0 +1,48 @@
+// The client's queue while the broker is away: bounded by count and by
+// bytes, the oldest dropped and counted, one line per outage.
+#include "core/clock.h"
+#include "core/messagelog.h"
+#include "network/mqttclient.h"
+#include "../integration/station_support.h"
+
+#include <gtest/gtest.h>
+
+TEST(MqttQueue, BoundedByCountAndBytesWhileTheBrokerIsAway)
+{
+    struct Case {
+        int messages;
+        int payloadBytes;
+        int keptAtMost;
+    };
+    const Case cases[] = {
+        {MqttClient::kMaxQueued + 50, 10, MqttClient::kMaxQueued},
+        {40, 1024 * 1024, int(MqttClient::kMaxQueuedBytes / (1024 * 1024))},
+    };
+    for (const Case &c : cases) {
+        MessageLog log(SystemClock::instance());
+        log.setEchoToStderr(false);
+        MqttClient client(log);
+        MqttClient::Options o;
+        o.host = QStringLiteral("127.0.0.1");
+        o.port = stationtest::freePort(); // nobody listens
+        o.clientId = QStringLiteral("queue-test");
+        client.start(o);
+        ASSERT_TRUE(stationtest::waitFor([&] { return client.state() == MqttClient::State::Waiting; }, 20000));
+        const QByteArray payload(c.payloadBytes, 'x');
+        for (int i = 0; i < c.messages; ++i)
+            client.publish("tolva/s/messages", payload, 1, false);
+        // Retained state and QoS 0 are not queued: they are sent again, or
+        // are only worth having live.
+        client.publish("tolva/s/status", payload, 1, true);
+        client.publish("tolva/s/pages/1/values", payload, 0, false);
+        EXPECT_LE(client.queued(), c.keptAtMost);
+        EXPECT_EQ(client.dropped(), quint64(c.messages - client.queued()));
+        int full = 0, refused = 0;
+        for (const QString &l : log.lines()) {
+            full += l.contains(QLatin1String("Broker queue full"));
+            refused += l.contains(QLatin1String("Cannot connect to the broker"));
+        }
+        EXPECT_EQ(full, 1);
+        EXPECT_EQ(refused, 1);
+    }
+}
