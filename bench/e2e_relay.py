@@ -140,6 +140,30 @@ def proc_stats(pid):
     return cpu_ticks / os.sysconf("SC_CLK_TCK"), voluntary, rss, hwm
 
 
+def cut_records(buf, family, now, out):
+    """Appends (now, frame) for each whole record in buf; returns what is left of it."""
+    while True:
+        at = buf.find(SYNC)
+        if at < 0:
+            return buf[-2:]
+        if len(buf) - at < family.record:
+            return buf[at:]
+        out.append((now, buf[at:at + family.frame]))
+        buf = buf[at + family.record:]
+
+
+def stop_processes(procs, wait_s):
+    """SIGTERM to each still running, newest first; killed when not gone within wait_s."""
+    for p in reversed(procs):
+        if p.poll() is None:
+            p.send_signal(signal.SIGTERM)
+    for p in procs:
+        try:
+            p.wait(wait_s)
+        except subprocess.TimeoutExpired:
+            p.kill()
+
+
 class Viewer:
     """One viewer; all of them are served by one selector loop, so that the
     time a record is stamped at is when its bytes came, not when a busy
@@ -171,18 +195,7 @@ class Viewer:
         self.sock.setblocking(False)
 
     def feed(self, chunk, now):
-        buf = self.buf + chunk
-        while True:
-            at = buf.find(SYNC)
-            if at < 0:
-                buf = buf[-2:]
-                break
-            if len(buf) - at < FAMILY.record:
-                buf = buf[at:]
-                break
-            self.records.append((now, buf[at:at + FAMILY.frame]))
-            buf = buf[at + FAMILY.record:]
-        self.buf = buf
+        self.buf = cut_records(self.buf + chunk, FAMILY, now, self.records)
 
 
 def match(viewer, frames, t0, t1):
@@ -445,14 +458,7 @@ def main():
         print("  RSS               %d KiB at the window's start, %d KiB at its end (peak %d KiB)" %
               (before[2], after[2], max(after[3], before[3])))
     finally:
-        for p in reversed(procs):
-            if p.poll() is None:
-                p.send_signal(signal.SIGTERM)
-        for p in procs:
-            try:
-                p.wait(5)
-            except subprocess.TimeoutExpired:
-                p.kill()
+        stop_processes(procs, 5)
         if args.keep:
             print("station kept in", station)
         else:

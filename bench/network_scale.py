@@ -24,11 +24,8 @@ import argparse
 import calendar
 import json
 import os
-import random
 import shutil
-import signal
 import socket
-import statistics
 import subprocess
 import sys
 import tempfile
@@ -38,22 +35,9 @@ import time
 import paho.mqtt.client as mqtt
 
 HERE = os.path.dirname(os.path.abspath(__file__))
+sys.path.insert(0, HERE)
+from e2e_relay import crlf, free_port, stop_processes  # noqa: E402  (the end-to-end benchmark's helpers)
 FRAME = 1501  # a KH-71 frame; a record is the frame and an 8-byte stamp
-
-
-def crlf(lines):
-    return "".join(line + "\r\n" for line in lines).encode("latin-1")
-
-
-def free_port():
-    while True:
-        port = random.randrange(20000, 32000)
-        with socket.socket() as s:
-            try:
-                s.bind(("127.0.0.1", port))
-                return port
-            except OSError:
-                pass
 
 
 def page_config(station, port):
@@ -239,14 +223,7 @@ def main():
               % (lost, sent, dup, gaps))
         sub.loop_stop()
     finally:
-        for p in reversed(procs):
-            if p.poll() is None:
-                p.send_signal(signal.SIGTERM)
-        for p in procs:
-            try:
-                p.wait(10)
-            except subprocess.TimeoutExpired:
-                p.kill()
+        stop_processes(procs, 10)
         if args.keep:
             print("kept", root)
         else:

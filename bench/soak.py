@@ -227,19 +227,7 @@ class Soak:
                 s.records.append((now, s.buf[at:at + KX_FRAME]))
                 s.buf = s.buf[at + KX_FRAME:]
             return
-        buf = s.buf + chunk
-        fam = v.family
-        while True:
-            at = buf.find(e2e.SYNC)
-            if at < 0:
-                buf = buf[-2:]
-                break
-            if len(buf) - at < fam.record:
-                buf = buf[at:]
-                break
-            s.records.append((now, buf[at:at + fam.frame]))
-            buf = buf[at + fam.record:]
-        s.buf = buf
+        s.buf = e2e.cut_records(s.buf + chunk, v.family, now, s.records)
 
     def on_writable(self, v, now):
         self.sel.modify(v.sock, selectors.EVENT_READ, v)
