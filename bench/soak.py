@@ -469,13 +469,8 @@ def main():
         bad = c["lost"] + c["dup"] + c["disorder"] + c["unknown"] + c["kx_unknown"] + c["kx_changed"]
         sys.exit(1 if bad or server.poll() is not None else 0)
     finally:
-        for p in [server] + unit_procs:
-            if p is not None and p.poll() is None:
-                p.send_signal(signal.SIGTERM)
-                try:
-                    p.wait(5)
-                except subprocess.TimeoutExpired:
-                    p.kill()
+        # The server is stopped first (stop_processes goes newest first).
+        e2e.stop_processes([p for p in unit_procs + [server] if p is not None], 5)
         if mounted:
             subprocess.run(["umount", "-l", log_dir])
         if args.keep:
