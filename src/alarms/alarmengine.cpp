@@ -150,14 +150,15 @@ void AlarmEngine::pageConditions(const PageFacts &p, const QDateTime &now)
         if (!p.open) {
             w.samples.clear();
         } else {
-            w.samples.emplace_back(p.framesFiled, p.badFrames);
-            w.times.push_back(now);
-            while (!w.times.empty() && w.times.front().secsTo(now) > 60) {
-                w.times.pop_front();
+            // Counters that went back (a new session between two looks)
+            // start the window again instead of giving a negative count.
+            if (!w.samples.empty() && (p.framesFiled < w.samples.back().filed || p.badFrames < w.samples.back().bad))
+                w.samples.clear();
+            w.samples.push_back({now, p.framesFiled, p.badFrames});
+            while (w.samples.front().at.secsTo(now) > 60)
                 w.samples.pop_front();
-            }
-            const quint64 filed = w.samples.back().first - w.samples.front().first;
-            const quint64 bad = w.samples.back().second - w.samples.front().second;
+            const quint64 filed = w.samples.back().filed - w.samples.front().filed;
+            const quint64 bad = w.samples.back().bad - w.samples.front().bad;
             const quint64 total = filed + bad;
             if (total >= 20)
                 v = bad * 100 > 5 * total ? Verdict::Bad : Verdict::Good;

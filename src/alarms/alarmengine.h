@@ -63,9 +63,12 @@ private:
         bool raised = false;
         report::AlarmRecord alarm;
     };
+    struct ChecksSample {
+        QDateTime at;
+        quint64 filed = 0, bad = 0;
+    };
     struct BadChecksWindow {
-        std::deque<std::pair<quint64, quint64>> samples; // (filed, bad) once a look, oldest first
-        std::deque<QDateTime> times;
+        std::deque<ChecksSample> samples; // once a look, oldest first
     };
     struct Words {
         QString raise, clear;

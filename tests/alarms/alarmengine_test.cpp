@@ -117,6 +117,16 @@ TEST(AlarmEngine, HoldTimesAndConditions)
          },
          90,
          "R bad_checks@2 C bad_checks@80"},
+        {"counters that start again (a new session, seen closed or not) start the window again",
+         {},
+         [](int t, Facts &f) {
+             f.page.open = !(t >= 20 && t < 22);
+             const int since = t >= 90 ? t - 90 : t >= 22 ? t - 22 : t;
+             f.page.framesFiled = quint64(4 * since);
+             f.page.badFrames = quint64(since / 10); // 2.5 %
+         },
+         200,
+         ""},
         {"measurement log failure, cleared when frames are logged again",
          {},
          [](int t, Facts &f) { f.page.logFailures = t >= 5 ? 1 : 0; },
