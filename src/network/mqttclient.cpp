@@ -3,12 +3,15 @@
 #include "core/messagelog.h"
 #include "network/networksettings.h"
 
+#include <QHostAddress>
 #include <QSocketNotifier>
 #include <QTimer>
 
 #include <cerrno>
 #include <cstring>
 #include <mosquitto.h>
+#include <mutex>
+#include <thread>
 
 namespace {
 
@@ -50,6 +53,22 @@ QString refusalOf(int rc)
 }
 
 } // namespace
+
+std::function<void()> MqttClient::beforeNamedConnectForTests;
+
+// libmosquitto looks a name up inside its connect, which would stop the
+// event loop for as long as the resolver takes (its time-out, when the DNS
+// server is away). So a name is connected to on a thread of its own; the
+// library keeps the name for the certificate check. Until the thread is
+// done, the mosquitto object is its alone.
+struct MqttClient::NamedConnect {
+    enum State { Running, Done, Abandoned };
+    std::mutex lock;
+    State state = Running;
+    mosquitto *mosq = nullptr;
+    int rc = 0;
+    int savedErrno = 0;
+};
 
 MqttClient::MqttClient(MessageLog &log, QObject *parent)
     : QObject(parent), m_log(log), m_misc(new QTimer(this)), m_retry(new QTimer(this))
@@ -152,10 +171,52 @@ void MqttClient::attempt()
             return;
         }
     }
-    // An IP address connects without a look-up; a name is resolved by the
-    // C library here (from /etc/hosts or a local resolver, in practice).
-    const int rc = mosquitto_connect_async(m_mosq, m_options.host.toUtf8().constData(), m_options.port, kKeepAliveSeconds);
-    const int savedErrno = errno;
+    const int attemptNumber = m_attempts;
+    QTimer::singleShot(kConnectLimitMs, this, [this, attemptNumber] {
+        if (m_attempts == attemptNumber && m_state == State::Connecting)
+            failed(QStringLiteral("no answer within %1 s").arg(kConnectLimitMs / 1000), false);
+    });
+    const QByteArray host = m_options.host.toUtf8();
+    if (!QHostAddress(m_options.host).isNull()) {
+        // An address: nothing to look up, the connect does not block.
+        const int rc = mosquitto_connect_async(m_mosq, host.constData(), m_options.port, kKeepAliveSeconds);
+        connectStarted(rc, errno);
+        return;
+    }
+    auto named = std::make_shared<NamedConnect>();
+    named->mosq = std::exchange(m_mosq, nullptr);
+    m_named = named;
+    const int port = m_options.port;
+    std::thread([this, named, host, port, hook = beforeNamedConnectForTests] {
+        if (hook)
+            hook();
+        const int rc = mosquitto_connect_async(named->mosq, host.constData(), port, kKeepAliveSeconds);
+        const int savedErrno = errno;
+        std::lock_guard<std::mutex> hold(named->lock);
+        if (named->state == NamedConnect::Abandoned) {
+            mosquitto_destroy(named->mosq);
+            return;
+        }
+        named->rc = rc;
+        named->savedErrno = savedErrno;
+        named->state = NamedConnect::Done;
+        // Posted under the lock: the client cannot be gone yet, and if it
+        // goes before the call runs, its tearDown() takes the object back.
+        QMetaObject::invokeMethod(this, [this, named] { namedConnectDone(named); }, Qt::QueuedConnection);
+    }).detach();
+}
+
+void MqttClient::namedConnectDone(const std::shared_ptr<NamedConnect> &named)
+{
+    if (named != m_named)
+        return; // given up meanwhile
+    m_named.reset();
+    m_mosq = named->mosq;
+    connectStarted(named->rc, named->savedErrno);
+}
+
+void MqttClient::connectStarted(int rc, int savedErrno)
+{
     if (rc != MOSQ_ERR_SUCCESS) {
         failed(reasonOf(rc, savedErrno), false);
         return;
@@ -171,14 +232,18 @@ void MqttClient::attempt()
     connect(m_write, &QSocketNotifier::activated, this, &MqttClient::onWritable);
     watchWrite();
     m_misc->start();
-    QTimer::singleShot(kConnectLimitMs, m_read, [this] {
-        if (m_state == State::Connecting)
-            failed(QStringLiteral("no answer within %1 s").arg(kConnectLimitMs / 1000), false);
-    });
 }
 
 void MqttClient::tearDown()
 {
+    if (m_named) {
+        std::lock_guard<std::mutex> hold(m_named->lock);
+        if (m_named->state == NamedConnect::Running)
+            m_named->state = NamedConnect::Abandoned; // its thread destroys the object
+        else
+            mosquitto_destroy(m_named->mosq);
+        m_named.reset();
+    }
     m_misc->stop();
     delete m_read;
     m_read = nullptr;

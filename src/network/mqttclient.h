@@ -12,6 +12,7 @@
 #include <QObject>
 #include <QString>
 #include <deque>
+#include <functional>
 #include <memory>
 
 struct mosquitto;
@@ -70,6 +71,10 @@ public:
     int retryMs() const { return m_retryMs; }
     int attempts() const { return m_attempts; }
 
+    // Tests: called on the connecting thread just before a broker given by
+    // name is looked up and connected to.
+    static std::function<void()> beforeNamedConnectForTests;
+
 signals:
     void connected();
     void disconnected();
@@ -82,7 +87,10 @@ private:
         int mid = -1; // -1: not handed to the library on this connection
     };
 
+    struct NamedConnect;
     void attempt();
+    void connectStarted(int rc, int savedErrno);
+    void namedConnectDone(const std::shared_ptr<NamedConnect> &named);
     void failed(const QString &why, bool refusedLogin);
     void lost(int rc);
     void tearDown();
@@ -102,6 +110,7 @@ private:
     MessageLog &m_log;
     Options m_options;
     mosquitto *m_mosq = nullptr;
+    std::shared_ptr<NamedConnect> m_named; // a name being looked up, off the event loop
     QSocketNotifier *m_read = nullptr;
     QSocketNotifier *m_write = nullptr;
     QTimer *m_misc;

@@ -1,11 +1,16 @@
-// The client's queue while the broker is away: bounded by count and by
-// bytes, the oldest dropped and counted, one line per outage.
+// The MQTT client: its queue while the broker is away (bounded by count and
+// by bytes, the oldest dropped and counted, one line per outage), and a
+// broker given by name.
+#include "brokertest.h"
 #include "core/clock.h"
 #include "core/messagelog.h"
 #include "network/mqttclient.h"
 #include "../integration/station_support.h"
 
+#include <QTimer>
+#include <atomic>
 #include <gtest/gtest.h>
+#include <mutex>
 
 TEST(MqttQueue, BoundedByCountAndBytesWhileTheBrokerIsAway)
 {
@@ -45,4 +50,48 @@ TEST(MqttQueue, BoundedByCountAndBytesWhileTheBrokerIsAway)
         EXPECT_EQ(full, 1);
         EXPECT_EQ(refused, 1);
     }
+}
+
+// A broker given by name is looked up off the event loop (a resolver that
+// waits must not stop the station), and TLS still checks the name.
+TEST(MqttClientByName, LookedUpOffTheEventLoopAndGivenUpCleanly)
+{
+    REQUIRE_BROKER();
+    brokertest::Broker broker;
+    ASSERT_TRUE(broker.start({{"station", "pw-s"}}, true));
+    std::mutex gate;
+    std::atomic<int> lookUps{0};
+    MqttClient::beforeNamedConnectForTests = [&] {
+        ++lookUps;
+        std::lock_guard<std::mutex> wait(gate);
+    };
+    MessageLog log(SystemClock::instance());
+    log.setEchoToStderr(false);
+    MqttClient::Options o;
+    o.host = QStringLiteral("localhost");
+    o.port = broker.port;
+    o.user = QStringLiteral("station");
+    o.password = QStringLiteral("pw-s");
+    o.tlsCa = broker.file("ca.crt");
+    o.tlsCertificate = broker.file("client.crt");
+    o.tlsKey = broker.file("client.key");
+    for (const bool givenUp : {true, false}) {
+        gate.lock(); // the look-up waits until the gate opens
+        auto client = std::make_unique<MqttClient>(log);
+        o.clientId = givenUp ? QStringLiteral("given-up") : QStringLiteral("by-name");
+        client->start(o);
+        bool ticked = false;
+        QTimer::singleShot(20, [&] { ticked = true; });
+        const int before = lookUps;
+        ASSERT_TRUE(stationtest::waitFor([&] { return ticked && lookUps == before + 1; }, 5000));
+        EXPECT_EQ(client->state(), MqttClient::State::Connecting);
+        if (givenUp)
+            client.reset(); // its thread finishes the connect and frees it
+        gate.unlock();
+        if (!givenUp) {
+            EXPECT_TRUE(stationtest::waitFor([&] { return client->state() == MqttClient::State::Connected; }, 20000))
+                << log.lines().join('\n').toStdString();
+        }
+    }
+    MqttClient::beforeNamedConnectForTests = nullptr;
 }
