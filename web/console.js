@@ -25,7 +25,7 @@
       if (v === null || v === undefined || v === false) continue;
       if (k === "class") e.className = v;
       else if (k === "text") e.textContent = v;
-      else if (k.startsWith("on")) e.addEventListener(k.slice(2), v);
+      else if (k.startsWith("on")) { e.addEventListener(k.slice(2), v); (e.handlers = e.handlers || {})[k.slice(2)] = v; }
       else e.setAttribute(k, v === true ? "" : v);
     }
     for (const k of kids.flat()) if (k !== null && k !== undefined && k !== false) e.append(k);
@@ -134,10 +134,12 @@
   async function begin(session) {
     st.csrf = session.csrf;
     st.user = session.user;
+    // Screens wait for the station: a link followed meanwhile is drawn once, by
+    // the route() below, not twice over each other.
+    const station = await api("/api/station");
     st.level = LEVELS[session.level] || 1;
     $("#user").textContent = session.user + " (" + session.level + ")";
     $("#logout").hidden = false;
-    const station = await api("/api/station");
     st.skew = Date.parse(station.now) - Date.now();
     const m = /^([+-])(\d\d):(\d\d)$/.exec(station.utcOffset || "");
     TimeChart.offsetMs = m ? (m[1] === "-" ? -1 : 1) * (m[2] * 60 + +m[3]) * 60000 : 0;
@@ -369,11 +371,25 @@
   };
   function replaceCard(id, card) {
     const old = document.getElementById(id);
-    if (!old) return;
-    // Keep the keyboard where it was when a card is drawn again.
-    const focused = old.contains(document.activeElement) ? document.activeElement.textContent : null;
-    old.replaceWith(card);
-    if (focused) [...card.querySelectorAll("a,button")].find((b) => b.textContent === focused && !b.disabled)?.focus();
+    if (old) morph(old, card);
+  }
+  // Brings `old` to look like `fresh` in place: a card drawn again each second
+  // keeps its nodes, so a button being pressed, the keyboard's place and a
+  // selection survive the redraw.
+  function morph(old, fresh) {
+    if (old.nodeType !== fresh.nodeType || old.nodeName !== fresh.nodeName) { old.replaceWith(fresh); return; }
+    if (old.nodeType !== Node.ELEMENT_NODE) {
+      if (old.nodeValue !== fresh.nodeValue) old.nodeValue = fresh.nodeValue;
+      return;
+    }
+    for (const a of [...old.attributes]) if (!fresh.hasAttribute(a.name)) old.removeAttribute(a.name);
+    for (const a of fresh.attributes) if (old.getAttribute(a.name) !== a.value) old.setAttribute(a.name, a.value);
+    for (const [type, fn] of Object.entries(old.handlers || {})) old.removeEventListener(type, fn);
+    for (const [type, fn] of Object.entries(fresh.handlers || {})) old.addEventListener(type, fn);
+    old.handlers = fresh.handlers;
+    const was = [...old.childNodes], now = [...fresh.childNodes];
+    now.forEach((n, i) => (i < was.length ? morph(was[i], n) : old.append(n)));
+    for (const n of was.slice(now.length)) n.remove();
   }
 
   // Page detail: values drawn once as a tree of labelled leaves, then only the
@@ -793,11 +809,11 @@
       hist.replaceChildren(el("div", { class: "scroll" }, alarmTable("alarms-history-t", "Alarms of the last 30 days, newest first",
         st.alarms.filter((a) => !a.active).slice(0, 500), "No cleared alarms in the last 30 days.")));
     },
-    async settings() {
+    async settings(note = "") {
       const box = $("#alarm-settings");
       let s;
       try { s = await api("/api/alarms/settings"); }
-      catch (err) { if (!(err instanceof LoggedOut)) box.replaceChildren(el("h2", {}, "Alarm settings"), el("p", { class: "error" }, err.message)); return; }
+      catch (err) { if (!(err instanceof LoggedOut)) box.replaceChildren(el("h2", {}, "Alarm settings"), el("p", { class: "error" }, (note ? note + " " : "") + err.message)); return; }
       if (st.screen !== "alarms") return;
       this.loaded = s;
       const field = (key, label, attrs = {}) => {
@@ -814,7 +830,7 @@
       const num = { type: "number", min: "0", inputmode: "numeric" };
       const conds = Object.keys(CONDITIONS).filter((c) => (c + "_raise_s") in s);
       const err = el("p", { id: "as-error", class: "error", role: "alert" });
-      const done = el("p", { id: "as-done", class: "hint", role: "status" });
+      const done = el("p", { id: "as-done", class: "hint", role: "status" }, note);
       const form = el("form", { id: "as-form", novalidate: true },
         el("fieldset", {}, el("legend", {}, "Conditions and hold times (seconds)"),
           el("div", { class: "scroll" }, el("table", { class: "conds" },
@@ -852,11 +868,11 @@
       if (!Object.keys(changes).length) { $("#as-done").textContent = "Nothing changed."; return; }
       try {
         await api("/api/alarms/settings", { post: true, body: changes });
-        await this.settings();
-        $("#as-done").textContent = "Saved.";
       } catch (err) {
         if (!(err instanceof LoggedOut)) $("#as-error").textContent = "Not saved: " + err.message;
+        return;
       }
+      await this.settings("Saved.");
     },
   };
 
