@@ -8,6 +8,8 @@ Run by ctest as browser.console; by hand:
   /usr/bin/python3 tests/browser/console_browser_test.py --build build --screenshots docs/screenshots
 """
 import argparse
+import base64
+import json
 import os
 import shutil
 import socket
@@ -20,6 +22,7 @@ import urllib.request
 
 from selenium import webdriver
 from selenium.webdriver.chrome.service import Service
+from selenium.common.exceptions import NoSuchElementException, StaleElementReferenceException
 from selenium.webdriver.common.by import By
 from selenium.webdriver.support import expected_conditions as EC
 from selenium.webdriver.support.ui import WebDriverWait
@@ -106,6 +109,16 @@ class Station:
                 time.sleep(0.1)
         raise RuntimeError("the console did not answer; see " + self.err.name)
 
+    def messages(self, count=40):
+        """The station's last message lines, read as a Supervisor."""
+        try:
+            request = urllib.request.Request(self.url + "api/messages", headers={
+                "Authorization": "Basic " + base64.b64encode(b"sara:sara-pass").decode()})
+            lines = json.load(urllib.request.urlopen(request, timeout=10))["messages"]
+            return "\n".join(m["text"] for m in lines[-count:])
+        except (OSError, ValueError, KeyError) as e:
+            return "(not read: %s)" % e
+
     def unit(self, kind, trace):
         p = subprocess.Popen([os.path.join(self.build, "tolva-unitsim"), "--tcp", "0"] + kind + ["--trace", trace],
                              stdout=subprocess.PIPE, text=True)
@@ -148,7 +161,10 @@ class ConsoleInBrowser(unittest.TestCase):
         except Exception:
             cls.station.stop()
             raise
-        cls.wait = WebDriverWait(cls.driver, WAIT)
+        # A screen redrawn by a live event between finding an element and
+        # reading it is looked at again, not a failure.
+        cls.wait = WebDriverWait(cls.driver, WAIT, ignored_exceptions=(StaleElementReferenceException,
+                                                                      NoSuchElementException))
 
     @classmethod
     def tearDownClass(cls):
@@ -165,7 +181,16 @@ class ConsoleInBrowser(unittest.TestCase):
         return self.wait.until(EC.visibility_of_element_located((By.CSS_SELECTOR, selector)))
 
     def text_in(self, selector, text):
-        self.wait.until(EC.text_to_be_present_in_element((By.CSS_SELECTOR, selector), text))
+        try:
+            self.wait.until(EC.text_to_be_present_in_element((By.CSS_SELECTOR, selector), text))
+        except Exception:
+            # What the page showed instead, and what the station said.
+            shown = self.driver.execute_script(
+                "const e = document.querySelector(arguments[0]); return e ? e.textContent : '(no element)'", selector)
+            errors = self.driver.execute_script(
+                "return [...document.querySelectorAll('.error, [role=alert]')].map(e => e.textContent).join(' | ')")
+            self.fail("%s shows %r, not %r; errors on the page: %r; the station's last messages:\n%s"
+                      % (selector, shown, text, errors, self.station.messages()))
 
     def log_in(self, user, password):
         self.css("#login-user").send_keys(user)
