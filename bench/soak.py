@@ -425,11 +425,11 @@ def main():
                 cut, next_cut = None, now + args.cut_every
             if mounted and fill is None and now >= next_fill:
                 fill = now + 60
-                with open(os.path.join(log_dir, "fill"), "wb") as f:
+                # Unbuffered: the closing flush must not raise the full disk again.
+                with open(os.path.join(log_dir, "fill"), "wb", buffering=0) as f:
                     try:
                         while True:
                             f.write(b"\0" * (1 << 20))
-                            f.flush()
                     except OSError:
                         pass
             elif fill is not None and now >= fill:
