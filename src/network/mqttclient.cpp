@@ -7,6 +7,7 @@
 #include <QSocketNotifier>
 #include <QTimer>
 
+#include <atomic>
 #include <cerrno>
 #include <cstring>
 #include <mosquitto.h>
@@ -54,14 +55,24 @@ QString refusalOf(int rc)
 
 } // namespace
 
-std::function<void()> MqttClient::beforeNamedConnectForTests;
+std::function<void()> MqttClient::beforeOffLoopConnectForTests;
+
+namespace {
+std::atomic<int> offLoopRunning{0};
+}
+
+int MqttClient::offLoopConnectsRunning()
+{
+    return offLoopRunning.load();
+}
 
 // libmosquitto looks a name up inside its connect, which would stop the
 // event loop for as long as the resolver takes (its time-out, when the DNS
-// server is away). So a name is connected to on a thread of its own; the
-// library keeps the name for the certificate check. Until the thread is
-// done, the mosquitto object is its alone.
-struct MqttClient::NamedConnect {
+// server is away). So a broker given by name, and any TLS connect (see the
+// lock below), is connected to on a thread of its own; the library keeps
+// the name for the certificate check. Until the thread is done, the
+// mosquitto object is its alone.
+struct MqttClient::OffLoopConnect {
     enum State { Running, Done, Abandoned };
     std::mutex lock;
     State state = Running;
@@ -177,42 +188,57 @@ void MqttClient::attempt()
             failed(QStringLiteral("no answer within %1 s").arg(kConnectLimitMs / 1000), false);
     });
     const QByteArray host = m_options.host.toUtf8();
-    if (!QHostAddress(m_options.host).isNull()) {
-        // An address: nothing to look up, the connect does not block.
+    if (!QHostAddress(m_options.host).isNull() && m_options.tlsCa.isEmpty()) {
+        // An address without TLS: nothing to look up, the connect does not
+        // block, and it touches no state another client's thread may use.
         const int rc = mosquitto_connect_async(m_mosq, host.constData(), m_options.port, kKeepAliveSeconds);
         connectStarted(rc, errno);
         return;
     }
-    auto named = std::make_shared<NamedConnect>();
-    named->mosq = std::exchange(m_mosq, nullptr);
-    m_named = named;
+    auto offLoop = std::make_shared<OffLoopConnect>();
+    offLoop->mosq = std::exchange(m_mosq, nullptr);
+    m_offLoop = offLoop;
     const int port = m_options.port;
-    std::thread([this, named, host, port, hook = beforeNamedConnectForTests] {
-        if (hook)
-            hook();
-        const int rc = mosquitto_connect_async(named->mosq, host.constData(), port, kKeepAliveSeconds);
-        const int savedErrno = errno;
-        std::lock_guard<std::mutex> hold(named->lock);
-        if (named->state == NamedConnect::Abandoned) {
-            mosquitto_destroy(named->mosq);
-            return;
+    ++offLoopRunning;
+    std::thread([this, offLoop, host, port, hook = beforeOffLoopConnectForTests]() mutable {
+        int rc, savedErrno;
+        {
+            // One at a time: the library sets up its TLS globals on the first
+            // TLS connect without a lock of its own, and two clients (the
+            // publisher and the fleet view) start together.
+            static std::mutex oneConnectAtATime;
+            std::lock_guard<std::mutex> alone(oneConnectAtATime);
+            if (hook)
+                hook();
+            rc = mosquitto_connect_async(offLoop->mosq, host.constData(), port, kKeepAliveSeconds);
+            savedErrno = errno;
         }
-        named->rc = rc;
-        named->savedErrno = savedErrno;
-        named->state = NamedConnect::Done;
-        // Posted under the lock: the client cannot be gone yet, and if it
-        // goes before the call runs, its tearDown() takes the object back.
-        QMetaObject::invokeMethod(this, [this, named] { namedConnectDone(named); }, Qt::QueuedConnection);
+        {
+            std::lock_guard<std::mutex> hold(offLoop->lock);
+            if (offLoop->state == OffLoopConnect::Abandoned) {
+                mosquitto_destroy(offLoop->mosq);
+            } else {
+                offLoop->rc = rc;
+                offLoop->savedErrno = savedErrno;
+                offLoop->state = OffLoopConnect::Done;
+                // Posted under the lock: the client cannot be gone yet, and if
+                // it goes before the call runs, its tearDown() takes the object back.
+                QMetaObject::invokeMethod(this, [this, offLoop] { offLoopConnectDone(offLoop); }, Qt::QueuedConnection);
+            }
+        }
+        offLoop.reset(); // nothing of it outlives the count
+        hook = nullptr;
+        --offLoopRunning;
     }).detach();
 }
 
-void MqttClient::namedConnectDone(const std::shared_ptr<NamedConnect> &named)
+void MqttClient::offLoopConnectDone(const std::shared_ptr<OffLoopConnect> &offLoop)
 {
-    if (named != m_named)
+    if (offLoop != m_offLoop)
         return; // given up meanwhile
-    m_named.reset();
-    m_mosq = named->mosq;
-    connectStarted(named->rc, named->savedErrno);
+    m_offLoop.reset();
+    m_mosq = offLoop->mosq;
+    connectStarted(offLoop->rc, offLoop->savedErrno);
 }
 
 void MqttClient::connectStarted(int rc, int savedErrno)
@@ -236,13 +262,13 @@ void MqttClient::connectStarted(int rc, int savedErrno)
 
 void MqttClient::tearDown()
 {
-    if (m_named) {
-        std::lock_guard<std::mutex> hold(m_named->lock);
-        if (m_named->state == NamedConnect::Running)
-            m_named->state = NamedConnect::Abandoned; // its thread destroys the object
+    if (m_offLoop) {
+        std::lock_guard<std::mutex> hold(m_offLoop->lock);
+        if (m_offLoop->state == OffLoopConnect::Running)
+            m_offLoop->state = OffLoopConnect::Abandoned; // its thread destroys the object
         else
-            mosquitto_destroy(m_named->mosq);
-        m_named.reset();
+            mosquitto_destroy(m_offLoop->mosq);
+        m_offLoop.reset();
     }
     m_misc->stop();
     delete m_read;

@@ -72,8 +72,10 @@ public:
     int attempts() const { return m_attempts; }
 
     // Tests: called on the connecting thread just before a broker given by
-    // name is looked up and connected to.
-    static std::function<void()> beforeNamedConnectForTests;
+    // name (or any TLS broker) is looked up and connected to.
+    static std::function<void()> beforeOffLoopConnectForTests;
+    // Connects still on their threads (also those given up).
+    static int offLoopConnectsRunning();
 
 signals:
     void connected();
@@ -87,10 +89,10 @@ private:
         int mid = -1; // -1: not handed to the library on this connection
     };
 
-    struct NamedConnect;
+    struct OffLoopConnect;
     void attempt();
     void connectStarted(int rc, int savedErrno);
-    void namedConnectDone(const std::shared_ptr<NamedConnect> &named);
+    void offLoopConnectDone(const std::shared_ptr<OffLoopConnect> &named);
     void failed(const QString &why, bool refusedLogin);
     void lost(int rc);
     void tearDown();
@@ -110,7 +112,7 @@ private:
     MessageLog &m_log;
     Options m_options;
     mosquitto *m_mosq = nullptr;
-    std::shared_ptr<NamedConnect> m_named; // a name being looked up, off the event loop
+    std::shared_ptr<OffLoopConnect> m_offLoop; // a name being looked up, off the event loop
     QSocketNotifier *m_read = nullptr;
     QSocketNotifier *m_write = nullptr;
     QTimer *m_misc;
