@@ -457,7 +457,7 @@ def main():
         soak.check_sessions(units)
         c = soak.check
         print("ran %.1f min; checked %d records and %d KX-71 frames: lost %d, duplicated %d, out of order %d, "
-              "unknown %d, KX-71 unknown %d, KX-71 settings passed on %d (of %d tries)" %
+              "unknown %d, KX-71 unknown %d, KX-71 frames showing a relayed setting %d (settings tried %d)" %
               ((time.time() - start) / 60, c["records"], c["kx"], c["lost"], c["dup"], c["disorder"], c["unknown"],
                c["kx_unknown"], c["kx_changed"], soak.stats["kx_settings_tried"]))
         if len(samples) >= 4:
