@@ -92,7 +92,7 @@ private:
     struct OffLoopConnect;
     void attempt();
     void connectStarted(int rc, int savedErrno);
-    void offLoopConnectDone(const std::shared_ptr<OffLoopConnect> &named);
+    void offLoopConnectDone(const std::shared_ptr<OffLoopConnect> &offLoop);
     void failed(const QString &why, bool refusedLogin);
     void lost(int rc);
     void tearDown();
@@ -112,7 +112,7 @@ private:
     MessageLog &m_log;
     Options m_options;
     mosquitto *m_mosq = nullptr;
-    std::shared_ptr<OffLoopConnect> m_offLoop; // a name being looked up, off the event loop
+    std::shared_ptr<OffLoopConnect> m_offLoop; // a connect running on its own thread
     QSocketNotifier *m_read = nullptr;
     QSocketNotifier *m_write = nullptr;
     QTimer *m_misc;
