@@ -149,16 +149,17 @@ void ArxSession::receiveStep()
         frameStep(*frame);
 }
 
-// A network unit's frames are cut, filed and decoded when their bytes come,
-// so a record goes out to the viewers at once instead of at the next tick.
-// Each frame gets the steps the tick would give it; the tick still polls,
-// and still takes what a serial port or a partial frame leaves.
+// A unit's frames are cut, filed and decoded when their bytes come (socket,
+// serial or modem line alike), so a record goes out to the viewers at once
+// instead of at the next tick. Each frame gets the steps the tick would give
+// it; the tick still polls, and still takes what a partial frame leaves.
+// All that waits is taken: a serial port's queue is bounded by the port.
 void ArxSession::onSocketRead()
 {
     ConnectionRecord &r = m_page.record();
     if (r.phase != 4)
         return;
-    const QByteArray bytes = m_page.readFrameBytes(kSerialFrameRead);
+    const QByteArray bytes = m_page.readFrameBytes(SessionHost::kNetworkReadLimit);
     if (bytes.isEmpty())
         return;
     m_cutter.setFormat(frameFormat(r.viaRelay));
