@@ -16,6 +16,7 @@
 // Plain POSIX on purpose: no event loop, no library between it and the kernel.
 #include <arpa/inet.h>
 #include <cerrno>
+#include <cmath>
 #include <csignal>
 #include <cstdint>
 #include <cstdio>
@@ -167,12 +168,12 @@ int main(int argc, char **argv)
     std::fflush(stdout);
 
     const double period = 1.0 / rate;
-    double lastFlush = start;
     while (!g_stop) {
         double next = ports[0].due;
         for (const Port &p : ports)
             next = p.due < next ? p.due : next;
-        const int wait = int((next - monotonic()) * 1000.0);
+        // Rounded up: a wait cut to 0 ms would spin until the frame is due.
+        const int wait = int(std::ceil((next - monotonic()) * 1000.0));
         epoll_event events[64];
         const int n = epoll_wait(ep, events, 64, wait > 0 ? wait : 0);
         for (int e = 0; e < n; ++e) {
@@ -248,14 +249,8 @@ int main(int argc, char **argv)
                     hex += digits[c & 15];
                 }
                 std::fprintf(p.trace, "00:00:00.000 FRAME %.17g %s\n", day, hex.c_str());
+                std::fflush(p.trace); // read while this runs; the simulators write theirs per frame too
             }
-        }
-        // The trace is read while this runs: written out once a second, not per frame.
-        if (now - lastFlush >= 1.0) {
-            lastFlush = now;
-            for (Port &p : ports)
-                if (p.trace)
-                    std::fflush(p.trace);
         }
     }
     for (Port &p : ports)

@@ -137,8 +137,10 @@ void ConnectionPage::stopTimer()
 
 void ConnectionPage::wake()
 {
-    if (m_timerWanted && !m_timer->isActive())
+    if (m_timerWanted && !m_timer->isActive()) {
         m_timer->start();
+        emit timerWoke();
+    }
 }
 
 void ConnectionPage::tick()

@@ -160,6 +160,8 @@ signals:
     void stateTextChanged(const QString &text);
     void updateEnabledChanged(bool on);
     void updateDialogRequested(int pageNumber);
+    // The page's timer runs again after resting (the page was given work).
+    void timerWoke();
     void settingsChanged();
     // An input/output failure the operator must see (the error dialog).
     void errorRaised(const QString &text);

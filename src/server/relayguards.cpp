@@ -216,7 +216,7 @@ void RelayServer::sampleProgress()
     // stopped reading is noticed here, at most once a second, and the
     // housekeeping timer then counts its time; a viewer that reads is looked
     // at only every kQuietLookMs.
-    const qint64 nowMs = m_clock.now().toMSecsSinceEpoch();
+    const qint64 nowMs = m_clock.nowMs();
     if (m_lastSampleMs >= 0 && nowMs - m_lastSampleMs < kHousekeepingMs && m_lastSampleMs <= nowMs)
         return;
     m_lastSampleMs = nowMs;
@@ -232,7 +232,7 @@ void RelayServer::checkStalled()
     // A viewer that reads nothing stops taking bytes: its window closes, and
     // what waits for it (here and in the kernel) stops shrinking. Counted
     // from the first look that found it so, whatever the record rate.
-    const qint64 nowMs = m_clock.now().toMSecsSinceEpoch();
+    const qint64 nowMs = m_clock.nowMs();
     std::vector<ClientSocket *> stalled;
     for (auto &c : m_clients) {
         if (stalledFor(*c, nowMs) >= kStallLimitMs)

@@ -212,17 +212,23 @@ TEST_F(HdStation, RelayViewersSeeRecordsIdentAndEachOthersChanges)
     const QList<QByteArray> recordsB = cut(b.take(), kFrame + 8);
     const QList<QByteArray> sent = traceFrames(trace);
 
+    // Records go out as the unit's bytes come, so the record that carries
+    // the queued change may be one the unit sent after it took the change
+    // (the page's tick forwards it): the overlay then equals the unit's own
+    // echo. Either way A sees the change, and no other bytes are altered.
     bool overlaid = false;
+    bool shown = false;
     for (const QByteArray &r : recordsA) {
         const QByteArray f = sentFrame(sent, r);
         ASSERT_FALSE(f.isEmpty()) << "a record the unit never sent";
+        shown = shown || r.mid(4, 5) == overlay;
         if (r.mid(4, 5) != f.mid(4, 5)) {
             EXPECT_EQ(r.mid(4, 5), overlay);
             EXPECT_FALSE(overlaid) << "one change, overlaid once";
             overlaid = true;
         }
     }
-    EXPECT_TRUE(overlaid) << "the other viewer's change was not shown";
+    EXPECT_TRUE(shown) << "the other viewer's change was not shown";
     for (const QByteArray &r : recordsB)
         EXPECT_EQ(r.left(kFrame), sentFrame(sent, r)) << "a viewer got its own change back";
 }

@@ -158,8 +158,12 @@ FrameFormat LineSession::frameFormat(bool viaRelay)
 // over the same serial port.
 void LineSession::receiveStep()
 {
+    // Frames mostly come with their read event: a tick usually finds
+    // nothing waiting and nothing cut, and then does no more.
+    if (m_cutter.isEmpty() && m_page.bytesWaiting() == 0)
+        return;
     const QDateTime now = m_page.clock().now();
-    take(m_page.readFrameBytes(kSerialFrameRead), now);
+    take(m_page.readFrameBytes(kSerialFrameRead));
     if (const std::optional<QByteArray> frame = m_cutter.cut())
         fileFrame(*frame, now);
 }
@@ -175,20 +179,22 @@ void LineSession::onSocketRead()
     const QByteArray bytes = m_page.readFrameBytes(SessionHost::kNetworkReadLimit);
     if (bytes.isEmpty())
         return;
+    take(bytes);
     const QDateTime now = m_page.clock().now();
-    take(bytes, now);
     while (const std::optional<QByteArray> frame = m_cutter.cut()) {
         fileFrame(*frame, now);
         decodeNewest();
     }
 }
 
-void LineSession::take(const QByteArray &bytes, const QDateTime &now)
+void LineSession::take(const QByteArray &bytes)
 {
     ConnectionRecord &r = m_page.record();
-    m_cutter.setFormat(frameFormat(r.viaRelay));
+    if (m_format != int(r.viaRelay))
+        m_cutter.setFormat(frameFormat(r.viaRelay));
+    m_format = int(r.viaRelay);
     const int stale = m_cutter.staleDropped();
-    m_cutter.append(bytes, now.toMSecsSinceEpoch());
+    m_cutter.append(bytes, m_page.clock().nowMs());
     r.badFrames += quint64(qMax(0, m_cutter.staleDropped() - stale));
 }
 

@@ -76,7 +76,7 @@ private:
     void pollStep();
     void serviceCommand();
     void receiveStep();
-    void take(const QByteArray &bytes, const QDateTime &now);
+    void take(const QByteArray &bytes);
     void fileFrame(const QByteArray &frame, const QDateTime &now);
     void decodeNewest();
     void connectMachine();
@@ -85,6 +85,7 @@ private:
     const LineFamily &m_family;
     std::unique_ptr<LineDecoder> m_decoder;
     FrameCutter m_cutter;
+    int m_format = -1; // the cutter's format: 0 unit frames, 1 relay records
     LineIdentity m_identity;
     int m_accessLevel = 0;
     bool m_readOnly = false;

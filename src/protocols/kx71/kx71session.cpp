@@ -108,8 +108,9 @@ void Kx71Session::receive(int serialMax)
     const QByteArray bytes = m_page.readFrameBytes(serialMax);
     if (bytes.isEmpty())
         return; // every whole frame was cut when its last bytes came
-    m_cutter.setFormat(kx71::frameFormat());
-    m_cutter.append(bytes, m_page.clock().now().toMSecsSinceEpoch());
+    if (m_cutter.format().length == 0)
+        m_cutter.setFormat(kx71::frameFormat());
+    m_cutter.append(bytes, m_page.clock().nowMs());
     while (const std::optional<QByteArray> frame = m_cutter.cut())
         fileFrame(*frame);
 }
@@ -122,7 +123,7 @@ void Kx71Session::fileFrame(const QByteArray &frame)
         ++m_badChecksums;
     r.badFrames += sound ? 0 : 1;
     ++r.framesFiled;
-    r.lastFrameMs = m_page.clock().now().toMSecsSinceEpoch();
+    r.lastFrameMs = m_page.clock().nowMs();
     m_store.file(frame, sound);
     r.newData = true;
     m_awaitingFrame = false;
