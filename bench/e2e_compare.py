@@ -8,6 +8,14 @@ e2e_relay.py unchanged.
 
     python3 bench/e2e_compare.py --runs 3 before=/tmp/main after=build -- --headless --units 8 --viewers 100 --seconds 30
     python3 bench/e2e_compare.py --runs 3 before=/tmp/main after=build -- --headless --idle --seconds 20
+
+Each round also runs the send floor (bench_send_floor, "e2e_relay.py --floor":
+one send() per record and viewer, nothing else) with the same options, and
+each build's medians are printed beside the floor's as a ratio. --families
+runs every round once per unit family (e2e_relay.py --unit), and the end
+gives the cost and the latency at the viewers per family:
+
+    python3 bench/e2e_compare.py --runs 3 --families arx,kh71,kf71 before=/tmp/main after=build -- --headless --units 8 --viewers 50 --seconds 30
 """
 import argparse
 import os
@@ -43,6 +51,18 @@ def run(build, extra):
     return row, text
 
 
+def medians(rows):
+    out = {}
+    for n, _ in FIGURES:
+        values = [float(r[n]) for r in rows if r[n] not in ("-", "nan")]
+        out[n] = statistics.median(values) if values else None
+    return out
+
+
+def cell(value):
+    return "%9.1f" % value if value is not None else "%9s" % "-"
+
+
 def main():
     argv = sys.argv[1:]
     extra = argv[argv.index("--") + 1:] if "--" in argv else []
@@ -50,26 +70,54 @@ def main():
     ap = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
     ap.add_argument("--runs", type=int, default=3)
     ap.add_argument("--verbose", action="store_true", help="also print each run's full output")
+    ap.add_argument("--families", default="", help="unit families to run in turn, e.g. arx,kh71,kf71")
+    ap.add_argument("--floor", default="", help="directory of bench_send_floor (default: the last build's)")
+    ap.add_argument("--no-floor", action="store_true", help="leave the send floor out")
     ap.add_argument("builds", nargs="+", help="name=directory holding tolva-server and tolva-unitsim")
     args = ap.parse_args(argv)
     builds = [b.split("=", 1) for b in args.builds]
-    print("e2e_relay.py %s, %d runs per build, alternating" % (" ".join(extra), args.runs))
+    floor_dir = os.path.abspath(args.floor or builds[-1][1])
+    with_floor = not args.no_floor and "--idle" not in extra
+    if with_floor:
+        builds.append(["floor", floor_dir])
+    families = [f for f in args.families.split(",") if f] or [None]
+    print("e2e_relay.py %s, %d runs per build, alternating; families %s" %
+          (" ".join(extra), args.runs, ", ".join(f or "as given" for f in families)))
     names = [n for n, _ in FIGURES]
-    print("%-8s %-4s " % ("build", "run") + " ".join("%9s" % n for n in names))
-    rows = {name: [] for name, _ in builds}
+    header = "%-6s %-8s %-4s " % ("family", "build", "run") + " ".join("%9s" % n for n in names)
+    print(header)
+    rows = {(f, name): [] for f in families for name, _ in builds}
     for i in range(args.runs):
-        for name, directory in builds:
-            row, text = run(os.path.abspath(directory), extra)
-            rows[name].append(row)
-            print("%-8s %-4d " % (name, i + 1) + " ".join("%9s" % row[n] for n in names), flush=True)
-            if args.verbose or row["CPU %"] == "-":
-                print(text)
-    for name, _ in builds:
-        med = []
-        for n in names:
-            values = [float(r[n]) for r in rows[name] if r[n] not in ("-", "nan")]
-            med.append("%9.1f" % statistics.median(values) if values else "%9s" % "-")
-        print("%-8s %-4s " % (name, "med") + " ".join(med))
+        for f in families:
+            for name, directory in builds:
+                opts = extra + (["--unit", f] if f else []) + (["--floor"] if name == "floor" else [])
+                row, text = run(os.path.abspath(directory), opts)
+                rows[(f, name)].append(row)
+                print("%-6s %-8s %-4d " % (f or "-", name, i + 1) + " ".join("%9s" % row[n] for n in names),
+                      flush=True)
+                if args.verbose or row["CPU %"] == "-":
+                    print(text)
+    print()
+    print(header.replace(" run ", " med "))
+    med = {key: medians(r) for key, r in rows.items()}
+    for f in families:
+        for name, _ in builds:
+            print("%-6s %-8s %-4s " % (f or "-", name, "med") + " ".join(cell(med[(f, name)][n]) for n in names))
+    if with_floor:
+        print()
+        print("beside the send floor of the same rounds (medians; x floor = us per delivery / the floor's):")
+        for f in families:
+            floor = med[(f, "floor")]["us/deliv"]
+            for name, _ in builds:
+                if name == "floor":
+                    continue
+                m = med[(f, name)]
+                ratio = m["us/deliv"] / floor if m["us/deliv"] is not None and floor else None
+                print("  %-6s %-8s %6s us per delivery, floor %6s us, x floor %5s; latency p50 %s ms, p99 %s ms" %
+                      (f or "-", name, "%.1f" % m["us/deliv"] if m["us/deliv"] is not None else "-",
+                       "%.1f" % floor if floor is not None else "-", "%.2f" % ratio if ratio is not None else "-",
+                       "%.1f" % m["p50 ms"] if m["p50 ms"] is not None else "-",
+                       "%.1f" % m["p99 ms"] if m["p99 ms"] is not None else "-"))
     for name, directory in builds:
         print("%s = %s" % (name, os.path.abspath(directory)))
 

@@ -31,6 +31,16 @@ deliveries are counted apart):
     python3 bench/e2e_relay.py --headless --unit kh71 --rate 8 --units 1 --viewers 0 --live 50 --seconds 30
     python3 bench/e2e_relay.py --headless --units 8 --viewers 50 --console off --seconds 30
 
+--link serial puts the units on pseudo-terminals (COM1..COM8 of the
+station) instead of TCP.
+
+--floor runs bench_send_floor (bench/send_floor.cpp) in the server's place:
+the same ports, viewers, record size and rate, its own frames, nothing done
+but one send() per record and viewer. Its figures are the cost of the send
+itself, measured the same way as the server's:
+
+    python3 bench/e2e_relay.py --floor --headless --units 8 --viewers 100 --seconds 30
+
 --headless runs the server as the service does (no window; its loop then
 waits on epoll); without it the server has its window, drawn off screen.
 
@@ -91,11 +101,16 @@ def free_port():
                 pass
 
 
-def page_config(station, n, port):
+def page_config(station, n, port, serial=False):
+    """Page n on the unit at TCP port `port`, or with serial on COM n; unused when port is None."""
     connect = port is not None
+    network = connect and not serial
+    # Baud index 3 for ARX (9600); the line units' first rate is index 0.
+    baud = " 3" if FAMILY.hardware == 0 else " 0"
     return crlf([
-        "%2d" % (FAMILY.hardware if connect else 0), "KELPO4", " 1" if connect else " 0", "1" if connect else "0", " 0", " 3", " 0", "",
-        "127.0.0.1" if connect else "000.000.000.000", "%6d" % (port or 0),
+        "%2d" % (FAMILY.hardware if connect else 0), "KELPO4", " 1" if network else " 0", "1" if connect else "0",
+        "%2d" % (n - 1), baud, " 0", "",
+        "127.0.0.1" if network else "000.000.000.000", "%6d" % (port if network else 0),
         os.path.join(station, "LOG") + "/", "Connect%d-" % n, "0", "Bench %d" % n, "Rack%d" % n, "", "0",
     ])
 
@@ -115,6 +130,19 @@ def read_frames(trace_path):
             if len(parts) >= 4 and parts[1] == "FRAME":
                 frames.append((float(parts[2]), bytes.fromhex(parts[3])[:FAMILY.frame]))
     return frames
+
+
+def cpu_ns(pid):
+    """CPU time of the process's threads in nanoseconds (schedstat): finer than
+    the clock ticks of /proc/PID/stat, which an idle server hardly uses."""
+    total = 0
+    for task in os.listdir("/proc/%d/task" % pid):
+        try:
+            with open("/proc/%d/task/%s/schedstat" % (pid, task)) as f:
+                total += int(f.read().split()[0])
+        except (FileNotFoundError, ProcessLookupError):
+            pass
+    return total
 
 
 def proc_stats(pid):
@@ -137,7 +165,10 @@ def proc_stats(pid):
                 rss = int(line.split()[1])
             elif line.startswith("VmHWM"):
                 hwm = int(line.split()[1])
-    return cpu_ticks / os.sysconf("SC_CLK_TCK"), voluntary, rss, hwm
+    # The threads' own clocks (nanoseconds) where the kernel keeps them: the
+    # clock ticks of utime and stime are 10 ms, too coarse for a quiet server.
+    ns = cpu_ns(pid)
+    return (ns / 1e9 if ns else cpu_ticks / os.sysconf("SC_CLK_TCK")), voluntary, rss, hwm
 
 
 def cut_records(buf, family, now, out):
@@ -220,10 +251,10 @@ def match(viewer, frames, t0, t1):
 
 def run_viewers(ports, per_server, seconds, warmup, server_pid, live=()):
     viewers = [Viewer(s, i) for s in range(len(ports)) for i in range(per_server)]
+    sel = selectors.DefaultSelector()
+    # One at a time: a server refuses connections beyond 30 not yet logged in.
     for v in viewers:
         v.log_in(ports[v.server])
-    sel = selectors.DefaultSelector()
-    for v in viewers:
         v.start()
         sel.register(v.sock, selectors.EVENT_READ, v)
     for c in live:
@@ -333,6 +364,10 @@ def main():
     ap.add_argument("--keep", action="store_true", help="keep the scratch station")
     ap.add_argument("--console", choices=("on", "off"), default="on", help="the station console on or off")
     ap.add_argument("--live", type=int, default=0, help="WebSocket clients of the console (needs --console on)")
+    ap.add_argument("--network", choices=("on", "off"), default="off",
+                    help="Network.CFG publishing to a broker that is not there (it keeps trying), or none")
+    ap.add_argument("--link", choices=("tcp", "serial"), default="tcp", help="the units on TCP or on pseudo-terminals")
+    ap.add_argument("--floor", action="store_true", help="bench_send_floor in the server's place")
     args = ap.parse_args()
     global FAMILY
     FAMILY = Family(args.unit)
@@ -347,8 +382,24 @@ def main():
         f.write(crlf(["4660"] + [":10000%d00C2A5E1F0%d" % (i, i) for i in range(1, 7)]))
     procs = []
     try:
+        if args.floor:
+            run_floor(args, build, station, units, procs)
+            return
         unit_ports = []
+        serial = args.link == "serial"
+        devices = []
         for n in range(1, units + 1):
+            if serial:
+                kind = ["--unit", args.unit, "--rate", str(args.rate)] if FAMILY.line else ["--loaded"]
+                device = os.path.join(station, "com%d" % n)
+                p = subprocess.Popen([os.path.join(build, "tolva-unitsim"), "--pty", "--link", device] + kind +
+                                     ["--trace", os.path.join(station, "LOG", "unit-%d.trace" % n)],
+                                     stdout=subprocess.PIPE, text=True)
+                procs.append(p)
+                p.stdout.readline()  # "PTY <path>": the link is there
+                devices.append(device)
+                unit_ports.append(0)
+                continue
             kind = ["--unit", args.unit, "--rate", str(args.rate)] if FAMILY.line else ["--loaded"]
             p = subprocess.Popen([os.path.join(build, "tolva-unitsim"), "--tcp", "0"] + kind +
                                  ["--trace", os.path.join(station, "LOG", "unit-%d.trace" % n)],
@@ -357,10 +408,13 @@ def main():
             line = p.stdout.readline().split()
             unit_ports.append(int(line[1]))
         server_ports = [free_port() for _ in range(8)]
+        if serial:
+            with open(os.path.join(station, "CONFIG", "SerialPorts.CFG"), "wb") as f:
+                f.write(crlf((devices + [""] * 9)[:9]))
         for n in range(1, 9):
             cfg = os.path.join(station, "CONFIG")
             with open(os.path.join(cfg, "Connect%d.CFG" % n), "wb") as f:
-                f.write(page_config(station, n, unit_ports[n - 1] if n <= units else None))
+                f.write(page_config(station, n, unit_ports[n - 1] if n <= units else None, serial))
             with open(os.path.join(cfg, "Server%d.CFG" % n), "wb") as f:
                 f.write(crlf(["%2d" % n, "1", "%6d" % server_ports[n - 1], "1"]))
             path = os.path.join(cfg, "Server%d.USR" % n)
@@ -376,6 +430,9 @@ def main():
                 sys.exit("--live needs --console on")
             subprocess.run([os.path.join(build, "tolva-server"), "--base", station, "--console-user", "bench",
                             "--level", "Observer"], input=b"bench\n", check=True, stderr=subprocess.DEVNULL)
+        if args.network == "on":
+            with open(os.path.join(station, "CONFIG", "Network.CFG"), "w") as f:
+                f.write("broker_host = 127.0.0.1\nbroker_port = %d\n" % free_port())
         env = dict(os.environ, QT_QPA_PLATFORM="offscreen")
         errlog = open(os.path.join(station, "server.err"), "w+")
         server = subprocess.Popen([os.path.join(build, "tolva-server")] + (["--headless"] if args.headless else []),
@@ -393,7 +450,8 @@ def main():
         else:
             sys.exit("the server did not connect its %d units in 30 s; see %s" % (units, errlog.name))
 
-        mode = "server %s, %s" % (build, "headless" if args.headless else "with its window (off screen)")
+        mode = "server %s, %s, units on %s" % (build, "headless" if args.headless else "with its window (off screen)",
+                                               args.link)
         if args.idle:
             time.sleep(args.warmup)
             before, t0 = proc_stats(server.pid), time.time()
@@ -402,7 +460,8 @@ def main():
             load = "%.2f (1 min, at the window's end)" % os.getloadavg()[0]
             span = t1 - t0
             print("%s; load average %s" % (mode, load))
-            print("idle: 8 servers enabled, no units, %.0f s" % span)
+            print("idle: 8 servers enabled, no units, %.0f s; console %s, network %s" %
+                  (span, args.console, args.network))
             print("  server CPU        %.3f %% of a core" % (100.0 * (after[0] - before[0]) / span))
             print("  wake-ups          %.1f /s" % ((after[1] - before[1]) / span))
             print("  RSS               %d KiB (peak %d KiB)" % (after[2], after[3]))
@@ -412,57 +471,78 @@ def main():
         live = [LiveClient(console_port, i, base64.b64encode(b"bench:bench")) for i in range(args.live)]
         viewers, before, after, t0, t1 = run_viewers(server_ports[:units], args.viewers, args.seconds, args.warmup,
                                                      server.pid, live)
-        load = "%.2f (1 min, at the window's end)" % os.getloadavg()[0]
-        span = t1 - t0
-        frames = [read_frames(os.path.join(station, "LOG", "unit-%d.trace" % n)) for n in range(1, units + 1)]
-        deliveries = 0
-        lat = []
-        lost = dup = disorder = unknown = 0
-        for v in viewers:
-            positions, latencies = match(v, frames[v.server], t0, t1)
-            lat += latencies
-            deliveries += sum(1 for r, _ in v.records if t0 <= r <= t1)
-            known = [p for p in positions if p is not None]
-            unknown += len(positions) - len(known)
-            dup += len(known) - len(set(known))
-            disorder += sum(1 for a, b in zip(known, known[1:]) if b < a)
-            if known:
-                # Every frame the unit sent between the viewer's first record
-                # and the end of the window should have reached it.
-                end_day = day_number(t1 - 0.5)
-                expected = {i for i in range(min(known), len(frames[v.server])) if frames[v.server][i][0] <= end_day}
-                lost += len(expected - set(known))
-        cpu = after[0] - before[0]
-        # The page files what the unit sent, one tick behind at most.
-        filed = sum(1 for f in frames for day, _ in f if day_number(t0) <= day <= day_number(t1))
-        print("%s; load average %s; console %s" % (mode, load, args.console))
-        print("%d %s units, %d viewers per server, %.0f s" % (units, args.unit, args.viewers, span))
-        if live:
-            pushed = sum(c.values for c in live)
-            print("  live clients      %d: %d events, %d values updates (%.1f /s per client), %.1f MB" %
-                  (len(live), sum(c.events for c in live), pushed, pushed / span / len(live),
-                   sum(c.bytes for c in live) / 1e6))
-            print("  console           %.0f us server CPU per values update pushed (all of the server's work "
-                  "in the window, divided)" % (1e6 * (after[0] - before[0]) / pushed if pushed else float("nan")))
-        print("  frames filed      %d (%.1f /s), %.0f us server CPU per frame filed, decoded and relayed" %
-              (filed, filed / span, 1e6 * cpu / filed if filed else float("nan")))
-        print("  deliveries        %d (%.0f /s)" % (deliveries, deliveries / span))
-        print("  server CPU        %.2f %% of a core, %.1f us per delivery" %
-              (100.0 * cpu / span, 1e6 * cpu / deliveries if deliveries else float("nan")))
-        print("  wake-ups          %.1f /s" % ((after[1] - before[1]) / span))
-        print("  latency (ms)      p50 %.1f  p99 %.1f  max %.1f" %
-              (percentile(lat, 50), percentile(lat, 99), max(lat) if lat else float("nan")))
-        print("  records           lost %d, duplicated %d, out of order %d, unknown %d" %
-              (lost, dup, disorder, unknown))
-        print("  viewers           %d, %d closed by the server" % (len(viewers), sum(v.closed for v in viewers)))
-        print("  RSS               %d KiB at the window's start, %d KiB at its end (peak %d KiB)" %
-              (before[2], after[2], max(after[3], before[3])))
+        print("%s; load average %.2f (1 min, at the window's end); console %s" %
+              (mode, os.getloadavg()[0], args.console))
+        report(args, station, units, viewers, before, after, t0, t1, live)
     finally:
         stop_processes(procs, 5)
         if args.keep:
             print("station kept in", station)
         else:
             shutil.rmtree(station, ignore_errors=True)
+
+
+def run_floor(args, build, station, units, procs):
+    ports = [free_port() for _ in range(units)]
+    # An ARX unit answers the page's poll every half second.
+    rate = args.rate if FAMILY.line else 2
+    floor = subprocess.Popen([os.path.join(build, "bench_send_floor"), "--ports", ",".join(map(str, ports)),
+                              "--frame", str(FAMILY.frame), "--rate", str(rate),
+                              "--trace", os.path.join(station, "LOG", "unit-")],
+                             stdout=subprocess.PIPE, text=True)
+    procs.append(floor)
+    if floor.stdout.readline().strip() != "ready":
+        sys.exit("bench_send_floor did not start")
+    viewers, before, after, t0, t1 = run_viewers(ports, args.viewers, args.seconds, args.warmup, floor.pid)
+    print("send floor %s; load average %.2f (1 min, at the window's end)" %
+          (os.path.join(build, "bench_send_floor"), os.getloadavg()[0]))
+    report(args, station, units, viewers, before, after, t0, t1, [])
+
+
+def report(args, station, units, viewers, before, after, t0, t1, live):
+    span = t1 - t0
+    frames = [read_frames(os.path.join(station, "LOG", "unit-%d.trace" % n)) for n in range(1, units + 1)]
+    deliveries = 0
+    lat = []
+    lost = dup = disorder = unknown = 0
+    for v in viewers:
+        positions, latencies = match(v, frames[v.server], t0, t1)
+        lat += latencies
+        deliveries += sum(1 for r, _ in v.records if t0 <= r <= t1)
+        known = [p for p in positions if p is not None]
+        unknown += len(positions) - len(known)
+        dup += len(known) - len(set(known))
+        disorder += sum(1 for a, b in zip(known, known[1:]) if b < a)
+        if known:
+            # Every frame the unit sent between the viewer's first record
+            # and the end of the window should have reached it.
+            end_day = day_number(t1 - 0.5)
+            expected = {i for i in range(min(known), len(frames[v.server])) if frames[v.server][i][0] <= end_day}
+            lost += len(expected - set(known))
+    cpu = after[0] - before[0]
+    # The page files what the unit sent, one tick behind at most.
+    filed = sum(1 for f in frames for day, _ in f if day_number(t0) <= day <= day_number(t1))
+    print("%d %s units, %d viewers per server, %.0f s" % (units, args.unit, args.viewers, span))
+    if live:
+        pushed = sum(c.values for c in live)
+        print("  live clients      %d: %d events, %d values updates (%.1f /s per client), %.1f MB" %
+              (len(live), sum(c.events for c in live), pushed, pushed / span / len(live),
+               sum(c.bytes for c in live) / 1e6))
+        print("  console           %.0f us server CPU per values update pushed (all of the server's work "
+              "in the window, divided)" % (1e6 * (after[0] - before[0]) / pushed if pushed else float("nan")))
+    print("  frames filed      %d (%.1f /s), %.0f us server CPU per frame filed, decoded and relayed" %
+          (filed, filed / span, 1e6 * cpu / filed if filed else float("nan")))
+    print("  deliveries        %d (%.0f /s)" % (deliveries, deliveries / span))
+    print("  server CPU        %.2f %% of a core, %.1f us per delivery" %
+          (100.0 * cpu / span, 1e6 * cpu / deliveries if deliveries else float("nan")))
+    print("  wake-ups          %.1f /s" % ((after[1] - before[1]) / span))
+    print("  latency (ms)      p50 %.1f  p99 %.1f  max %.1f" %
+          (percentile(lat, 50), percentile(lat, 99), max(lat) if lat else float("nan")))
+    print("  records           lost %d, duplicated %d, out of order %d, unknown %d" %
+          (lost, dup, disorder, unknown))
+    print("  viewers           %d, %d closed by the server" % (len(viewers), sum(v.closed for v in viewers)))
+    print("  RSS               %d KiB at the window's start, %d KiB at its end (peak %d KiB)" %
+          (before[2], after[2], max(after[3], before[3])))
 
 
 if __name__ == "__main__":

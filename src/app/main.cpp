@@ -225,12 +225,25 @@ int runHeadless(int argc, char **argv)
         startConsole(station, console);
         servicenotify::ready(&app);
     });
-    // The window refreshes the pages' state texts; without one, this does.
+    // The window refreshes the pages' state texts; without one, this does,
+    // while any page's timer runs: a resting page's state stays as last
+    // shown until it is given work, which wakes this too.
     QTimer stateTimer;
-    QObject::connect(&stateTimer, &QTimer::timeout, &station, [&station] {
-        for (int n = 1; n <= Station::kPages; ++n)
-            station.page(n)->showState();
+    QObject::connect(&stateTimer, &QTimer::timeout, &station, [&station, &stateTimer] {
+        bool busy = false;
+        for (int n = 1; n <= Station::kPages; ++n) {
+            ConnectionPage *page = station.page(n);
+            page->showState();
+            busy = busy || (page->timerActive() && !page->timerResting());
+        }
+        if (!busy)
+            stateTimer.stop();
     });
+    for (int n = 1; n <= Station::kPages; ++n)
+        QObject::connect(station.page(n), &ConnectionPage::timerWoke, &stateTimer, [&stateTimer] {
+            if (!stateTimer.isActive())
+                stateTimer.start();
+        });
     stateTimer.start(625);
     handleStopSignals(&app, [&station, &console] {
         servicenotify::stopping();

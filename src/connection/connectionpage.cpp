@@ -15,8 +15,10 @@ ConnectionPage::ConnectionPage(int number, const Environment &env, QObject *pare
     setObjectName(connectionsettings::pageName(number));
     m_settings = ConnectionSettings::defaults(number, env.baseDirectory);
     m_timer->setInterval(kStartInterval);
-    if (m_env.serial)
+    if (m_env.serial) {
         connect(m_env.serial, &SerialLibrary::portFailed, this, &ConnectionPage::onSerialFailed);
+        connect(m_env.serial, &SerialLibrary::dataArrived, this, &ConnectionPage::onSerialData);
+    }
     ensureSession();
 }
 
@@ -66,6 +68,7 @@ bool ConnectionPage::loadSettings(QString *error)
     emit settingsChanged();
     if (!ok) {
         m_started = false;
+        m_timerWanted = false;
         m_timer->stop();
         if (error)
             *error = reason;
@@ -76,6 +79,7 @@ bool ConnectionPage::loadSettings(QString *error)
     showConnection();
     showHardware();
     m_timer->setInterval(kStartInterval);
+    m_timerWanted = true;
     m_timer->start();
     m_started = true;
     if (m_settings.autoConnect)
@@ -99,6 +103,7 @@ void ConnectionPage::setSettings(const ConnectionSettings &s)
     m_record.unitsShown = 0xFFFF;
     showHardware();
     showConnection();
+    wake();
     emit settingsChanged();
 }
 
@@ -116,12 +121,26 @@ int ConnectionPage::interval() const
 
 bool ConnectionPage::timerActive() const
 {
-    return m_timer->isActive();
+    return m_timerWanted;
+}
+
+bool ConnectionPage::timerResting() const
+{
+    return m_timerWanted && !m_timer->isActive();
 }
 
 void ConnectionPage::stopTimer()
 {
+    m_timerWanted = false;
     m_timer->stop();
+}
+
+void ConnectionPage::wake()
+{
+    if (m_timerWanted && !m_timer->isActive()) {
+        m_timer->start();
+        emit timerWoke();
+    }
 }
 
 void ConnectionPage::tick()
@@ -129,6 +148,15 @@ void ConnectionPage::tick()
     m_retired.clear();
     m_session->tick();
     m_reconnector->check();
+    // Phase 0 runs nothing on a tick: rest until something gives the page work.
+    if (m_record.phase == 0 && !m_reconnector->waiting())
+        m_timer->stop();
+}
+
+void ConnectionPage::linkReadable()
+{
+    if (m_link.target())
+        m_session->onSocketRead();
 }
 
 // --- sessions -------------------------------------------------------------------------
@@ -145,6 +173,7 @@ void ConnectionPage::runSession(std::unique_ptr<Session> session)
         return;
     retire(std::move(m_session));
     m_session = std::move(session);
+    wake();
 }
 
 Session &ConnectionPage::endSession(bool reconnect)
@@ -154,6 +183,7 @@ Session &ConnectionPage::endSession(bool reconnect)
     m_sessionType = m_settings.hardwareType;
     if (reconnect)
         m_session->connectButton();
+    wake();
     return *m_session;
 }
 
@@ -162,23 +192,27 @@ Session &ConnectionPage::endSession(bool reconnect)
 void ConnectionPage::connectButton()
 {
     m_session->connectButton();
+    wake();
 }
 
 void ConnectionPage::disconnectButton()
 {
     m_reconnector->stop();
     m_session->disconnectButton();
+    wake();
 }
 
 void ConnectionPage::requestShutdown()
 {
     m_reconnector->stop();
     m_session->requestShutdown();
+    wake();
 }
 
 void ConnectionPage::startPasswordChange()
 {
     m_session->startPasswordChange();
+    wake();
 }
 
 // --- RelaySource --------------------------------------------------------------------

@@ -90,12 +90,22 @@ public:
     Reconnector &reconnector() { return *m_reconnector; }
 
     // --- timer and sessions -------------------------------------------------
+    // The timer runs from loadSettings() on. A page with nothing to do (idle
+    // phase, no reconnection waiting) lets it rest after a tick, so that idle
+    // pages do not wake the program; every operation that gives the session
+    // work (link, buttons, sessions, link failures) wakes it again.
     void setInterval(int ms) override;
     int interval() const override;
+    // Started and not stopped (resting counts as running).
     bool timerActive() const;
+    // Resting: no ticks come until the page has something to do.
+    bool timerResting() const;
     void stopTimer();
     // One timer step of the running session.
     void tick();
+    // The open link has bytes to read (a socket's or a serial port's read
+    // event; tests call it for their scripted link): the session takes them now.
+    void linkReadable();
     void runSession(std::unique_ptr<Session> session) override;
     Session &endSession(bool reconnect) override;
 
@@ -150,12 +160,15 @@ signals:
     void stateTextChanged(const QString &text);
     void updateEnabledChanged(bool on);
     void updateDialogRequested(int pageNumber);
+    // The page's timer runs again after resting (the page was given work).
+    void timerWoke();
     void settingsChanged();
     // An input/output failure the operator must see (the error dialog).
     void errorRaised(const QString &text);
 
 private:
     void resetRunTime();
+    void wake();
     void writeState(bool countShown);
     void reportLogFailure(const QString &error);
     void reportLogResumed();
@@ -168,6 +181,7 @@ private:
     void onSocketConnected();
     void onSocketFailed(int code, const QString &message);
     void onSerialFailed(int port, const QString &detail);
+    void onSerialData(int port);
     int activeSerialPort() const;
 
     int m_number;
@@ -188,6 +202,7 @@ private:
     std::unique_ptr<Reconnector> m_reconnector;
     std::unique_ptr<SharedTimer> m_timer;
     bool m_started = false;
+    bool m_timerWanted = false;
     int m_baudCode = 0;
     bool m_updateEnabled = false;
 

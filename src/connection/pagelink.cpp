@@ -74,6 +74,7 @@ void ConnectionPage::reportSerial(int code, const QString &detail)
     logMessage(text, int(LogLevel::Error));
     m_record.portOpen = false;
     m_reconnector->linkFailed();
+    wake();
 }
 
 void ConnectionPage::openLink()
@@ -116,7 +117,7 @@ void ConnectionPage::openLink()
             connect(m_network, &NetworkLink::failed, this, &ConnectionPage::onSocketFailed);
             connect(m_network, &NetworkLink::readyRead, this, [this] {
                 if (m_link.target() == m_network)
-                    m_session->onSocketRead();
+                    linkReadable();
             });
         }
         if (m_network->isActive())
@@ -128,6 +129,7 @@ void ConnectionPage::openLink()
     }
     m_record.detectStep = 0;
     m_record.phase = 1;
+    wake();
 }
 
 void ConnectionPage::closeLink()
@@ -198,6 +200,15 @@ void ConnectionPage::onSocketFailed(int, const QString &message)
     m_record.portOpen = false;
     logMessage(message, int(LogLevel::Error));
     m_reconnector->linkFailed();
+    wake();
+}
+
+// Every page hears every port; only the one reading that port goes on.
+void ConnectionPage::onSerialData(int port)
+{
+    if (m_serialLink && m_link.target() == m_serialLink.get()
+        && static_cast<SerialLink *>(m_serialLink.get())->port() == port)
+        linkReadable();
 }
 
 void ConnectionPage::onSerialFailed(int port, const QString &detail)
@@ -215,6 +226,7 @@ void ConnectionPage::onSerialFailed(int port, const QString &detail)
                int(LogLevel::Error));
     showConnection();
     m_reconnector->linkFailed();
+    wake();
 }
 
 int ConnectionPage::setModemDtr(bool on)

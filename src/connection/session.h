@@ -16,7 +16,9 @@ public:
 
     // One step of the machine of the current phase.
     virtual void tick() = 0;
-    // The network link delivered bytes (sessions that read inside the event).
+    // The link delivered bytes: a socket's read event, or a serial or modem
+    // port's. Sessions that file frames take them here, at once, instead of
+    // waiting for the next tick; the tick still runs the protocol's steps.
     virtual void onSocketRead() {}
 
     // Buttons. Connect closes an open link and opens it again; Disconnect

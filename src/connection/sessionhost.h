@@ -97,7 +97,7 @@ public:
     void fileRecord(RecordKind kind, const QByteArray &frame)
     {
         ++record().framesFiled;
-        record().lastFrameMs = clock().now().toMSecsSinceEpoch();
+        record().lastFrameMs = clock().nowMs();
         store().fileRecord(kind, frame);
     }
 };

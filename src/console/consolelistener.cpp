@@ -56,9 +56,10 @@ QString addressText(const QHostAddress &a)
 
 ConsoleListener::ConsoleListener(QObject *parent) : QTcpServer(parent), m_sweep(new QTimer(this))
 {
+    // Runs only while there are connections to look at: an idle station
+    // is not woken once a second for nothing.
     m_sweep->setInterval(1000);
     connect(m_sweep, &QTimer::timeout, this, &ConsoleListener::sweep);
-    m_sweep->start();
 }
 
 ConsoleListener::~ConsoleListener() = default;
@@ -95,6 +96,8 @@ void ConsoleListener::incomingConnection(qintptr descriptor)
     c.reading = connect(socket, &QTcpSocket::readyRead, this, [this, socket] { onRead(socket); });
     m_connections.insert(socket, c);
     ++m_perAddress[address];
+    if (!m_sweep->isActive())
+        m_sweep->start();
     connect(socket, &QTcpSocket::bytesWritten, this, [this, socket] {
         auto it = m_connections.find(socket);
         if (it != m_connections.end()) {
@@ -197,4 +200,6 @@ void ConsoleListener::sweep()
         s->abort(); // emits `disconnected` while the HTTP server still listens for it
         s->deleteLater();
     }
+    if (m_connections.isEmpty())
+        m_sweep->stop();
 }

@@ -7,11 +7,16 @@ class Clock {
 public:
     virtual ~Clock() = default;
     virtual QDateTime now() const = 0;
+    // now() as milliseconds since the epoch. For time spans and receive
+    // times, which need no local date: a local date-time costs a time-zone
+    // conversion, and some steps run hundreds of times a second.
+    virtual qint64 nowMs() const { return now().toMSecsSinceEpoch(); }
 };
 
 class SystemClock : public Clock {
 public:
     QDateTime now() const override { return QDateTime::currentDateTime(); }
+    qint64 nowMs() const override { return QDateTime::currentMSecsSinceEpoch(); }
     static SystemClock &instance();
     // Without TZ set, the C library looks at /etc/localtime again for every
     // local time it gives (hundreds a second with eight pages polling). Call

@@ -135,6 +135,7 @@ int SerialLibrary::sioReset(int port, int rxQueue, int)
             break;
         }
     });
+    connect(serial, &QSerialPort::readyRead, this, [this, port] { emit dataArrived(port); });
     m_ports[size_t(port)] = serial;
     m_devices[size_t(port)] = device;
     return 0;

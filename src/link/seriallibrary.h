@@ -4,7 +4,7 @@
 // are 0-based indices (0 = COM1) mapped to devices by a ComPortMap.
 //
 // Reads never wait: bytes arriving between timer ticks wait in the port's
-// receive queue. Modem-control calls a pseudo-terminal refuses are not errors.
+// receive queue, and dataArrived() says when they come. Modem-control calls a pseudo-terminal refuses are not errors.
 #include <QByteArray>
 #include <QObject>
 #include <QString>
@@ -65,6 +65,8 @@ public:
     bool isOpen(int port) const;
 
 signals:
+    // Bytes came in on an open port (they wait in its receive queue).
+    void dataArrived(int port);
     // The device failed while open (cable or adapter gone, far end of a
     // pseudo-terminal closed). The port has already been closed.
     void portFailed(int port, const QString &detail);

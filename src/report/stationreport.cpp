@@ -401,13 +401,18 @@ QList<LogFileRecord> StationReport::logFiles() const
     return out;
 }
 
-QJsonObject StationReport::pageKey(int number) const
+size_t StationReport::pageKey(int number) const
 {
-    const PageRecord p = page(number);
-    return QJsonObject{{QStringLiteral("c"), p.caption}, {QStringLiteral("h"), p.hardwareType},
-                       {QStringLiteral("t"), p.target},  {QStringLiteral("o"), p.open},
-                       {QStringLiteral("s"), p.state},   {QStringLiteral("x"), p.stateText},
-                       {QStringLiteral("p"), p.phase},   {QStringLiteral("g"), p.started}};
+    // Looked at four times a second for each page: a hash of what the
+    // page's event shows, built without the whole record (which looks at
+    // the log file on disk).
+    const ConnectionPage *page = m_station.page(number);
+    if (!page)
+        return 0;
+    const ConnectionSettings &s = page->settings();
+    const ConnectionRecord &r = page->record();
+    return qHashMulti(0, s.connectionName, s.hardwareType, linkTarget(s), r.portOpen, r.state, page->stateText(),
+                      r.phase, page->started());
 }
 
 size_t StationReport::serverKey(int number) const
@@ -433,7 +438,7 @@ void StationReport::poll()
         if (open && !m_wasOpen[i])
             m_openSince[i] = now();
         m_wasOpen[i] = open;
-        QJsonObject key = pageKey(n);
+        const size_t key = pageKey(n);
         if (key != m_pageKeys[i]) {
             m_pageKeys[i] = key;
             emit pageChanged(n);

@@ -147,13 +147,13 @@ signals:
 
 private:
     void onLine(const QString &line);
-    QJsonObject pageKey(int number) const;
+    size_t pageKey(int number) const;
     size_t serverKey(int number) const;
 
     Station &m_station;
     QDateTime m_startedAt;
     QTimer *m_timer;
-    std::array<QJsonObject, 8> m_pageKeys;
+    std::array<size_t, 8> m_pageKeys{};
     std::array<size_t, 8> m_serverKeys{};
     std::array<quint64, 8> m_framesSeen{};
     std::array<bool, 8> m_wasOpen{};

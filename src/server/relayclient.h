@@ -34,7 +34,11 @@ struct RelayClient {
     QDateTime lastMessageAt;   // last complete message (or KX-71 request)
     quint64 bytesQueued = 0;   // everything handed to the socket so far
     quint64 bytesTaken = 0;    // of which the peer had taken at the last look
-    QDateTime stallSince;      // first look that found bytes waiting and none taken
+    // Milliseconds since the epoch, -1 for none: the first look that found
+    // bytes waiting and none taken, and the last look.
+    qint64 stallSinceMs = -1;
+    qint64 lastLookMs = -1;
+    bool keptUp = false;       // the last look found nothing waiting, here or in the kernel
     quint64 id = 0;            // stable identity for the client list rows
     bool spoke = false;        // sent anything at all
     bool started = false;      // started data (or, KX-71, asked for any)

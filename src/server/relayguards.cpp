@@ -175,21 +175,37 @@ void RelayServer::checkAccepting()
 
 namespace {
 
+// A viewer that had nothing waiting for it anywhere at its last look keeps
+// up: it is looked at again only after kQuietLookMs, or as soon as bytes wait
+// for it in the program (which takes no system call to tell).
+bool dueForLook(const RelayClient &c, qint64 nowMs)
+{
+    if (!c.keptUp || c.lastLookMs < 0 || c.socket->bytesToWrite() > 0)
+        return true;
+    const qint64 since = nowMs - c.lastLookMs;
+    return since >= RelayServer::kQuietLookMs || since < 0;
+}
+
 // Looks at what waits for a client (here and in the kernel) and how much it
 // took since the last look. Returns how long it has taken nothing while
-// bytes waited, or -1 while it takes them (or nothing waits).
-qint64 stalledFor(RelayClient &c, const QDateTime &now)
+// bytes waited, or -1 while it takes them (or nothing waits, or it kept up
+// at its last look and is not due for another).
+qint64 stalledFor(RelayClient &c, qint64 nowMs)
 {
+    if (!dueForLook(c, nowMs))
+        return -1;
+    c.lastLookMs = nowMs;
     const qint64 waiting = c.socket->bytesToWrite() + kernelQueued(*c.socket);
+    c.keptUp = waiting <= 0;
     const quint64 taken = c.bytesQueued - quint64(qMax<qint64>(waiting, 0));
     if (waiting <= 0 || taken != c.bytesTaken) {
         c.bytesTaken = taken;
-        c.stallSince = QDateTime();
+        c.stallSinceMs = -1;
         return -1;
     }
-    if (!c.stallSince.isValid())
-        c.stallSince = now;
-    return c.stallSince.msecsTo(now);
+    if (c.stallSinceMs < 0 || c.stallSinceMs > nowMs)
+        c.stallSinceMs = nowMs;
+    return nowMs - c.stallSinceMs;
 }
 
 } // namespace
@@ -198,15 +214,15 @@ void RelayServer::sampleProgress()
 {
     // Records go out as they are filed, without a timer. A viewer that
     // stopped reading is noticed here, at most once a second, and the
-    // housekeeping timer then counts its time; a viewer that reads costs
-    // nothing more.
-    const QDateTime now = m_clock.now();
-    if (m_lastSample.isValid() && m_lastSample.msecsTo(now) < kHousekeepingMs && m_lastSample <= now)
+    // housekeeping timer then counts its time; a viewer that reads is looked
+    // at only every kQuietLookMs.
+    const qint64 nowMs = m_clock.nowMs();
+    if (m_lastSampleMs >= 0 && nowMs - m_lastSampleMs < kHousekeepingMs && m_lastSampleMs <= nowMs)
         return;
-    m_lastSample = now;
+    m_lastSampleMs = nowMs;
     bool stalled = false;
     for (auto &c : m_clients)
-        stalled = stalledFor(*c, now) >= 0 || stalled;
+        stalled = stalledFor(*c, nowMs) >= 0 || stalled;
     if (stalled)
         scheduleHousekeeping();
 }
@@ -216,10 +232,10 @@ void RelayServer::checkStalled()
     // A viewer that reads nothing stops taking bytes: its window closes, and
     // what waits for it (here and in the kernel) stops shrinking. Counted
     // from the first look that found it so, whatever the record rate.
-    const QDateTime now = m_clock.now();
+    const qint64 nowMs = m_clock.nowMs();
     std::vector<ClientSocket *> stalled;
     for (auto &c : m_clients) {
-        if (stalledFor(*c, now) >= kStallLimitMs)
+        if (stalledFor(*c, nowMs) >= kStallLimitMs)
             stalled.push_back(c->socket.get());
     }
     for (ClientSocket *socket : stalled) {
@@ -237,7 +253,7 @@ bool RelayServer::housekeepingNeeded() const
         return true;
     for (const auto &c : m_clients) {
         const bool receiving = !c->arxHalted || !c->hdHalted || !c->kfHalted;
-        if (c->stallSince.isValid() || c->socket->bytesToWrite() >= kSendCap || !receiving
+        if (c->stallSinceMs >= 0 || c->socket->bytesToWrite() >= kSendCap || !receiving
             || (loginRequired() && !c->loggedIn) || !c->spoke || c->loginPending)
             return true;
     }

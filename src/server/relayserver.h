@@ -55,6 +55,11 @@ public:
     static constexpr qint64 kStallLimitMs = 30000;
     // While a client is over the cap the server looks at it this often.
     static constexpr int kHousekeepingMs = 1000;
+    // A viewer found keeping up is looked at again after this long, unless
+    // bytes wait for it in the program before: a stall is then still seen
+    // within 5 s of its start, and a viewer that reads costs a look (one
+    // system call) every few seconds instead of every second.
+    static constexpr int kQuietLookMs = 4000;
     // Clients one server takes at most: a flood of connections must not use
     // up the program's file descriptors (serial ports, logs, other servers).
     static constexpr int kMaxClients = 100;
@@ -217,7 +222,7 @@ private:
     std::deque<quint64> m_lookupQueue; // clients waiting for a reverse look-up
     int m_lookupsInFlight = 0;
     QHash<int, std::pair<quint64, QString>> m_lookups; // look-up id: client id, address
-    QDateTime m_lastSample; // progress of the viewers looked at during delivery
+    qint64 m_lastSampleMs = -1; // progress of the viewers looked at during delivery
     SourceResolver m_resolver;
 
     ServerSettings m_settings;

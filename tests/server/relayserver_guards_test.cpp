@@ -245,6 +245,36 @@ TEST_F(ViewerGuards, ViewerThatReadsNothingIsDroppedWithin30To40sAtTwoRecordsPer
     EXPECT_TRUE(log.line(0).endsWith(" disconnected: not reading its data")) << log.line(0).toStdString();
 }
 
+// A viewer that takes everything costs a look at its queues only every few
+// seconds; one with bytes waiting in the server is looked at on every pass
+// (the rule above is what such looks are for).
+TEST_F(ViewerGuards, ViewerThatKeepsUpIsLookedAtOnlyEveryFewSeconds)
+{
+    source.type = 2;
+    auto server = makeServer();
+    auto reader = connectClient(*server);
+    reader->send("SC\rSD\r");
+    ASSERT_TRUE(pumpUntil([&] { return server->clientCount() == 1 && !server->client(0)->hdHalted; }));
+    ASSERT_TRUE(reader->waitFor(18));
+    reader->take();
+    const RelayClient *c = server->client(0);
+    const qint64 t0 = clock.now().toMSecsSinceEpoch();
+    QList<qint64> looks;
+    qint64 received = 0;
+    for (int i = 0; i < 10; ++i) {
+        source.store.fileRecord(RecordKind::Hd, hdRecord(i));
+        received += 1509;
+        ASSERT_TRUE(reader->waitFor(received));
+        ASSERT_TRUE(pumpUntil([&] { return heldFor(c) == 0; })) << "taken and acknowledged";
+        if (looks.isEmpty() || looks.last() != c->lastLookMs - t0)
+            looks << c->lastLookMs - t0;
+        clock.advanceMs(1000);
+    }
+    EXPECT_EQ(looks, (QList<qint64>{0, RelayServer::kQuietLookMs, 2 * RelayServer::kQuietLookMs}));
+    EXPECT_TRUE(c->keptUp);
+    EXPECT_LT(c->stallSinceMs, 0);
+}
+
 TEST_F(ViewerGuards, ElevenConnectionsFromOneAddress)
 {
     auto server = makeServer();

@@ -30,7 +30,7 @@ QString ArxSession::downloadPath(const QString &baseDirectory, const QByteArray 
 void ArxSession::tick()
 {
     if (m_page.record().phase != 4)
-        m_lastFrameAt = QDateTime(); // the silence watch counts from the return to polling
+        m_lastFrameMs = -1; // the silence watch counts from the return to polling
     switch (m_page.record().phase) {
     case 1:
         waitForLink();
@@ -41,13 +41,17 @@ void ArxSession::tick()
     case 3:
         detectStep();
         break;
-    case 4:
-        pollStep();
-        receiveStep();
+    case 4: {
+        // Twenty ticks a second on each polling page: the clock is read once.
+        const QDateTime now = m_page.clock().now();
+        const qint64 nowMs = m_page.clock().nowMs();
+        pollStep(now);
+        receiveStep(nowMs);
         if (m_page.record().newData)
             decode();
-        watchSilence();
+        watchSilence(nowMs);
         break;
+    }
     case 5:
         m_passwordChange->step();
         break;
@@ -59,12 +63,11 @@ void ArxSession::tick()
 // Polling goes on however long a unit stays silent (a cable pulled, a unit
 // switched off, a far end gone without closing): say so once, and again when
 // data comes back, so the operator does not have to watch the state column.
-void ArxSession::watchSilence()
+void ArxSession::watchSilence(qint64 nowMs)
 {
-    const QDateTime now = m_page.clock().now();
-    if (!m_lastFrameAt.isValid())
-        m_lastFrameAt = now;
-    if (!m_silenceReported && m_lastFrameAt.msecsTo(now) >= kSilenceAlarmMs) {
+    if (m_lastFrameMs < 0)
+        m_lastFrameMs = nowMs;
+    if (!m_silenceReported && nowMs - m_lastFrameMs >= kSilenceAlarmMs) {
         m_silenceReported = true;
         m_page.logMessage(QStringLiteral(" ARX no data from the unit for %1 seconds").arg(kSilenceAlarmMs / 1000),
                           int(LogLevel::Error));
@@ -99,7 +102,7 @@ void ArxSession::linkOpening()
     closeDownload();
     m_pollLast = 0.0;
     m_pollElapsed = 0.0;
-    m_lastFrameAt = QDateTime();
+    m_lastFrameMs = -1;
     m_silenceReported = false;
 }
 
@@ -118,10 +121,10 @@ void ArxSession::setNewPassword(const QByteArray &password)
 
 // --- connected: poll, receive, cut, file -----------------------------------------
 
-void ArxSession::pollStep()
+void ArxSession::pollStep(const QDateTime &at)
 {
     ConnectionRecord &r = m_page.record();
-    const double now = datetime::timeOfDay(m_page.clock().now());
+    const double now = datetime::timeOfDay(at);
     // A pass through midnight counts as a long interval, so the poll goes out.
     m_pollElapsed += std::fabs(now - m_pollLast);
     if (m_pollElapsed < kPollPeriod) {
@@ -138,31 +141,42 @@ void ArxSession::pollStep()
     m_pollLast = now;
 }
 
-void ArxSession::receiveStep()
+void ArxSession::receiveStep(qint64 nowMs)
 {
-    ConnectionRecord &r = m_page.record();
-    m_cutter.setFormat(frameFormat(r.viaRelay));
+    // Frames mostly come with their read event: a tick usually finds
+    // nothing waiting and nothing cut, and then does no more.
+    if (m_cutter.isEmpty() && m_page.bytesWaiting() == 0)
+        return;
+    useFormat(m_page.record().viaRelay);
     const QByteArray bytes = m_page.readFrameBytes(kSerialFrameRead);
     if (!bytes.isEmpty())
-        m_cutter.append(bytes, m_page.clock().now().toMSecsSinceEpoch());
+        m_cutter.append(bytes, nowMs);
     if (const std::optional<QByteArray> frame = m_cutter.cut())
         frameStep(*frame);
 }
 
-// A network unit's frames are cut, filed and decoded when their bytes come,
-// so a record goes out to the viewers at once instead of at the next tick.
-// Each frame gets the steps the tick would give it; the tick still polls,
-// and still takes what a serial port or a partial frame leaves.
+void ArxSession::useFormat(bool viaRelay)
+{
+    if (m_format != int(viaRelay))
+        m_cutter.setFormat(frameFormat(viaRelay));
+    m_format = int(viaRelay);
+}
+
+// A unit's frames are cut, filed and decoded when their bytes come (socket,
+// serial or modem line alike), so a record goes out to the viewers at once
+// instead of at the next tick. Each frame gets the steps the tick would give
+// it; the tick still polls, and still takes what a partial frame leaves.
+// All that waits is taken: a serial port's queue is bounded by the port.
 void ArxSession::onSocketRead()
 {
     ConnectionRecord &r = m_page.record();
     if (r.phase != 4)
         return;
-    const QByteArray bytes = m_page.readFrameBytes(kSerialFrameRead);
+    const QByteArray bytes = m_page.readFrameBytes(SessionHost::kNetworkReadLimit);
     if (bytes.isEmpty())
         return;
-    m_cutter.setFormat(frameFormat(r.viaRelay));
-    m_cutter.append(bytes, m_page.clock().now().toMSecsSinceEpoch());
+    useFormat(r.viaRelay);
+    m_cutter.append(bytes, m_page.clock().nowMs());
     while (const std::optional<QByteArray> frame = m_cutter.cut()) {
         frameStep(*frame);
         if (r.newData)
@@ -198,7 +212,7 @@ void ArxSession::frameStep(const QByteArray &frame)
     ++r.framesSinceShown;
 
     const QDateTime now = m_page.clock().now();
-    m_lastFrameAt = now;
+    m_lastFrameMs = m_page.clock().nowMs();
     if (m_silenceReported) {
         m_silenceReported = false;
         m_page.logMessage(QStringLiteral(" ARX data received again"), int(LogLevel::Status));

@@ -70,9 +70,10 @@ public:
 private:
     // arxsession.cpp
     void waitForLink();
-    void pollStep();
-    void watchSilence();
-    void receiveStep();
+    void pollStep(const QDateTime &now);
+    void watchSilence(qint64 nowMs);
+    void receiveStep(qint64 nowMs);
+    void useFormat(bool viaRelay);
     void frameStep(const QByteArray &frame);
     void decode();
 
@@ -103,7 +104,8 @@ private:
     bool m_nextLine = true;
 
     double m_pollLast = 0.0;    // time of day of the last poll step, in days
-    QDateTime m_lastFrameAt;    // last frame while polling; invalid outside phase 4
+    qint64 m_lastFrameMs = -1;  // last frame while polling; -1 outside phase 4
+    int m_format = -1;          // the cutter's format: 0 unit frames, 1 relay records
     bool m_silenceReported = false;
     double m_pollElapsed = 0.0; // days since the last poll byte
     int m_amSubType = 0;

@@ -98,13 +98,16 @@ QString LineSession::hardwareThirdColumn() const
 
 void LineSession::pollStep()
 {
-    ConnectionRecord &r = m_page.record();
     m_page.setInterval(kPollInterval);
     serviceCommand();
     receiveStep();
-    if (!r.newData)
-        return;
-    r.newData = false;
+    if (m_page.record().newData)
+        decodeNewest();
+}
+
+void LineSession::decodeNewest()
+{
+    m_page.record().newData = false;
     if (!m_decoder)
         return;
     const QByteArray frame = m_page.store().newest(m_family.recordKind);
@@ -155,19 +158,53 @@ FrameFormat LineSession::frameFormat(bool viaRelay)
 // over the same serial port.
 void LineSession::receiveStep()
 {
-    ConnectionRecord &r = m_page.record();
-    const QDateTime now = m_page.clock().now();
-    m_cutter.setFormat(frameFormat(r.viaRelay));
-    const int stale = m_cutter.staleDropped();
-    m_cutter.append(m_page.readFrameBytes(kSerialFrameRead), now.toMSecsSinceEpoch());
-    r.badFrames += quint64(qMax(0, m_cutter.staleDropped() - stale));
-    const std::optional<QByteArray> frame = m_cutter.cut();
-    if (!frame)
+    // Frames mostly come with their read event: a tick usually finds
+    // nothing waiting and nothing cut, and then does no more.
+    if (m_cutter.isEmpty() && m_page.bytesWaiting() == 0)
         return;
+    const QDateTime now = m_page.clock().now();
+    take(m_page.readFrameBytes(kSerialFrameRead));
+    if (const std::optional<QByteArray> frame = m_cutter.cut())
+        fileFrame(*frame, now);
+}
+
+// A streaming unit's frames are cut, filed (and so relayed), decoded and
+// logged the moment their last bytes come, not at the next tick. The tick
+// keeps the protocol's steps: the pending command, the poll interval, and
+// one frame from what a read left behind.
+void LineSession::onSocketRead()
+{
+    if (m_page.record().phase != Polling)
+        return;
+    const QByteArray bytes = m_page.readFrameBytes(SessionHost::kNetworkReadLimit);
+    if (bytes.isEmpty())
+        return;
+    take(bytes);
+    const QDateTime now = m_page.clock().now();
+    while (const std::optional<QByteArray> frame = m_cutter.cut()) {
+        fileFrame(*frame, now);
+        decodeNewest();
+    }
+}
+
+void LineSession::take(const QByteArray &bytes)
+{
+    ConnectionRecord &r = m_page.record();
+    if (m_format != int(r.viaRelay))
+        m_cutter.setFormat(frameFormat(r.viaRelay));
+    m_format = int(r.viaRelay);
+    const int stale = m_cutter.staleDropped();
+    m_cutter.append(bytes, m_page.clock().nowMs());
+    r.badFrames += quint64(qMax(0, m_cutter.staleDropped() - stale));
+}
+
+void LineSession::fileFrame(const QByteArray &frame, const QDateTime &now)
+{
+    ConnectionRecord &r = m_page.record();
     ++r.framesSinceShown;
     r.newData = true;
     // A relay server's record already ends in the stamp the other station gave it.
-    m_page.fileRecord(m_family.recordKind, r.viaRelay ? *frame : *frame + datetime::stampOf(now));
+    m_page.fileRecord(m_family.recordKind, r.viaRelay ? frame : frame + datetime::stampOf(now));
 }
 
 // --- connect, disconnect and exit --------------------------------------------------

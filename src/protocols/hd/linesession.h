@@ -2,8 +2,9 @@
 // The session of the HD monitors and of the KF-71 system: one machine for
 // both, told apart by their LineFamily. Wait for the link, detect and log in
 // to the unit (or to the relay server of another station), identify it,
-// start its data stream, then take one streamed frame a tick into the relay
-// store and decode it, sending the commands relay clients queue in between.
+// start its data stream, then file each streamed frame in the relay store
+// and decode it as its bytes come, sending the commands relay clients queue
+// on the tick in between (which also takes one frame the link left).
 // Connect, Disconnect and the program's close end the unit's session first.
 #include "connection/session.h"
 #include "protocols/framecutter.h"
@@ -34,6 +35,7 @@ public:
     ~LineSession() override;
 
     void tick() override;
+    void onSocketRead() override;
     void connectButton() override;
     void disconnectButton() override;
     void requestShutdown() override;
@@ -74,12 +76,16 @@ private:
     void pollStep();
     void serviceCommand();
     void receiveStep();
+    void take(const QByteArray &bytes);
+    void fileFrame(const QByteArray &frame, const QDateTime &now);
+    void decodeNewest();
     void connectMachine();
     void closeMachine(bool exiting);
 
     const LineFamily &m_family;
     std::unique_ptr<LineDecoder> m_decoder;
     FrameCutter m_cutter;
+    int m_format = -1; // the cutter's format: 0 unit frames, 1 relay records
     LineIdentity m_identity;
     int m_accessLevel = 0;
     bool m_readOnly = false;

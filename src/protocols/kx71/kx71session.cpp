@@ -35,7 +35,7 @@ void Kx71Session::tick()
         setInterval(kRunTick);
         // A modem line is a serial port once the call stands.
         if (m_page.isSerial())
-            receive();
+            receive(kSerialRead);
         if (m_page.record().newData)
             decodeAndRequest();
         watchdog();
@@ -55,10 +55,13 @@ void Kx71Session::waitForLink()
     m_page.showConnection();
 }
 
+// Serial and network alike: frames are cut and filed as their bytes come;
+// the tick decodes the newest and asks for the next, as the protocol's steps
+// and the watchdog's counts go by ticks.
 void Kx71Session::onSocketRead()
 {
-    if (m_page.record().phase == 4 && !m_page.isSerial())
-        receive();
+    if (m_page.record().phase == 4)
+        receive(SessionHost::kNetworkReadLimit);
 }
 
 void Kx71Session::disconnectButton()
@@ -100,14 +103,14 @@ bool Kx71Session::queueUnitCommand(const QByteArray &text)
 
 // Frames are cut from the byte stream whatever the reads look like: TCP keeps
 // no message boundaries, and a serial read may hold noise before a frame.
-void Kx71Session::receive()
+void Kx71Session::receive(int serialMax)
 {
-    ConnectionRecord &r = m_page.record();
-    const QByteArray bytes = m_page.readFrameBytes(kSerialRead);
+    const QByteArray bytes = m_page.readFrameBytes(serialMax);
     if (bytes.isEmpty())
         return; // every whole frame was cut when its last bytes came
-    m_cutter.setFormat(kx71::frameFormat());
-    m_cutter.append(bytes, m_page.clock().now().toMSecsSinceEpoch());
+    if (m_cutter.format().length == 0)
+        m_cutter.setFormat(kx71::frameFormat());
+    m_cutter.append(bytes, m_page.clock().nowMs());
     while (const std::optional<QByteArray> frame = m_cutter.cut())
         fileFrame(*frame);
 }
@@ -120,7 +123,7 @@ void Kx71Session::fileFrame(const QByteArray &frame)
         ++m_badChecksums;
     r.badFrames += sound ? 0 : 1;
     ++r.framesFiled;
-    r.lastFrameMs = m_page.clock().now().toMSecsSinceEpoch();
+    r.lastFrameMs = m_page.clock().nowMs();
     m_store.file(frame, sound);
     r.newData = true;
     m_awaitingFrame = false;

@@ -2,8 +2,8 @@
 // The session of a page whose hardware is the KX-71 analyzer: find it on a
 // slow tick, read the heads of its two program files and its own version
 // reply, then keep its data stream flowing by asking for the next frame each
-// time one has been decoded. Frames are cut from the byte stream on the tick
-// (serial and modem lines) or in the socket's read event (network).
+// time one has been decoded. Frames are cut from the byte stream as their
+// bytes come (the link's read event), and on the tick what is left.
 #include "connection/session.h"
 #include "protocols/framecutter.h"
 #include "protocols/kx71/kx71store.h"
@@ -81,7 +81,7 @@ private:
     void detectStep();
     void programmingStep();
     void readHead(const char *name, ProgramHead &head);
-    void receive();
+    void receive(int serialMax);
     void fileFrame(const QByteArray &frame);
     void decodeAndRequest();
     void watchdog();
