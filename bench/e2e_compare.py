@@ -27,6 +27,7 @@ import sys
 HERE = os.path.dirname(os.path.abspath(__file__))
 FIGURES = [  # (column, pattern in e2e_relay.py's output)
     ("us/deliv", r"of a core, ([\d.]+) us per delivery"),
+    ("us/frame", r"([\d.]+) us server CPU per frame filed"),
     ("CPU %", r"server CPU\s+([\d.]+) %"),
     ("wake/s", r"wake-ups\s+([\d.]+)"),
     ("p50 ms", r"p50 ([\d.na]+)"),

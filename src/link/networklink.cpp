@@ -57,8 +57,13 @@ bool NetworkLink::isActive() const
 
 void NetworkLink::send(const QByteArray &bytes)
 {
-    if (m_socket->state() == QAbstractSocket::ConnectedState)
+    // Handed to the system at once: left in Qt's buffer, each poll byte
+    // would wait for a write event, a second pass of the loop. What the
+    // system does not take now still goes with the write event.
+    if (m_socket->state() == QAbstractSocket::ConnectedState) {
         m_socket->write(bytes);
+        m_socket->flush();
+    }
 }
 
 QByteArray NetworkLink::readSome(int max)

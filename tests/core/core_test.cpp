@@ -1,4 +1,5 @@
 #include "support/bytes.h"
+#include "core/clock.h"
 #include "core/datetime.h"
 #include "core/hextext.h"
 #include "core/messagelog.h"
@@ -7,6 +8,7 @@
 
 #include <QSignalSpy>
 #include <gtest/gtest.h>
+#include <ctime>
 
 
 TEST(DateTime, DaysSince1899AndTheStoredEightBytes)
@@ -26,6 +28,31 @@ TEST(DateTime, TextsForMessagesAndLogNames)
     const QDateTime t(QDate(2026, 12, 6), QTime(14, 5, 9));
     EXPECT_EQ(datetime::messageText(t), QStringLiteral("12/6/2026 14:05:09"));
     EXPECT_EQ(datetime::logFileStamp(t), QStringLiteral("Date..12.06.26 Time..14.05.09"));
+}
+
+// The system clock's time of day keeps the zone's offset for a quarter of an
+// hour: it must agree with a local date-time to the millisecond, also across
+// summer-time changes and in zones half an hour or 45 minutes off.
+TEST(SystemClock, TimeOfDayAgreesWithTheLocalDateTimeAcrossZoneChanges)
+{
+    const QByteArray saved = qgetenv("TZ");
+    for (const char *zone : {"UTC", "Europe/Berlin", "America/St_Johns", "Australia/Lord_Howe", "Asia/Kathmandu"}) {
+        qputenv("TZ", zone);
+        tzset();
+        SystemClock::zoneChangedForTests();
+        // Around the 2026 changes in March/April and October/November, and a plain day.
+        for (const QDate day : {QDate(2026, 3, 29), QDate(2026, 4, 5), QDate(2026, 10, 25), QDate(2026, 11, 1),
+                                QDate(2026, 3, 8), QDate(2026, 6, 15)}) {
+            const qint64 start = QDateTime(day, QTime(0, 0), Qt::UTC).toMSecsSinceEpoch() - 12 * 3600000LL;
+            for (qint64 ms = start; ms < start + 48 * 3600000LL; ms += 7 * 60000 + 1) {
+                SCOPED_TRACE(QStringLiteral("%1 %2").arg(QLatin1String(zone)).arg(ms).toStdString());
+                ASSERT_EQ(SystemClock::timeOfDayMs(ms), QDateTime::fromMSecsSinceEpoch(ms).time().msecsSinceStartOfDay());
+            }
+        }
+    }
+    saved.isNull() ? qunsetenv("TZ") : qputenv("TZ", saved);
+    tzset();
+    SystemClock::zoneChangedForTests();
 }
 
 TEST(HexText, WritesUpperCaseAndReadsLeniently)

@@ -42,10 +42,10 @@ void ArxSession::tick()
         detectStep();
         break;
     case 4: {
-        // Twenty ticks a second on each polling page: the clock is read once.
-        const QDateTime now = m_page.clock().now();
+        // Twenty ticks a second on each polling page: no local date-time
+        // is made for them.
         const qint64 nowMs = m_page.clock().nowMs();
-        pollStep(now);
+        pollStep(m_page.clock().msecsSinceStartOfDay() / 86400000.0);
         receiveStep(nowMs);
         if (m_page.record().newData)
             decode();
@@ -121,10 +121,9 @@ void ArxSession::setNewPassword(const QByteArray &password)
 
 // --- connected: poll, receive, cut, file -----------------------------------------
 
-void ArxSession::pollStep(const QDateTime &at)
+void ArxSession::pollStep(double now)
 {
     ConnectionRecord &r = m_page.record();
-    const double now = datetime::timeOfDay(at);
     // A pass through midnight counts as a long interval, so the poll goes out.
     m_pollElapsed += std::fabs(now - m_pollLast);
     if (m_pollElapsed < kPollPeriod) {

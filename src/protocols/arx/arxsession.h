@@ -70,7 +70,7 @@ public:
 private:
     // arxsession.cpp
     void waitForLink();
-    void pollStep(const QDateTime &now);
+    void pollStep(double timeOfDay);
     void watchSilence(qint64 nowMs);
     void receiveStep(qint64 nowMs);
     void useFormat(bool viaRelay);
