@@ -4,7 +4,8 @@
 // are 0-based indices (0 = COM1) mapped to devices by a ComPortMap.
 //
 // Reads never wait: bytes arriving between timer ticks wait in the port's
-// receive queue, and dataArrived() says when they come. Modem-control calls a pseudo-terminal refuses are not errors.
+// receive queue, and dataArrived() says when they come. Modem-control calls
+// a pseudo-terminal refuses are not errors.
 #include <QByteArray>
 #include <QObject>
 #include <QString>
