@@ -29,9 +29,9 @@ QDateTime fromDays(double days)
     return QDateTime(kEpoch.addDays(static_cast<qint64>(whole)), QTime::fromMSecsSinceStartOfDay(int(ms)));
 }
 
-double timeOfDay(const QDateTime &t)
+double timeOfDay(int msecsSinceStartOfDay)
 {
-    return t.time().msecsSinceStartOfDay() / 86400000.0;
+    return msecsSinceStartOfDay / 86400000.0;
 }
 
 QByteArray encodeStamp(double days)

@@ -11,8 +11,9 @@ namespace datetime {
 double toDays(const QDateTime &t);
 QDateTime fromDays(double days);
 
-// Time of day as a fraction of a day (0 <= f < 1).
-double timeOfDay(const QDateTime &t);
+// Time of day as a fraction of a day (0 <= f < 1), from the milliseconds
+// since midnight (QTime::msecsSinceStartOfDay, Clock::msecsSinceStartOfDay).
+double timeOfDay(int msecsSinceStartOfDay);
 
 // The 8-byte little-endian IEEE 754 form used in relay records and log files.
 QByteArray encodeStamp(double days);

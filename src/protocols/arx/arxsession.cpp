@@ -45,7 +45,7 @@ void ArxSession::tick()
         // Twenty ticks a second on each polling page: no local date-time
         // is made for them.
         const qint64 nowMs = m_page.clock().nowMs();
-        pollStep(m_page.clock().msecsSinceStartOfDay() / 86400000.0);
+        pollStep(datetime::timeOfDay(m_page.clock().msecsSinceStartOfDay()));
         receiveStep(nowMs);
         if (m_page.record().newData)
             decode();

@@ -70,7 +70,7 @@ public:
 private:
     // arxsession.cpp
     void waitForLink();
-    void pollStep(double timeOfDay);
+    void pollStep(double now); // now: time of day, in days
     void watchSilence(qint64 nowMs);
     void receiveStep(qint64 nowMs);
     void useFormat(bool viaRelay);
