@@ -41,6 +41,12 @@ itself, measured the same way as the server's:
 
     python3 bench/e2e_relay.py --floor --headless --units 8 --viewers 100 --seconds 30
 
+--floor --poll-units has the floor poll simulated ARX units for its frames,
+as the server's pages do, instead of making them: with --viewers 0 its CPU
+per frame is the floor of the server's fixed work per frame filed.
+
+    python3 bench/e2e_relay.py --floor --poll-units --units 8 --viewers 0 --seconds 30
+
 --headless runs the server as the service does (no window; its loop then
 waits on epoll); without it the server has its window, drawn off screen.
 
@@ -368,6 +374,8 @@ def main():
                     help="Network.CFG publishing to a broker that is not there (it keeps trying), or none")
     ap.add_argument("--link", choices=("tcp", "serial"), default="tcp", help="the units on TCP or on pseudo-terminals")
     ap.add_argument("--floor", action="store_true", help="bench_send_floor in the server's place")
+    ap.add_argument("--poll-units", action="store_true",
+                    help="with --floor (ARX on TCP): the floor polls simulated units for its frames")
     args = ap.parse_args()
     global FAMILY
     FAMILY = Family(args.unit)
@@ -382,7 +390,9 @@ def main():
         f.write(crlf(["4660"] + [":10000%d00C2A5E1F0%d" % (i, i) for i in range(1, 7)]))
     procs = []
     try:
-        if args.floor:
+        if args.poll_units and (not args.floor or FAMILY.line or args.link != "tcp"):
+            sys.exit("--poll-units goes with --floor, ARX units on TCP")
+        if args.floor and not args.poll_units:
             run_floor(args, build, station, units, procs)
             return
         unit_ports = []
@@ -407,6 +417,9 @@ def main():
             procs.append(p)
             line = p.stdout.readline().split()
             unit_ports.append(int(line[1]))
+        if args.floor:
+            run_floor(args, build, station, units, procs, unit_ports)
+            return
         server_ports = [free_port() for _ in range(8)]
         if serial:
             with open(os.path.join(station, "CONFIG", "SerialPorts.CFG"), "wb") as f:
@@ -482,13 +495,15 @@ def main():
             shutil.rmtree(station, ignore_errors=True)
 
 
-def run_floor(args, build, station, units, procs):
+def run_floor(args, build, station, units, procs, unit_ports=None):
     ports = [free_port() for _ in range(units)]
     # An ARX unit answers the page's poll every half second.
     rate = args.rate if FAMILY.line else 2
+    # Polled units write their own traces; made frames are traced by the floor.
+    source = (["--units", ",".join(map(str, unit_ports)), "--password", "KELPO4"] if unit_ports else
+              ["--trace", os.path.join(station, "LOG", "unit-")])
     floor = subprocess.Popen([os.path.join(build, "bench_send_floor"), "--ports", ",".join(map(str, ports)),
-                              "--frame", str(FAMILY.frame), "--rate", str(rate),
-                              "--trace", os.path.join(station, "LOG", "unit-")],
+                              "--frame", str(FAMILY.frame), "--rate", str(rate)] + source,
                              stdout=subprocess.PIPE, text=True)
     procs.append(floor)
     if floor.stdout.readline().strip() != "ready":

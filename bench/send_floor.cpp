@@ -13,6 +13,15 @@
 //   bench_send_floor --ports 21001,21002 --frame 100 --rate 2 --trace /tmp/st/LOG/unit-
 //
 // prints "ready" once it listens; runs until SIGTERM or SIGINT.
+//
+// With --units (ARX only) the frames are not made here: port i's frames are
+// those of the simulated unit listening on the i-th of the given ports,
+// which the program logs in to, starts, and polls with one FF byte per
+// period, as the server's page does; each frame read is stamped and sent to
+// the port's viewers. The units write their own traces. This is the floor
+// of the fixed work per frame: a poll out, a frame in, nothing else.
+//
+//   bench_send_floor --ports 21001 --frame 100 --rate 2 --units 22001 --password KELPO4
 // Plain POSIX on purpose: no event loop, no library between it and the kernel.
 #include <arpa/inet.h>
 #include <cerrno>
@@ -46,6 +55,8 @@ struct Viewer {
 
 struct Port {
     int listener = -1;
+    int unit = -1; // the simulated unit polled for this port's frames (--units)
+    std::string unitIn;
     FILE *trace = nullptr;
     uint32_t sequence = 0;
     double due = 0; // monotonic seconds of the next frame
@@ -110,11 +121,67 @@ std::string makeFrame(size_t size, uint32_t sequence)
     return f;
 }
 
+// Blocking reads until the reply ends with F0 F1; false if the unit closes first.
+bool awaitReply(int fd)
+{
+    std::string in;
+    char c = 0;
+    while (recv(fd, &c, 1, 0) == 1) {
+        in += c;
+        if (in.size() >= 2 && in.compare(in.size() - 2, 2, "\xF0\xF1") == 0)
+            return true;
+    }
+    return false;
+}
+
+// Connected to the unit at `port`, logged in with `password` and started.
+int startUnit(int port, const std::string &password)
+{
+    const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in a {};
+    a.sin_family = AF_INET;
+    a.sin_port = htons(uint16_t(port));
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    const std::string login = password + "\xFE";
+    if (connect(fd, reinterpret_cast<sockaddr *>(&a), sizeof a) != 0 || send(fd, "\x01\xFE", 2, 0) != 2
+        || !awaitReply(fd) || send(fd, login.data(), login.size(), 0) != ssize_t(login.size()) || !awaitReply(fd)
+        || send(fd, "\x04\xFE", 2, 0) != 2) {
+        std::fprintf(stderr, "unit at port %d: no log-in\n", port);
+        std::exit(1);
+    }
+    const int on = 1;
+    setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+    setNonBlocking(fd);
+    return fd;
+}
+
+std::vector<int> numbers(const char *list)
+{
+    std::vector<int> out;
+    for (const char *p = list; *p;) {
+        char *end = nullptr;
+        out.push_back(int(std::strtol(p, &end, 10)));
+        p = *end == ',' ? end + 1 : end;
+    }
+    return out;
+}
+
+// The record of a frame: the frame and its 8-byte time stamp.
+std::string stamped(const std::string &frame)
+{
+    const double day = dayNumber();
+    std::string record = frame;
+    record.append(reinterpret_cast<const char *>(&day), 8); // little-endian on this machine
+    return record;
+}
+
 } // namespace
 
 int main(int argc, char **argv)
 {
     std::vector<int> portNumbers;
+    std::vector<int> unitPorts;
+    std::string password;
     size_t frameSize = 100;
     double rate = 2;
     std::string tracePrefix;
@@ -122,11 +189,11 @@ int main(int argc, char **argv)
         const std::string key = argv[i];
         const char *value = argv[i + 1];
         if (key == "--ports") {
-            for (const char *p = value; *p;) {
-                char *end = nullptr;
-                portNumbers.push_back(int(std::strtol(p, &end, 10)));
-                p = *end == ',' ? end + 1 : end;
-            }
+            portNumbers = numbers(value);
+        } else if (key == "--units") {
+            unitPorts = numbers(value);
+        } else if (key == "--password") {
+            password = value;
         } else if (key == "--frame") {
             frameSize = size_t(std::atoi(value));
         } else if (key == "--rate") {
@@ -135,8 +202,11 @@ int main(int argc, char **argv)
             tracePrefix = value;
         }
     }
-    if (portNumbers.empty() || frameSize < 8 || rate <= 0) {
-        std::fprintf(stderr, "usage: %s --ports P1,P2,... --frame 100|1501 --rate N [--trace PREFIX]\n", argv[0]);
+    if (portNumbers.empty() || frameSize < 8 || rate <= 0
+        || (!unitPorts.empty() && (unitPorts.size() != portNumbers.size() || frameSize != 100))) {
+        std::fprintf(stderr, "usage: %s --ports P1,P2,... --frame 100|1501 --rate N [--trace PREFIX]\n"
+                             "       [--units U1,U2,... --password TEXT]   (ARX: poll these units for the frames)\n",
+                     argv[0]);
         return 2;
     }
     // The ARX dialect ends a message with FE and a reply with FF; the line dialect both with CR.
@@ -155,12 +225,18 @@ int main(int argc, char **argv)
         ports[i].listener = listenOn(portNumbers[i]);
         if (!tracePrefix.empty())
             ports[i].trace = std::fopen((tracePrefix + std::to_string(i + 1) + ".trace").c_str(), "w");
-        // Spread over one period, as independent units would be.
-        ports[i].due = start + double(i) / rate / double(ports.size());
+        // Spread over one period, as independent units would be; polled
+        // units all at once, as the server's pages share their timer.
+        ports[i].due = start + (unitPorts.empty() ? double(i) / rate / double(ports.size()) : 0.0);
         epoll_event ev {};
         ev.events = EPOLLIN;
         ev.data.u64 = uint64_t(i) << 32 | 0xFFFFFFFFu; // a listener
         epoll_ctl(ep, EPOLL_CTL_ADD, ports[i].listener, &ev);
+        if (!unitPorts.empty()) {
+            ports[i].unit = startUnit(unitPorts[i], password);
+            ev.data.u64 = uint64_t(i) << 32 | 0xFFFFFFFEu; // a unit
+            epoll_ctl(ep, EPOLL_CTL_ADD, ports[i].unit, &ev);
+        }
     }
     std::vector<Viewer> viewers; // by descriptor
     std::vector<std::vector<int>> started(ports.size());
@@ -178,6 +254,25 @@ int main(int argc, char **argv)
         const int n = epoll_wait(ep, events, 64, wait > 0 ? wait : 0);
         for (int e = 0; e < n; ++e) {
             const uint32_t low = uint32_t(events[e].data.u64);
+            if (low == 0xFFFFFFFEu) {
+                Port &p = ports[size_t(events[e].data.u64 >> 32)];
+                char buf[4096];
+                ssize_t got;
+                while ((got = recv(p.unit, buf, sizeof buf, 0)) > 0)
+                    p.unitIn.append(buf, size_t(got));
+                if (got == 0) {
+                    std::fprintf(stderr, "a unit closed its link\n");
+                    return 1;
+                }
+                const size_t index = size_t(events[e].data.u64 >> 32);
+                while (p.unitIn.size() >= frameSize) {
+                    const std::string record = stamped(p.unitIn.substr(0, frameSize));
+                    p.unitIn.erase(0, frameSize);
+                    for (const int fd : started[index])
+                        send(fd, record.data(), record.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
+                }
+                continue;
+            }
             if (low == 0xFFFFFFFFu) {
                 const int index = int(events[e].data.u64 >> 32);
                 for (;;) {
@@ -234,10 +329,14 @@ int main(int argc, char **argv)
             p.due += period;
             if (p.due < now)
                 p.due = now + period; // fell behind: no burst to catch up
+            if (p.unit >= 0) {
+                send(p.unit, "\xFF", 1, MSG_NOSIGNAL | MSG_DONTWAIT);
+                continue;
+            }
             const std::string frame = makeFrame(frameSize, p.sequence++);
-            const double day = dayNumber();
-            std::string record = frame;
-            record.append(reinterpret_cast<const char *>(&day), 8); // little-endian on this machine
+            const std::string record = stamped(frame);
+            double day = 0;
+            std::memcpy(&day, record.data() + frame.size(), sizeof day);
             for (const int fd : started[i])
                 send(fd, record.data(), record.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
             if (p.trace) {

@@ -137,10 +137,14 @@ void ConnectionPage::stopTimer()
 
 void ConnectionPage::wake()
 {
-    if (m_timerWanted && !m_timer->isActive()) {
-        m_timer->start();
-        emit timerWoke();
+    if (!m_timerWanted)
+        return;
+    if (m_timer->isActive()) {
+        m_timer->endSkip();
+        return;
     }
+    m_timer->start();
+    emit timerWoke();
 }
 
 void ConnectionPage::tick()
@@ -149,8 +153,26 @@ void ConnectionPage::tick()
     m_session->tick();
     m_reconnector->check();
     // Phase 0 runs nothing on a tick: rest until something gives the page work.
-    if (m_record.phase == 0 && !m_reconnector->waiting())
+    if (m_record.phase == 0 && !m_reconnector->waiting()) {
         m_timer->stop();
+        return;
+    }
+    m_timer->skip(roundsToSkip());
+}
+
+// Ticks that would find nothing to do are skipped: the page ticks again in
+// the first of its rounds that reaches the session's next step.
+int ConnectionPage::roundsToSkip() const
+{
+    // A reconnection not yet confirmed by data ticks on, so that it is
+    // reported when the data comes.
+    if (m_reconnector->waiting() || m_reconnector->tries() > 0)
+        return 0;
+    const qint64 quiet = m_session->quietMs();
+    const int interval = m_timer->interval();
+    if (interval <= 0 || quiet <= interval)
+        return 0;
+    return int(qMin<qint64>((quiet - 1) / interval, 1 << 20));
 }
 
 void ConnectionPage::linkReadable()
@@ -224,7 +246,9 @@ QByteArray ConnectionPage::kxStoredFrame(char selector) const
 
 bool ConnectionPage::queueUnitCommand(const QByteArray &text)
 {
-    return m_session->queueUnitCommand(text);
+    const bool queued = m_session->queueUnitCommand(text);
+    wake(); // goes out at the next tick
+    return queued;
 }
 
 void ConnectionPage::setTestLink(ByteLink *link)

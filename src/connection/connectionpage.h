@@ -93,7 +93,9 @@ public:
     // The timer runs from loadSettings() on. A page with nothing to do (idle
     // phase, no reconnection waiting) lets it rest after a tick, so that idle
     // pages do not wake the program; every operation that gives the session
-    // work (link, buttons, sessions, link failures) wakes it again.
+    // work (link, buttons, sessions, link failures, unit commands) wakes it
+    // again. A session that knows it has nothing to do for a while
+    // (Session::quietMs) has the ticks in between skipped.
     void setInterval(int ms) override;
     int interval() const override;
     // Started and not stopped (resting counts as running).
@@ -103,6 +105,8 @@ public:
     void stopTimer();
     // One timer step of the running session.
     void tick();
+    // After a tick: how many of the coming ticks the page skips.
+    int roundsToSkip() const;
     // The open link has bytes to read (a socket's or a serial port's read
     // event; tests call it for their scripted link): the session takes them now.
     void linkReadable();

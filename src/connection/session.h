@@ -16,6 +16,10 @@ public:
 
     // One step of the machine of the current phase.
     virtual void tick() = 0;
+    // Right after a tick: for how many ms the coming ticks would do nothing,
+    // unless the link delivers bytes (onSocketRead) or the page is given
+    // work. The page skips the ticks that fall inside; 0 means tick on.
+    virtual qint64 quietMs() const { return 0; }
     // The link delivered bytes: a socket's read event, or a serial or modem
     // port's. Sessions that file frames take them here, at once, instead of
     // waiting for the next tick; the tick still runs the protocol's steps.

@@ -1,6 +1,9 @@
 #include "core/sharedtimer.h"
 
 #include <QTimer>
+#include <algorithm>
+#include <chrono>
+#include <limits>
 #include <map>
 #include <memory>
 #include <vector>
@@ -20,13 +23,44 @@ public:
         Group &g = m_groups[t->m_interval];
         if (!g.timer) {
             g.timer = std::make_unique<QTimer>();
-            g.timer->setInterval(t->m_interval);
             const int ms = t->m_interval;
             QObject::connect(g.timer.get(), &QTimer::timeout, [this, ms] { fire(ms); });
         }
         g.members.push_back(t);
-        if (!g.timer->isActive())
-            g.timer->start();
+        t->m_due = 0;
+        if (!g.timer->isActive()) {
+            g.armed = 1;
+            g.partial = false;
+            g.timer->setTimerType(Qt::CoarseTimer);
+            g.timer->start(t->m_interval);
+            g.lastFire = Clock::now();
+        } else {
+            soon(g, t->m_interval);
+        }
+    }
+
+    void skip(SharedTimer *t, int rounds)
+    {
+        auto it = m_groups.find(t->m_interval);
+        if (it != m_groups.end() && rounds > 0)
+            t->m_due = it->second.round + rounds + 1;
+    }
+
+    void endSkip(SharedTimer *t)
+    {
+        auto it = m_groups.find(t->m_interval);
+        if (it == m_groups.end() || t->m_due <= it->second.round + 1)
+            return;
+        t->m_due = 0;
+        soon(it->second, t->m_interval);
+    }
+
+    int armedMs(int ms) const
+    {
+        auto it = m_groups.find(ms);
+        if (it == m_groups.end() || !it->second.timer || !it->second.timer->isActive())
+            return 0;
+        return it->second.timer->interval();
     }
 
     void leave(SharedTimer *t)
@@ -51,23 +85,64 @@ public:
     }
 
 private:
+    using Clock = std::chrono::steady_clock;
+
     struct Group {
         std::unique_ptr<QTimer> timer;
         std::vector<SharedTimer *> members;
         bool firing = false;
+        long long round = 0;     // rounds since the group started, counted per timeout
+        long long armed = 1;     // rounds the timer is armed for from `round`
+        bool partial = false;    // armed for less than whole rounds (someone woke)
+        Clock::time_point lastFire;
     };
 
     void fire(int ms)
     {
         Group &g = m_groups[ms];
+        g.round += g.armed;
+        g.lastFire = Clock::now();
         g.firing = true;
         // Members that join during the round wait for the next one.
         const size_t count = g.members.size();
         for (size_t i = 0; i < count; ++i)
-            if (SharedTimer *t = g.members[i])
+            if (SharedTimer *t = g.members[i]; t && t->m_due <= g.round)
                 t->m_onTick();
         g.firing = false;
         compact(g);
+        rearm(g, ms);
+    }
+
+    // After a round: the timer sleeps until the first member is due.
+    static void rearm(Group &g, int ms)
+    {
+        if (!g.timer->isActive())
+            return;
+        long long next = std::numeric_limits<long long>::max();
+        for (const SharedTimer *t : g.members)
+            next = std::min(next, std::max(t->m_due, g.round + 1));
+        const long long rounds = next - g.round;
+        if (rounds == g.armed && !g.partial)
+            return;
+        g.armed = rounds;
+        g.partial = false;
+        // A long sleep ends on time, so that the member finds what it slept for.
+        g.timer->setTimerType(rounds > 1 ? Qt::PreciseTimer : Qt::CoarseTimer);
+        g.timer->start(int(std::min<long long>(rounds * ms, std::numeric_limits<int>::max())));
+    }
+
+    // A member wants the next grid point: a sleeping timer is woken for it.
+    static void soon(Group &g, int ms)
+    {
+        if (g.firing || g.armed <= 1)
+            return; // the round running or the next timeout comes in time
+        const auto elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - g.lastFire).count();
+        const long long rounds = elapsed / ms + 1;
+        if (rounds >= g.armed)
+            return;
+        g.armed = rounds;
+        g.partial = true;
+        g.timer->start(int(rounds * ms - elapsed));
     }
 
     static void compact(Group &g)
@@ -103,6 +178,18 @@ void SharedTimer::start()
     SharedTimerGroups::instance().join(this);
 }
 
+void SharedTimer::skip(int rounds)
+{
+    if (m_active)
+        SharedTimerGroups::instance().skip(this, rounds);
+}
+
+void SharedTimer::endSkip()
+{
+    if (m_active)
+        SharedTimerGroups::instance().endSkip(this);
+}
+
 void SharedTimer::stop()
 {
     if (!m_active)
@@ -112,3 +199,5 @@ void SharedTimer::stop()
 }
 
 int SharedTimer::groupsRunning() { return SharedTimerGroups::instance().running(); }
+
+int SharedTimer::groupArmedMs(int interval) { return SharedTimerGroups::instance().armedMs(interval); }

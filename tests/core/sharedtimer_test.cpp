@@ -62,3 +62,37 @@ TEST(SharedTimer, MembersChangedFromInsideATick)
     ta.stop();
     tc->stop();
 }
+
+// A member that skips rounds keeps the group's grid; when every member
+// skips, the group's timer sleeps until the first is due, and a member that
+// ends its skip is woken for the next grid point.
+TEST(SharedTimer, SkippedRoundsAndASleepingGroup)
+{
+    const int ms = 40;
+    int a = 0, b = 0, skipRounds = 4;
+    SharedTimer *self = nullptr;
+    SharedTimer ta([&] { ++a; self->skip(skipRounds); }), tb([&] { ++b; });
+    self = &ta;
+    ta.setInterval(ms);
+    tb.setInterval(ms);
+    ta.start();
+    tb.start();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return b >= 11; }, 10000));
+    EXPECT_EQ(a, (b - 1) / 5 + 1); // rounds 1, 6, 11 ...
+    EXPECT_EQ(SharedTimer::groupArmedMs(ms), ms);
+
+    tb.stop(); // a alone: the timer sleeps through its skipped rounds
+    skipRounds = 1000;
+    const int aNow = a;
+    ASSERT_TRUE(QTest::qWaitFor([&] { return a > aNow; }, 10000));
+    EXPECT_EQ(SharedTimer::groupArmedMs(ms), 1001 * ms);
+
+    ta.endSkip();
+    EXPECT_LE(SharedTimer::groupArmedMs(ms), ms);
+    skipRounds = 0;
+    const int aWoken = a;
+    ASSERT_TRUE(QTest::qWaitFor([&] { return a >= aWoken + 2; }, 10000));
+    EXPECT_EQ(SharedTimer::groupArmedMs(ms), ms);
+    ta.stop();
+    EXPECT_EQ(SharedTimer::groupArmedMs(ms), 0);
+}

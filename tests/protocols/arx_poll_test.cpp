@@ -44,6 +44,57 @@ TEST_F(ArxPageTest, PollEveryHalfSecondAndPendingCommandsBetween)
     EXPECT_EQ(link.takeSent(), kPoll);
 }
 
+// Between polls the page skips the ticks that would do nothing. Rounds of
+// 50 ms are ticked every time, or only when the page's skip has run out
+// (a queued command ends it, as the page's wake-up does): the same bytes
+// go out in the same rounds, the same lines are logged, with far fewer ticks.
+TEST_F(ArxPageTest, SkippedTicksAreTicksThatWouldDoNothing)
+{
+    struct Run {
+        QList<QPair<int, QByteArray>> sends;
+        std::vector<std::pair<int, std::string>> lines; // the round that logged each line
+        int ticks = 0;
+    };
+    auto run = [&](bool skipping) {
+        Run out;
+        page = makePage(1, hardware::Arx, connection::Serial, link);
+        clock.set(QDateTime(QDate(2026, 12, 7), QTime(10, 0)));
+        connectUnit();
+        log.clear();
+        int due = 0;
+        for (int round = 1; round <= 1000; ++round) {
+            clock.advanceMs(50);
+            link.advance();
+            if (round == 123 || round == 124) {
+                page->queueUnitCommand(arx::cmdTvSelect14(round - 118));
+                due = qMin(due, round);
+            }
+            if (round == 305) {
+                link.queue(arxFrame(), 0);
+                page->session()->onSocketRead(); // the silence watch starts again
+            }
+            if (round < due)
+                continue;
+            page->tick();
+            ++out.ticks;
+            if (const QByteArray sent = link.takeSent(); !sent.isEmpty())
+                out.sends << qMakePair(round, sent);
+            if (log.count() > int(out.lines.size()))
+                out.lines.emplace_back(round, log.line(0).toStdString());
+            due = round + 1 + (skipping ? page->roundsToSkip() : 0);
+        }
+        return out;
+    };
+    const Run every = run(false);
+    const Run skipping = run(true);
+    EXPECT_EQ(skipping.sends, every.sends);
+    EXPECT_EQ(skipping.lines, every.lines);
+    ASSERT_EQ(every.lines.size(), 1);
+    EXPECT_TRUE(QString::fromStdString(every.lines[0].second).endsWith(QStringLiteral(" ARX no data from the unit for 30 seconds")));
+    EXPECT_EQ(every.sends.size(), 100 + 2); // a poll every ten rounds, and the two commands
+    EXPECT_LT(skipping.ticks * 5, every.ticks);
+}
+
 TEST_F(ArxPageTest, UnitFramesAreStampedAndTakenOnePerTick)
 {
     connectUnit();

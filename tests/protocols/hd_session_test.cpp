@@ -50,6 +50,35 @@ TEST_F(LineSessionTest, StreamIsCutIntoFramesOnePerTick)
     EXPECT_EQ(record().framesSinceShown, 6);
 }
 
+// Frames come with their read event and commands wake the page, so a
+// polling page with nothing waiting skips its ticks; anything waiting to be
+// sent or cut, and detection, tick on.
+TEST_F(LineSessionTest, APollingPageWithNothingWaitingSkipsItsTicks)
+{
+    page->openLink();
+    ticks();
+    EXPECT_EQ(page->roundsToSkip(), 0);
+    connectUnit();
+    ticks();
+    const int longest = int(LineSession::kQuietPollingMs - 1) / page->interval();
+    EXPECT_EQ(page->roundsToSkip(), longest);
+
+    page->queueUnitCommand("XX\r");
+    EXPECT_EQ(page->roundsToSkip(), 0);
+    ticks();
+    EXPECT_EQ(link.takeSent(), "XX\r");
+    EXPECT_EQ(page->roundsToSkip(), longest);
+
+    const QByteArray frame = HdFrameBuilder().frame();
+    link.queue(frame.left(700), 0);
+    page->session()->onSocketRead();
+    EXPECT_EQ(page->roundsToSkip(), 0);
+    link.queue(frame.mid(700), 0);
+    page->session()->onSocketRead();
+    EXPECT_EQ(newest().left(1501), frame);
+    EXPECT_EQ(page->roundsToSkip(), longest);
+}
+
 TEST_F(LineSessionTest, RelayFramesAreFiledAsReceivedAndModemLinksAreRead)
 {
     connectUnit("KH-72", "SPASSWORD\r");

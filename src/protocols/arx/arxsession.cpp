@@ -60,6 +60,22 @@ void ArxSession::tick()
     }
 }
 
+// Between polls a polling page has nothing to do until the next poll or
+// the silence report is due: frames come with their read event, commands
+// and link changes wake the page. Anything waiting to be cut, decoded or
+// sent keeps it ticking.
+qint64 ArxSession::quietMs() const
+{
+    const ConnectionRecord &r = m_page.record();
+    if (r.phase != 4 || r.pendingCommand.pending || r.newData || !m_cutter.isEmpty() || m_page.bytesWaiting() > 0)
+        return 0;
+    constexpr double kMsPerDay = 86400000.0;
+    qint64 quiet = qint64(std::ceil((kPollPeriod - m_pollElapsed) * kMsPerDay));
+    if (!m_silenceReported && m_lastFrameMs >= 0)
+        quiet = qMin(quiet, m_lastFrameMs + kSilenceAlarmMs - m_page.clock().nowMs());
+    return qMax<qint64>(quiet, 0);
+}
+
 // Polling goes on however long a unit stays silent (a cable pulled, a unit
 // switched off, a far end gone without closing): say so once, and again when
 // data comes back, so the operator does not have to watch the state column.

@@ -44,6 +44,7 @@ public:
 
     void tick() override;
     void onSocketRead() override;
+    qint64 quietMs() const override;
     void disconnectButton() override;
     void linkOpening() override;
     QList<HardwareRow> hardwareRows() const override;

@@ -168,6 +168,18 @@ void LineSession::receiveStep()
         fileFrame(*frame, now);
 }
 
+// A streaming unit's frames come with their read event and commands wake
+// the page: while nothing waits to be cut, decoded or sent, the polling
+// tick has nothing to do. It still runs every ten seconds.
+qint64 LineSession::quietMs() const
+{
+    const ConnectionRecord &r = m_page.record();
+    if (r.phase != Polling || r.pendingCommand.pending || r.newData || !m_cutter.isEmpty()
+        || m_page.bytesWaiting() > 0)
+        return 0;
+    return kQuietPollingMs;
+}
+
 // A streaming unit's frames are cut, filed (and so relayed), decoded and
 // logged the moment their last bytes come, not at the next tick. The tick
 // keeps the protocol's steps: the pending command, the poll interval, and

@@ -23,6 +23,8 @@ public:
     // frame followed by two seconds of silence will never be completed.
     static constexpr qint64 kStaleFrameMs = 2000;
     static constexpr int kFrameTextLimit = 64 * 1024;
+    // The longest a polling page with nothing to do goes without a tick.
+    static constexpr qint64 kQuietPollingMs = 10000;
 
     // Phases of the line session.
     enum Phase {
@@ -36,6 +38,7 @@ public:
 
     void tick() override;
     void onSocketRead() override;
+    qint64 quietMs() const override;
     void connectButton() override;
     void disconnectButton() override;
     void requestShutdown() override;
