@@ -16,6 +16,12 @@ runs every round once per unit family (e2e_relay.py --unit), and the end
 gives the cost and the latency at the viewers per family:
 
     python3 bench/e2e_compare.py --runs 3 --families arx,kh71,kf71 before=/tmp/main after=build -- --headless --units 8 --viewers 50 --seconds 30
+
+--poll-floor has the floor poll the simulated ARX units for its frames
+(e2e_relay.py --floor --poll-units), so that with --viewers 0 the CPU per
+frame filed is set beside the floor of that fixed work:
+
+    python3 bench/e2e_compare.py --runs 3 --poll-floor after=build -- --headless --units 8 --viewers 0 --seconds 30
 """
 import argparse
 import os
@@ -74,6 +80,7 @@ def main():
     ap.add_argument("--families", default="", help="unit families to run in turn, e.g. arx,kh71,kf71")
     ap.add_argument("--floor", default="", help="directory of bench_send_floor (default: the last build's)")
     ap.add_argument("--no-floor", action="store_true", help="leave the send floor out")
+    ap.add_argument("--poll-floor", action="store_true", help="the floor polls simulated ARX units for its frames")
     ap.add_argument("builds", nargs="+", help="name=directory holding tolva-server and tolva-unitsim")
     args = ap.parse_args(argv)
     builds = [b.split("=", 1) for b in args.builds]
@@ -91,7 +98,8 @@ def main():
     for i in range(args.runs):
         for f in families:
             for name, directory in builds:
-                opts = extra + (["--unit", f] if f else []) + (["--floor"] if name == "floor" else [])
+                floor_opts = ["--floor"] + (["--poll-units"] if args.poll_floor else [])
+                opts = extra + (["--unit", f] if f else []) + (floor_opts if name == "floor" else [])
                 row, text = run(os.path.abspath(directory), opts)
                 rows[(f, name)].append(row)
                 print("%-6s %-8s %-4d " % (f or "-", name, i + 1) + " ".join("%9s" % row[n] for n in names),
@@ -119,6 +127,13 @@ def main():
                        "%.1f" % floor if floor is not None else "-", "%.2f" % ratio if ratio is not None else "-",
                        "%.1f" % m["p50 ms"] if m["p50 ms"] is not None else "-",
                        "%.1f" % m["p99 ms"] if m["p99 ms"] is not None else "-"))
+        for f in families:
+            floor = med[(f, "floor")]["us/frame"]
+            for name, _ in builds:
+                m = med[(f, name)]["us/frame"]
+                if name != "floor" and m is not None and floor:
+                    print("  %-6s %-8s %6.1f us per frame filed, floor %6.1f us, x floor %5.2f" %
+                          (f or "-", name, m, floor, m / floor))
     for name, directory in builds:
         print("%s = %s" % (name, os.path.abspath(directory)))
 

@@ -4,6 +4,7 @@
 
 #include <QHostInfo>
 #include <QTcpSocket>
+#include <sys/socket.h>
 
 NetworkLink::NetworkLink(QObject *parent) : QObject(parent), m_socket(new QTcpSocket(this))
 {
@@ -57,13 +58,23 @@ bool NetworkLink::isActive() const
 
 void NetworkLink::send(const QByteArray &bytes)
 {
-    // Handed to the system at once: left in Qt's buffer, each poll byte
-    // would wait for a write event, a second pass of the loop. What the
-    // system does not take now still goes with the write event.
-    if (m_socket->state() == QAbstractSocket::ConnectedState) {
-        m_socket->write(bytes);
-        m_socket->flush();
+    if (m_socket->state() != QAbstractSocket::ConnectedState || bytes.isEmpty())
+        return;
+    // Handed to the system at once, straight when nothing waits in Qt's
+    // buffer (a poll byte costs one system call, no write event turned on
+    // and off). What the system does not take, or refuses, goes through
+    // Qt's buffer after it: the rest with the write event, an error as the
+    // socket's error.
+    qsizetype sent = 0;
+    if (m_socket->bytesToWrite() == 0) {
+        const ssize_t n = ::send(int(m_socket->socketDescriptor()), bytes.constData(), size_t(bytes.size()),
+                                 MSG_DONTWAIT | MSG_NOSIGNAL);
+        if (n == bytes.size())
+            return;
+        sent = qMax<qsizetype>(n, 0);
     }
+    m_socket->write(bytes.constData() + sent, bytes.size() - sent);
+    m_socket->flush();
 }
 
 QByteArray NetworkLink::readSome(int max)

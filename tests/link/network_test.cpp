@@ -63,6 +63,24 @@ TEST_F(NetworkLinkTest, BytesSentJustBeforeClosingReachThePeer)
     EXPECT_EQ(gather([&] { return unit->readAll(); }, 2), QByteArray("\x02\xFE", 2));
 }
 
+TEST_F(NetworkLinkTest, WhatTheSystemCannotTakeYetFollowsInOrder)
+{
+    QTcpSocket *unit = open(QStringLiteral("127.0.0.1"));
+    ASSERT_NE(unit, nullptr);
+    // Far more than the system buffers for a peer that is not reading: the
+    // first sends go straight, the rest waits in the link and follows.
+    QByteArray all;
+    for (int i = 0; i < 512; ++i) {
+        QByteArray chunk(64 * 1024, char(i % 251));
+        chunk[0] = char(i & 0xFF);
+        all += chunk;
+        link.send(chunk);
+    }
+    link.send(QByteArray("\xFF", 1)); // a poll after it waits its turn
+    all += '\xFF';
+    EXPECT_EQ(gather([&] { return unit->readAll(); }, all.size(), 30000), all);
+}
+
 TEST(NetworkLink, RefusedPortReportsTheWindowsSocketsNumber)
 {
     quint16 port;
