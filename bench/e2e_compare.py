@@ -18,8 +18,8 @@ gives the cost and the latency at the viewers per family:
     python3 bench/e2e_compare.py --runs 3 --families arx,kh71,kf71 before=/tmp/main after=build -- --headless --units 8 --viewers 50 --seconds 30
 
 --poll-floor has the floor poll the simulated ARX units for its frames
-(e2e_relay.py --floor --poll-units), so that with --viewers 0 the CPU per
-frame filed is set beside the floor of that fixed work:
+(e2e_relay.py --floor --poll-units); with --viewers 0 the CPU per frame
+filed is then set beside the floor of that fixed work:
 
     python3 bench/e2e_compare.py --runs 3 --poll-floor after=build -- --headless --units 8 --viewers 0 --seconds 30
 """
@@ -131,7 +131,7 @@ def main():
             floor = med[(f, "floor")]["us/frame"]
             for name, _ in builds:
                 m = med[(f, name)]["us/frame"]
-                if name != "floor" and m is not None and floor:
+                if name != "floor" and m is not None and floor and med[(f, name)]["us/deliv"] is None:
                     print("  %-6s %-8s %6.1f us per frame filed, floor %6.1f us, x floor %5.2f" %
                           (f or "-", name, m, floor, m / floor))
     for name, directory in builds:
