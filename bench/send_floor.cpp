@@ -22,6 +22,7 @@
 // of the fixed work per frame: a poll out, a frame in, nothing else.
 //
 //   bench_send_floor --ports 21001 --frame 100 --rate 2 --units 22001 --password KELPO4
+//
 // Plain POSIX on purpose: no event loop, no library between it and the kernel.
 #include <arpa/inet.h>
 #include <cerrno>
