@@ -34,6 +34,12 @@ QString Session::hardwareThirdColumn() const
     return QStringLiteral("ID");
 }
 
+bool Session::nothingWaiting(bool cutterEmpty) const
+{
+    const ConnectionRecord &r = m_page.record();
+    return !r.pendingCommand.pending && !r.newData && cutterEmpty && m_page.bytesWaiting() == 0;
+}
+
 bool Session::queueUnitCommand(const QByteArray &text)
 {
     PendingCommand &p = m_page.record().pendingCommand;

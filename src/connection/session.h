@@ -49,6 +49,11 @@ public:
     virtual void startPasswordChange() {}
 
 protected:
+    // Nothing waits to be sent (a queued command), decoded or read from the
+    // link, and the session's frame cutter holds nothing (`cutterEmpty`): a
+    // polling tick would find no work.
+    bool nothingWaiting(bool cutterEmpty) const;
+
     SessionHost &m_page;
 };
 

@@ -30,7 +30,6 @@ public:
         t->m_due = 0;
         if (!g.timer->isActive()) {
             g.armed = 1;
-            g.partial = false;
             g.timer->setTimerType(Qt::CoarseTimer);
             g.timer->start(t->m_interval);
             g.lastFire = Clock::now();
@@ -93,7 +92,6 @@ private:
         bool firing = false;
         long long round = 0;     // rounds since the group started, counted per timeout
         long long armed = 1;     // rounds the timer is armed for from `round`
-        bool partial = false;    // armed for less than whole rounds (someone woke)
         Clock::time_point lastFire;
     };
 
@@ -122,13 +120,15 @@ private:
         for (const SharedTimer *t : g.members)
             next = std::min(next, std::max(t->m_due, g.round + 1));
         const long long rounds = next - g.round;
-        if (rounds == g.armed && !g.partial)
+        const int interval = int(std::min<long long>(rounds * ms, std::numeric_limits<int>::max()));
+        // Unchanged whole rounds keep running; a timer woken early for part
+        // of a round (soon()) has a shorter interval and is set again.
+        if (rounds == g.armed && g.timer->interval() == interval)
             return;
         g.armed = rounds;
-        g.partial = false;
         // A long sleep ends on time, so that the member finds what it slept for.
         g.timer->setTimerType(rounds > 1 ? Qt::PreciseTimer : Qt::CoarseTimer);
-        g.timer->start(int(std::min<long long>(rounds * ms, std::numeric_limits<int>::max())));
+        g.timer->start(interval);
     }
 
     // A member wants the next grid point: a sleeping timer is woken for it.
@@ -141,7 +141,6 @@ private:
         if (rounds >= g.armed)
             return;
         g.armed = rounds;
-        g.partial = true;
         g.timer->start(int(rounds * ms - elapsed));
     }
 

@@ -66,8 +66,7 @@ void ArxSession::tick()
 // sent keeps it ticking.
 qint64 ArxSession::quietMs() const
 {
-    const ConnectionRecord &r = m_page.record();
-    if (r.phase != 4 || r.pendingCommand.pending || r.newData || !m_cutter.isEmpty() || m_page.bytesWaiting() > 0)
+    if (m_page.record().phase != 4 || !nothingWaiting(m_cutter.isEmpty()))
         return 0;
     constexpr double kMsPerDay = 86400000.0;
     qint64 quiet = qint64(std::ceil((kPollPeriod - m_pollElapsed) * kMsPerDay));

@@ -173,9 +173,7 @@ void LineSession::receiveStep()
 // tick has nothing to do. It still runs every ten seconds.
 qint64 LineSession::quietMs() const
 {
-    const ConnectionRecord &r = m_page.record();
-    if (r.phase != Polling || r.pendingCommand.pending || r.newData || !m_cutter.isEmpty()
-        || m_page.bytesWaiting() > 0)
+    if (m_page.record().phase != Polling || !nothingWaiting(m_cutter.isEmpty()))
         return 0;
     return kQuietPollingMs;
 }
