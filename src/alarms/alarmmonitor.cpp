@@ -7,12 +7,13 @@
 #include "station/station.h"
 
 #include <QDir>
-#include <QFileInfo>
+#include <QFile>
 #include <QHostInfo>
-#include <QJsonArray>
 #include <QRegularExpression>
 #include <QStorageInfo>
 #include <QTimer>
+
+#include <sys/stat.h>
 
 namespace alarms {
 
@@ -20,10 +21,10 @@ namespace {
 
 const QString kSource = QStringLiteral("Alarms");
 
-QString entryName(const QJsonObject &alarm)
+QString entryName(int alarm, const QString &name)
 {
-    const QString text = alarm.value(QStringLiteral("text")).toString().trimmed();
-    return text.isEmpty() ? QStringLiteral("alarm %1").arg(alarm.value(QStringLiteral("value")).toInt()) : text;
+    const QString text = name.trimmed();
+    return text.isEmpty() ? QStringLiteral("alarm %1").arg(alarm) : text;
 }
 
 } // namespace
@@ -36,7 +37,8 @@ AlarmMonitor::AlarmMonitor(report::StationReport &report, const Clock &clock, QO
       m_history(report.station().baseDirectory() + QStringLiteral("/LOG")),
       m_notifier(new AlarmNotifier(clock, report.station().messageLog(), QHostInfo::localHostName(), this)),
       m_timer(new QTimer(this)),
-      m_diskProbe(&AlarmMonitor::systemDisk)
+      m_diskProbe(&AlarmMonitor::systemDisk),
+      m_settingsPath(QFile::encodeName(AlarmSettings::path(report.station().configDirectory())))
 {
     connect(&report, &report::StationReport::messageAdded, this, &AlarmMonitor::onMessage);
     m_timer->setInterval(kLookMs);
@@ -45,11 +47,14 @@ AlarmMonitor::AlarmMonitor(report::StationReport &report, const Clock &clock, QO
 
 AlarmMonitor::~AlarmMonitor() = default;
 
-QString AlarmMonitor::settingsStamp() const
+AlarmMonitor::Stamp AlarmMonitor::settingsStamp() const
 {
-    const QFileInfo f(AlarmSettings::path(m_report.station().configDirectory()));
-    return f.exists() ? QStringLiteral("%1/%2/%3").arg(f.size()).arg(f.lastModified().toMSecsSinceEpoch()).arg(f.permissions())
-                      : QString();
+    // One stat() a second: the look runs beside every unit's frames.
+    struct stat st;
+    if (::stat(m_settingsPath.constData(), &st) != 0)
+        return {};
+    return {qint64(st.st_ino), qint64(st.st_size), qint64(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec,
+            qint64(st.st_mode), 1};
 }
 
 void AlarmMonitor::loadSettings()
@@ -104,34 +109,20 @@ DiskFacts AlarmMonitor::systemDisk(const QString &directory)
     return d;
 }
 
-QStringList AlarmMonitor::tableChanges(const QJsonObject &values)
+QStringList AlarmMonitor::tableChanges(const QList<report::AlarmTableChange> &changes)
 {
     QStringList out;
-    const QJsonArray now = values.value(QStringLiteral("alarmTable")).toArray();
-    const QJsonArray first = values.value(QStringLiteral("alarmTableFirst")).toArray();
-    for (int g = 0; g < now.size() && g < first.size(); ++g) {
-        const QJsonArray a = now[g].toObject().value(QStringLiteral("pairs")).toArray();
-        const QJsonArray b = first[g].toObject().value(QStringLiteral("pairs")).toArray();
-        for (int j = 0; j < a.size() && j < b.size(); ++j) {
-            const QJsonObject x = a[j].toObject(), y = b[j].toObject();
-            if (x == y)
-                continue;
-            const QJsonObject nx = x.value(QStringLiteral("alarm")).toObject();
-            const QJsonObject ny = y.value(QStringLiteral("alarm")).toObject();
-            if (nx == ny)
-                out << QStringLiteral("%1: %2 -> %3")
-                           .arg(entryName(nx))
-                           .arg(y.value(QStringLiteral("value")).toInt())
-                           .arg(x.value(QStringLiteral("value")).toInt());
-            else
-                out << QStringLiteral("group %1 entry %2: %3 (%4) -> %5 (%6)")
-                           .arg(g + 1)
-                           .arg(j + 1)
-                           .arg(entryName(ny))
-                           .arg(y.value(QStringLiteral("value")).toInt())
-                           .arg(entryName(nx))
-                           .arg(x.value(QStringLiteral("value")).toInt());
-        }
+    for (const report::AlarmTableChange &c : changes) {
+        if (c.alarmNow == c.alarmBefore)
+            out << QStringLiteral("%1: %2 -> %3").arg(entryName(c.alarmNow, c.nameNow)).arg(c.valueBefore).arg(c.valueNow);
+        else
+            out << QStringLiteral("group %1 entry %2: %3 (%4) -> %5 (%6)")
+                       .arg(c.group + 1)
+                       .arg(c.entry + 1)
+                       .arg(entryName(c.alarmBefore, c.nameBefore))
+                       .arg(c.valueBefore)
+                       .arg(entryName(c.alarmNow, c.nameNow))
+                       .arg(c.valueNow);
     }
     return out;
 }
@@ -167,7 +158,7 @@ void AlarmMonitor::look()
         f.openSince = p.openSince;
         // Only the HD monitors and the KF-71 keep an alarm table.
         if (p.open && m_settings.conditions[UnitAlarms].enabled && (p.hardwareType == 2 || p.hardwareType == 3))
-            f.alarmTableChanges = tableChanges(m_report.values(n));
+            f.alarmTableChanges = tableChanges(m_report.alarmTableChanges(n));
         o.pages << f;
         if (!p.logDirectory.isEmpty() && !directories.contains(QDir::cleanPath(p.logDirectory)))
             directories << QDir::cleanPath(p.logDirectory);

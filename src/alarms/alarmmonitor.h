@@ -7,6 +7,7 @@
 #include "alarms/alarmhistory.h"
 
 #include <QObject>
+#include <array>
 #include <functional>
 #include <memory>
 
@@ -16,6 +17,7 @@ class QTimer;
 namespace report {
 class StationReport;
 struct MessageRecord;
+struct AlarmTableChange;
 }
 
 namespace alarms {
@@ -45,15 +47,16 @@ public:
     AlarmNotifier &notifier() { return *m_notifier; }
     AlarmHistory &history() { return m_history; }
 
-    // "RF LOW: 0 -> 1" for each alarm-table entry that differs between a
-    // page's values and their first-of-connection copy.
-    static QStringList tableChanges(const QJsonObject &values);
+    // "RF LOW: 0 -> 1" for each alarm-table entry that differs from its
+    // first-of-connection copy.
+    static QStringList tableChanges(const QList<report::AlarmTableChange> &changes);
     static DiskFacts systemDisk(const QString &directory);
 
 private:
     void onAlarm(const report::AlarmRecord &a, bool raised);
     void onMessage(const report::MessageRecord &m);
-    QString settingsStamp() const;
+    using Stamp = std::array<qint64, 5>;
+    Stamp settingsStamp() const;
 
     report::StationReport &m_report;
     const Clock &m_clock;
@@ -66,7 +69,8 @@ private:
     QDateTime m_lastDiskLook;
     QStringList m_refused;
     bool m_historyFailed = false;
-    QString m_settingsStamp; // size, time and mode of Alarms.CFG as last read
+    QByteArray m_settingsPath; // CONFIG/Alarms.CFG, in the file system's encoding
+    Stamp m_settingsStamp{}; // Alarms.CFG's inode, size, time and mode as last read
 };
 
 } // namespace alarms

@@ -232,6 +232,39 @@ QJsonObject StationReport::values(int number) const
     return QJsonObject{{QStringLiteral("family"), QStringLiteral("none")}};
 }
 
+namespace {
+
+template <typename Table>
+QList<AlarmTableChange> tableChanges(const Table &now, const Table &first, hdtables::Table names)
+{
+    QList<AlarmTableChange> out;
+    for (size_t g = 0; g < now.size(); ++g) {
+        for (size_t j = 0; j < now[g].pair.size(); ++j) {
+            const auto &x = now[g].pair[j], &y = first[g].pair[j];
+            if (x == y)
+                continue;
+            out << AlarmTableChange{int(g), int(j), y[0], y[1], x[0], x[1],
+                                    hdtables::text(names, y[0]), hdtables::text(names, x[0])};
+        }
+    }
+    return out;
+}
+
+} // namespace
+
+QList<AlarmTableChange> StationReport::alarmTableChanges(int number) const
+{
+    const ConnectionPage *page = m_station.page(number);
+    const auto *line = page ? dynamic_cast<const LineSession *>(page->session()) : nullptr;
+    if (!line)
+        return {};
+    if (auto *hd = dynamic_cast<const HdDecoder *>(line->decoder()))
+        return tableChanges(hd->alarmTable(), hd->alarmTableCopy(), hdtables::Table::AlarmName);
+    if (auto *kf = dynamic_cast<const Kf71Decoder *>(line->decoder()))
+        return tableChanges(kf->alarmTable(), kf->alarmTableCopy(), hdtables::Table::KfAlarmName);
+    return {};
+}
+
 QJsonObject StationReport::identity(int number) const
 {
     const ConnectionPage *page = m_station.page(number);

@@ -411,8 +411,10 @@ size_t StationReport::pageKey(int number) const
         return 0;
     const ConnectionSettings &s = page->settings();
     const ConnectionRecord &r = page->record();
-    return qHashMulti(0, s.connectionName, s.hardwareType, linkTarget(s), r.portOpen, r.state, page->stateText(),
-                      r.phase, page->started());
+    const size_t target = qHashMulti(0, s.connectionType, s.serialPort, s.modemPort, s.phoneNumber, s.useHostName,
+                                     s.hostName, s.ipAddress, s.portNumber);
+    return qHashMulti(target, s.connectionName, s.hardwareType, r.portOpen, r.state, page->stateText(), r.phase,
+                      page->started());
 }
 
 size_t StationReport::serverKey(int number) const

@@ -84,6 +84,15 @@ struct MessageRecord {
     QString text;  // the line as the message window shows it
 };
 
+// One alarm-table entry of an HD or KF-71 page that differs from the
+// connection's first copy: the entry's alarm (an index into the alarm-name
+// table, with its name when the table has one) and value, before and now.
+struct AlarmTableChange {
+    int group = 0, entry = 0; // from 0
+    int alarmBefore = 0, valueBefore = 0, alarmNow = 0, valueNow = 0;
+    QString nameBefore, nameNow; // empty: the table does not name it
+};
+
 struct LogFileRecord {
     QString name;
     int page = 0;
@@ -112,6 +121,10 @@ public:
     // The unit's identification: replies to the identity questions,
     // serial numbers, versions.
     QJsonObject identity(int number) const;
+    // The page's alarm-table entries that differ from their first copy;
+    // empty for families without a table. Costs nothing to speak of when
+    // the tables are equal, unlike values().
+    QList<AlarmTableChange> alarmTableChanges(int number) const;
     QList<ConnectionPage *> pages() const;
 
     // Messages after id (0: all kept), oldest first; level "" for every level.

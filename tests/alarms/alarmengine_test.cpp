@@ -3,6 +3,7 @@
 // raises and clears expected ("R name@second", "C name@second").
 #include "alarms/alarmengine.h"
 #include "alarms/alarmmonitor.h"
+#include "report/stationreport.h"
 
 #include "support/fakeclock.h"
 
@@ -200,20 +201,14 @@ TEST(AlarmEngine, RecordsNameThePageAndTheDuration)
 
 TEST(AlarmEngine, AlarmTableChangesAreNamedOrNumbered)
 {
-    auto pair = [](int index, const char *name, int value) {
-        return QJsonObject{{QStringLiteral("alarm"), QJsonObject{{QStringLiteral("value"), index},
-                                                                 {QStringLiteral("text"), name ? QJsonValue(QLatin1String(name)) : QJsonValue()}}},
-                           {QStringLiteral("value"), value}};
+    using report::AlarmTableChange;
+    const QList<AlarmTableChange> changes{
+        {0, 0, 0, 0, 0, 1, QStringLiteral("RF LOW   "), QStringLiteral("RF LOW   ")},
+        {0, 1, 40, 1, 40, 0, QString(), QString()},
+        {0, 3, 4, 1, 3, 1, QStringLiteral("RDS"), QStringLiteral("PILOT")},
     };
-    auto table = [](const QJsonArray &pairs) {
-        return QJsonArray{QJsonObject{{QStringLiteral("header"), 0}, {QStringLiteral("pairs"), pairs}}};
-    };
-    const QJsonObject values{
-        {QStringLiteral("alarmTable"), table({pair(0, "RF LOW   ", 1), pair(40, nullptr, 0), pair(2, "MONO", 0), pair(3, "PILOT", 1)})},
-        {QStringLiteral("alarmTableFirst"), table({pair(0, "RF LOW   ", 0), pair(40, nullptr, 1), pair(2, "MONO", 0), pair(4, "RDS", 1)})},
-    };
-    EXPECT_EQ(AlarmMonitor::tableChanges(values),
+    EXPECT_EQ(AlarmMonitor::tableChanges(changes),
               (QStringList{QStringLiteral("RF LOW: 0 -> 1"), QStringLiteral("alarm 40: 1 -> 0"),
                            QStringLiteral("group 1 entry 4: RDS (1) -> PILOT (1)")}));
-    EXPECT_TRUE(AlarmMonitor::tableChanges(QJsonObject{{QStringLiteral("family"), QStringLiteral("arx")}}).isEmpty());
+    EXPECT_TRUE(AlarmMonitor::tableChanges({}).isEmpty());
 }
