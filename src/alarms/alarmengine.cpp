@@ -54,7 +54,7 @@ void AlarmEngine::setSettings(const AlarmSettings &s, const QDateTime &now)
 }
 
 void AlarmEngine::judge(Condition c, int page, const QString &subject, Verdict v, const QDateTime &now,
-                        const Words &words, const QDateTime &onset)
+                        const std::function<Words()> &words, const QDateTime &onset)
 {
     const ConditionSettings &cs = m_settings.conditions[size_t(c)];
     const QString key = conditionName(c) + QLatin1Char('/') + QString::number(page) + QLatin1Char('/') + subject;
@@ -84,7 +84,7 @@ void AlarmEngine::judge(Condition c, int page, const QString &subject, Verdict v
             h.goodSince = now;
         if (h.goodSince.secsTo(now) >= cs.clearS) {
             h.alarm.clearedAt = now;
-            h.alarm.clearText = words.clear + QStringLiteral(" (alarm lasted %1)").arg(durationText(h.alarm.raisedAt.secsTo(now)));
+            h.alarm.clearText = words().clear + QStringLiteral(" (alarm lasted %1)").arg(durationText(h.alarm.raisedAt.secsTo(now)));
             const report::AlarmRecord done = h.alarm;
             m_holds.erase(it);
             m_sink(done, false);
@@ -104,26 +104,29 @@ void AlarmEngine::judge(Condition c, int page, const QString &subject, Verdict v
     a.severity = severityOf(c);
     a.page = page;
     a.subject = subject;
-    a.text = words.raise;
-    a.details = words.details;
+    Words w = words();
+    a.text = w.raise;
+    a.details = w.details;
     a.raisedAt = now;
     m_sink(a, true);
 }
 
 void AlarmEngine::pageConditions(const PageFacts &p, const QDateTime &now)
 {
-    const PageFacts last = m_last.value(p.number, p);
+    const auto lastIt = m_last.constFind(p.number);
+    const PageFacts &last = lastIt != m_last.cend() ? *lastIt : p;
     const QString &t = p.title;
 
     // Link down: the page should be connected and is not, or its session failed.
     {
         Verdict v = !p.started ? Verdict::Good : (!p.open || p.error) ? Verdict::Bad : Verdict::Good;
         const QString why = p.error ? QStringLiteral("the session is in Error") : QStringLiteral("no open link");
-        judge(LinkDown, p.number, {}, v, now,
-              {QStringLiteral("Link down on %1: %2").arg(t, why),
-               p.started ? QStringLiteral("Link on %1 is up again").arg(t)
-                         : QStringLiteral("%1 was disconnected by the operator").arg(t),
-               {}});
+        judge(LinkDown, p.number, {}, v, now, [&] {
+            return Words{QStringLiteral("Link down on %1: %2").arg(t, why),
+                         p.started ? QStringLiteral("Link on %1 is up again").arg(t)
+                                   : QStringLiteral("%1 was disconnected by the operator").arg(t),
+                         {}};
+        });
     }
     // Unit silent: connected, and no frame filed. The hold time counts from
     // the last frame (or the connection), so the alarm comes raise_s after it.
@@ -137,11 +140,11 @@ void AlarmEngine::pageConditions(const PageFacts &p, const QDateTime &now)
             v = Verdict::Good;
         else if (p.open && since.isValid())
             v = since.secsTo(now) >= qBound(2, cs.raiseS, 5) ? Verdict::Bad : Verdict::Good;
-        judge(UnitSilent, p.number, {}, v, now,
-              {QStringLiteral("Unit silent on %1: no frame for %2").arg(t, durationText(since.isValid() ? since.secsTo(now) : 0)),
-               QStringLiteral("Unit on %1 sends frames again").arg(t),
-               {}},
-              since);
+        judge(UnitSilent, p.number, {}, v, now, [&] {
+            return Words{QStringLiteral("Unit silent on %1: no frame for %2").arg(t, durationText(since.isValid() ? since.secsTo(now) : 0)),
+                         QStringLiteral("Unit on %1 sends frames again").arg(t),
+                         {}};
+        }, since);
     }
     // Bad checks: more than 5 % of the last minute's frames failed their checks.
     {
@@ -162,23 +165,26 @@ void AlarmEngine::pageConditions(const PageFacts &p, const QDateTime &now)
             const quint64 total = filed + bad;
             if (total >= 20)
                 v = bad * 100 > 5 * total ? Verdict::Bad : Verdict::Good;
-            judge(BadChecks, p.number, {}, v, now,
-                  {QStringLiteral("Bad frames on %1: %2 of %3 frames in the last minute failed their checks").arg(t).arg(bad).arg(total),
-                   QStringLiteral("Frames on %1 pass their checks again").arg(t),
-                   {}});
+            judge(BadChecks, p.number, {}, v, now, [&] {
+                return Words{QStringLiteral("Bad frames on %1: %2 of %3 frames in the last minute failed their checks").arg(t).arg(bad).arg(total),
+                             QStringLiteral("Frames on %1 pass their checks again").arg(t),
+                             {}};
+            });
         }
         if (!p.started)
-            judge(BadChecks, p.number, {}, Verdict::Good, now, {{}, QStringLiteral("%1 was disconnected by the operator").arg(t), {}});
+            judge(BadChecks, p.number, {}, Verdict::Good, now,
+                  [&] { return Words{{}, QStringLiteral("%1 was disconnected by the operator").arg(t), {}}; });
     }
     // Measurement log: any write failure; cleared when frames are filed again without one.
     {
         Verdict v = p.logFailures > last.logFailures ? Verdict::Bad
             : p.framesFiled > last.framesFiled       ? Verdict::Good
                                                      : Verdict::Unknown;
-        judge(LogWrite, p.number, {}, v, now,
-              {QStringLiteral("Measurement log of %1 not written (%2 failures so far)").arg(t).arg(p.logFailures),
-               QStringLiteral("Measurement log of %1 written again").arg(t),
-               {}});
+        judge(LogWrite, p.number, {}, v, now, [&] {
+            return Words{QStringLiteral("Measurement log of %1 not written (%2 failures so far)").arg(t).arg(p.logFailures),
+                         QStringLiteral("Measurement log of %1 written again").arg(t),
+                         {}};
+        });
     }
     // The unit's own alarm table against its first state of the connection.
     {
@@ -186,10 +192,11 @@ void AlarmEngine::pageConditions(const PageFacts &p, const QDateTime &now)
             : !p.open          ? Verdict::Unknown
             : p.alarmTableChanges.isEmpty() ? Verdict::Good
                                             : Verdict::Bad;
-        judge(UnitAlarms, p.number, {}, v, now,
-              {QStringLiteral("Unit alarm table changed on %1: %2").arg(t, p.alarmTableChanges.join(QStringLiteral("; "))),
-               QStringLiteral("Unit alarm table on %1 is back to its first state").arg(t),
-               p.alarmTableChanges});
+        judge(UnitAlarms, p.number, {}, v, now, [&] {
+            return Words{QStringLiteral("Unit alarm table changed on %1: %2").arg(t, p.alarmTableChanges.join(QStringLiteral("; "))),
+                         QStringLiteral("Unit alarm table on %1 is back to its first state").arg(t),
+                         p.alarmTableChanges};
+        });
     }
     m_last[p.number] = p;
 }
@@ -205,10 +212,11 @@ void AlarmEngine::observe(const Observation &o, const QDateTime &now)
             const bool low = d.freeBytes * 100 < qint64(m_settings.diskLowPercent) * d.totalBytes
                 || d.freeBytes < qint64(m_settings.diskLowMb) * 1024 * 1024;
             const int percent = int(d.freeBytes * 100 / d.totalBytes);
-            judge(DiskLow, 0, d.directory, low ? Verdict::Bad : Verdict::Good, now,
-                  {QStringLiteral("Log disk low: %1 (%2 %) free in %3").arg(megabytes(d.freeBytes)).arg(percent).arg(d.directory),
-                   QStringLiteral("Log disk has room again: %1 (%2 %) free in %3").arg(megabytes(d.freeBytes)).arg(percent).arg(d.directory),
-                   {}});
+            judge(DiskLow, 0, d.directory, low ? Verdict::Bad : Verdict::Good, now, [&] {
+                return Words{QStringLiteral("Log disk low: %1 (%2 %) free in %3").arg(megabytes(d.freeBytes)).arg(percent).arg(d.directory),
+                             QStringLiteral("Log disk has room again: %1 (%2 %) free in %3").arg(megabytes(d.freeBytes)).arg(percent).arg(d.directory),
+                             {}};
+            });
         }
     }
     for (const QString &a : o.refusedAddresses)
@@ -216,10 +224,11 @@ void AlarmEngine::observe(const Observation &o, const QDateTime &now)
     for (auto it = m_refusals.begin(); it != m_refusals.end();) {
         const bool fresh = o.refusedAddresses.contains(it.key());
         const QString address = it.key();
-        judge(LoginAttack, 0, address, fresh ? Verdict::Bad : Verdict::Good, now,
-              {QStringLiteral("Log-in attack on the relay servers: %1 refused by the log-in throttle").arg(address),
-               QStringLiteral("No more refused log-ins from %1").arg(address),
-               {}});
+        judge(LoginAttack, 0, address, fresh ? Verdict::Bad : Verdict::Good, now, [&] {
+            return Words{QStringLiteral("Log-in attack on the relay servers: %1 refused by the log-in throttle").arg(address),
+                         QStringLiteral("No more refused log-ins from %1").arg(address),
+                         {}};
+        });
         const QString key = conditionName(LoginAttack) + QStringLiteral("/0/") + address;
         if (!fresh && !m_holds.contains(key))
             it = m_refusals.erase(it);

@@ -74,8 +74,10 @@ private:
         QString raise, clear;
         QStringList details;
     };
-    void judge(Condition c, int page, const QString &subject, Verdict v, const QDateTime &now, const Words &words,
-               const QDateTime &onset = {});
+    // The words are asked for only when an alarm is raised or cleared: a
+    // look where nothing changes formats no text.
+    void judge(Condition c, int page, const QString &subject, Verdict v, const QDateTime &now,
+               const std::function<Words()> &words, const QDateTime &onset = {});
     void pageConditions(const PageFacts &p, const QDateTime &now);
 
     AlarmSettings m_settings;
