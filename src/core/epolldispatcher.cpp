@@ -3,6 +3,7 @@
 #include <QCoreApplication>
 #include <QSocketNotifier>
 #include <QTimerEvent>
+#include <QVarLengthArray>
 
 #include <algorithm>
 #include <atomic>
@@ -163,11 +164,11 @@ struct EpollDispatcher::Private {
     int activateTimers()
     {
         const auto now = SteadyClock::now();
-        std::vector<int> due;
+        QVarLengthArray<int, 32> due; // on the stack: this runs at every wake-up
         for (const Timer &t : timers) {
             if (t.timeout > now)
                 break;
-            due.push_back(t.id);
+            due.append(t.id);
         }
         int n = 0;
         for (const int id : due) {
