@@ -146,6 +146,25 @@ TEST_F(AlarmStation, Kh71AlarmTableChangeAndLowDisk)
     EXPECT_EQ(lines(QStringLiteral(": no longer watched")), 1) << run->messages();
 }
 
+TEST_F(AlarmStation, Kf71AlarmTableChangeIsNamedFromItsOwnTable)
+{
+    // The KF-71 keeps its table at other offsets and names its alarms from
+    // a table of its own; the change is found and cleared all the same.
+    ASSERT_NO_FATAL_FAILURE(startStation({"--alarm-change", "40:120"}, {}, true));
+    auto changed = [&] {
+        for (const report::AlarmRecord &a : report->alarms(true))
+            if (a.name == QLatin1String("unit_alarms"))
+                return a.details;
+        return QStringList();
+    };
+    ASSERT_TRUE(waitFor([&] { return !changed().isEmpty(); }, 30000)) << run->messages();
+    ASSERT_EQ(changed().size(), 1);
+    EXPECT_TRUE(changed()[0].endsWith(QStringLiteral(": 0 -> 1"))) << changed()[0].toStdString();
+    EXPECT_FALSE(changed()[0].startsWith(QStringLiteral("group "))) << changed()[0].toStdString();
+    ASSERT_TRUE(waitFor([&] { return changed().isEmpty(); }, 30000)) << run->messages();
+    EXPECT_EQ(lines(QStringLiteral("All clear: Unit alarm table on page 1 (Test) is back to its first state")), 1);
+}
+
 TEST_F(AlarmStation, MailServerAwayOrRefusing_RetriesThenOneErrorWhileFramesGoOn)
 {
     for (const bool refuse : {false, true}) {
