@@ -69,6 +69,14 @@ QString linkTarget(const ConnectionSettings &s)
     }
 }
 
+// A hash of what linkTarget() shows, without formatting it: the read
+// model's page key takes it four times a second. Keep the two on the same fields.
+size_t linkTargetKey(const ConnectionSettings &s)
+{
+    return qHashMulti(0, s.connectionType, s.serialPort, s.modemPort, s.phoneNumber, s.useHostName, s.hostName,
+                      s.ipAddress, s.portNumber);
+}
+
 QDateTime fromMs(qint64 ms)
 {
     return ms > 0 ? QDateTime::fromMSecsSinceEpoch(ms) : QDateTime();
@@ -411,9 +419,7 @@ size_t StationReport::pageKey(int number) const
         return 0;
     const ConnectionSettings &s = page->settings();
     const ConnectionRecord &r = page->record();
-    const size_t target = qHashMulti(0, s.connectionType, s.serialPort, s.modemPort, s.phoneNumber, s.useHostName,
-                                     s.hostName, s.ipAddress, s.portNumber);
-    return qHashMulti(target, s.connectionName, s.hardwareType, r.portOpen, r.state, page->stateText(), r.phase,
+    return qHashMulti(linkTargetKey(s), s.connectionName, s.hardwareType, r.portOpen, r.state, page->stateText(), r.phase,
                       page->started());
 }
 
