@@ -10,6 +10,7 @@
 #include "core/clock.h"
 #include "core/messagelog.h"
 #include "station/station.h"
+#include "support/freeport.h"
 #include "unitsim_support.h"
 
 #include <QDir>
@@ -17,7 +18,6 @@
 #include <QHostAddress>
 #include <QRegularExpression>
 #include <QTcpServer>
-#include <QRandomGenerator>
 #include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QTest>
@@ -30,22 +30,7 @@
 
 namespace stationtest {
 
-// A port nobody listens on just now, below the kernel's ephemeral range
-// (32768 and up): a port the kernel handed out would be free again after the
-// probe, and the next client socket of a test running beside this one could be
-// given it before the server under test listens on it.
-inline quint16 freePort()
-{
-    static QRandomGenerator rng(quint32(QCoreApplication::applicationPid()) * 2654435761u
-                                ^ quint32(QDateTime::currentMSecsSinceEpoch()));
-    for (int i = 0; i < 500; ++i) {
-        const quint16 port = quint16(20000 + rng.bounded(12000));
-        QTcpServer probe;
-        if (probe.listen(QHostAddress::Any, port))
-            return port;
-    }
-    return 0;
-}
+using testsupport::freePort;
 
 // Runs the event loop until the condition holds or the time is up.
 inline bool waitFor(const std::function<bool()> &condition, int ms)

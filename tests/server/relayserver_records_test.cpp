@@ -2,6 +2,7 @@
 // player as source, a client that does not read, and the listener's failures.
 #include "server/relayfixture.h"
 #include "server/relayservers.h"
+#include "support/freeport.h"
 
 #include <QDir>
 #include <QFile>
@@ -22,11 +23,30 @@ const QByteArray kHelloStart("\x01\xFE\x04\xFE", 4);
 // A settings file's port line with a port free just now (a file cannot hold 0).
 QByteArray portLine()
 {
-    QTcpServer probe;
-    return probe.listen(QHostAddress::LocalHost, 0) ? QByteArray::number(probe.serverPort()).rightJustified(6, ' ') : "";
+    return QByteArray::number(testsupport::freePort()).rightJustified(6, ' ');
 }
 
-class RecordRelay : public RelayFixture {};
+class RecordRelay : public RelayFixture {
+protected:
+    // Marks server n to be enabled on startup and loads all eight. Should another program
+    // take the probed port before the server listens on it, the server stays off, and the
+    // load is tried again on a fresh port.
+    std::unique_ptr<RelayServers> loadWithMarked(int n, QList<RelayServers::LoadFailure> &failures)
+    {
+        for (int attempt = 0; attempt < 5; ++attempt) {
+            QFile cfg(dir.path() + QString("/CONFIG/Server%1.CFG").arg(n));
+            if (!cfg.open(QIODevice::WriteOnly | QIODevice::Truncate))
+                return nullptr;
+            cfg.write(" 1\r\n1\r\n" + portLine() + "\r\n0\r\n");
+            cfg.close();
+            auto servers = std::make_unique<RelayServers>(dir.path(), log, clock, resolver);
+            failures = servers->loadAll();
+            if (servers->server(n)->isEnabled())
+                return servers;
+        }
+        return nullptr;
+    }
+};
 
 TEST_F(RecordRelay, EveryRecordGoesOutWhenFiledWithoutATimer)
 {
@@ -194,13 +214,11 @@ TEST_F(RecordRelay, FirstStartCreatesAllFilesAndEnablesNothing)
 TEST_F(RecordRelay, StartupEnablesMarkedServerAndCloseDisablesAll)
 {
     ASSERT_TRUE(QDir(dir.path()).mkdir("CONFIG"));
-    QFile cfg(dir.path() + "/CONFIG/Server2.CFG");
-    ASSERT_TRUE(cfg.open(QIODevice::WriteOnly));
-    cfg.write(" 1\r\n1\r\n" + portLine() + "\r\n0\r\n");
-    cfg.close();
-    RelayServers servers(dir.path(), log, clock, resolver);
-    ASSERT_TRUE(servers.loadAll().isEmpty());
-    EXPECT_TRUE(servers.server(2)->isEnabled());
+    QList<RelayServers::LoadFailure> failures;
+    const auto loaded = loadWithMarked(2, failures);
+    ASSERT_TRUE(loaded);
+    EXPECT_TRUE(failures.isEmpty());
+    RelayServers &servers = *loaded;
     TestClient c(servers.server(2)->serverPort());
     ASSERT_TRUE(c.waitConnected());
     ASSERT_TRUE(pumpUntil([&] { return servers.server(2)->clientCount() == 1; }));
@@ -224,15 +242,11 @@ TEST_F(RecordRelay, AServerWhoseFilesFailDoesNotStopTheOthers)
     ASSERT_TRUE(bad.open(QIODevice::WriteOnly));
     bad.write(" x\r\n1\r\n");
     bad.close();
-    QFile marked(dir.path() + "/CONFIG/Server5.CFG");
-    ASSERT_TRUE(marked.open(QIODevice::WriteOnly));
-    marked.write(" 1\r\n1\r\n" + portLine() + "\r\n0\r\n");
-    marked.close();
-    RelayServers servers(dir.path(), log, clock, resolver);
-    const auto failures = servers.loadAll();
+    QList<RelayServers::LoadFailure> failures;
+    const auto servers = loadWithMarked(5, failures);
+    ASSERT_TRUE(servers);
     ASSERT_EQ(failures.size(), 1);
     EXPECT_EQ(failures[0].serverName, QString("Server3"));
-    EXPECT_TRUE(servers.server(5)->isEnabled());
     EXPECT_TRUE(QFile::exists(dir.path() + "/CONFIG/Server8.USR"));
 }
 

@@ -3,6 +3,7 @@
 #include "core/socketerrors.h"
 #include "server/relayserver.h"
 #include "support/fakeclock.h"
+#include "support/freeport.h"
 #include "ui/serverconfigdialog.h"
 #include "ui/serverlogwindow.h"
 #include "ui/serverpageview.h"
@@ -15,7 +16,6 @@
 #include <QMessageBox>
 #include <QPushButton>
 #include <QTabWidget>
-#include <QTcpServer>
 #include <QTemporaryDir>
 #include <QTreeWidget>
 #include <gtest/gtest.h>
@@ -154,10 +154,8 @@ TEST_F(ServerWindows, ApplyTakesOverAndEnablesCancelChangesNothing)
 
     dialog.activate(server.get());
     dialog.connectionBox()->setCurrentIndex(0);
-    QTcpServer probe; // a port free just now
-    ASSERT_TRUE(probe.listen(QHostAddress::LocalHost, 0));
-    const quint16 port = probe.serverPort();
-    probe.close();
+    const quint16 port = testsupport::freePort();
+    ASSERT_NE(port, 0);
     dialog.portEdit()->setText(QString::number(port));
     EXPECT_EQ(dialog.bindEdit()->text(), QString()); // all interfaces
     dialog.bindEdit()->setText(" 127.0.0.1 ");
