@@ -34,6 +34,20 @@ QString localAddressText()
     return QStringLiteral("127.0.0.1");
 }
 
+// One epoll set for the relay servers of a thread, made with the first and
+// closed with the last. The window's event loop polls every descriptor it
+// watches at each wake-up; eight sets would be eight more for every frame.
+std::shared_ptr<FdPoller> threadPoller()
+{
+    thread_local std::weak_ptr<FdPoller> shared;
+    std::shared_ptr<FdPoller> poller = shared.lock();
+    if (!poller) {
+        poller = std::make_shared<FdPoller>();
+        shared = poller;
+    }
+    return poller;
+}
+
 // Hands each accepted descriptor over as it is: the server wraps it in its
 // own client socket, outside Qt's per-socket notifiers.
 class ClientListener : public QTcpServer {
@@ -56,7 +70,7 @@ protected:
 RelayServer::RelayServer(int number, const QString &baseDir, MessageLog &log, const Clock &clock,
                          SourceResolver resolver, QObject *parent)
     : QObject(parent), m_number(number), m_baseDir(baseDir), m_log(log), m_clock(clock),
-      m_resolver(std::move(resolver)), m_listener(new ClientListener(this)), m_poller(std::make_unique<FdPoller>()),
+      m_resolver(std::move(resolver)), m_listener(new ClientListener(this)), m_poller(threadPoller()),
       m_timer(new QTimer(this))
 {
     setObjectName(QStringLiteral("Server") + QString::number(number));

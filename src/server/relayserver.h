@@ -232,8 +232,9 @@ private:
     int m_sourceType = 0;
 
     QTcpServer *m_listener;
-    // Every client descriptor of this server, watched as one.
-    std::unique_ptr<FdPoller> m_poller;
+    // Every client descriptor of the thread's relay servers, watched as one;
+    // shared, so the event loop scans one descriptor for all eight servers.
+    std::shared_ptr<FdPoller> m_poller;
     QTimer *m_timer;            // housekeeping, runs only while a client is over the cap
     bool m_timerAllowed = true;
     const RelayStore *m_store = nullptr; // the source's store this server observes

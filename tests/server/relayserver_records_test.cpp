@@ -10,6 +10,9 @@
 
 #include <linux/sockios.h>
 #include <sys/ioctl.h>
+#include <unistd.h>
+
+#include <cstring>
 
 namespace {
 
@@ -67,10 +70,25 @@ TEST_F(RecordRelay, EveryRecordGoesOutWhenFiledWithoutATimer)
     EXPECT_FALSE(server->housekeepingScheduled()); // a viewer that reads costs none either
 }
 
+// Epoll sets this process holds open.
+int epollSets()
+{
+    int n = 0;
+    for (const QString &fd : QDir("/proc/self/fd").entryList(QDir::System | QDir::NoDotAndDotDot)) {
+        char target[64] = {};
+        const QByteArray path = "/proc/self/fd/" + fd.toLatin1();
+        n += ::readlink(path.constData(), target, sizeof target - 1) > 0 && std::strcmp(target, "anon_inode:[eventpoll]") == 0;
+    }
+    return n;
+}
+
 TEST_F(RecordRelay, TwoServersOnOneSourceBothRelayEveryRecord)
 {
+    const int setsBefore = epollSets();
     auto s1 = makeServer(1, false, 1);
     auto s2 = makeServer(1, false, 2);
+    // Their viewers are watched through one descriptor for both.
+    EXPECT_EQ(epollSets(), setsBefore + 1);
     auto a = connectClient(*s1);
     auto b = connectClient(*s2);
     a->send(kHelloStart);
@@ -86,6 +104,14 @@ TEST_F(RecordRelay, TwoServersOnOneSourceBothRelayEveryRecord)
         EXPECT_EQ(a->take(), arxRecord(n));
         EXPECT_EQ(b->take(), arxRecord(n));
     }
+    // One server gone (its viewer with it), the other's viewer still gets every record.
+    s2.reset();
+    source.store.fileRecord(RecordKind::Arx, arxRecord('z'));
+    s1->relayTick();
+    ASSERT_TRUE(a->waitFor(108));
+    EXPECT_EQ(a->take(), arxRecord('z'));
+    s1.reset();
+    EXPECT_EQ(epollSets(), setsBefore);
 }
 
 TEST_F(RecordRelay, LogPlayerSourceIsArxWithoutCommands)
