@@ -19,8 +19,9 @@ gives the cost and the latency at the viewers per family:
 
 --poll-floor has the floor poll the simulated ARX units for its frames
 (e2e_relay.py --floor --poll-units), each on its own phase as the pages
-poll, or with --polls-together all in one pass; with --viewers 0
-the CPU per frame filed is then set beside the floor of that fixed work:
+poll; with --viewers 0 the CPU per frame filed is then set beside the
+floor of that fixed work. --floor-together has the floor make (or poll)
+all its ports' frames in one pass (e2e_relay.py --floor-together):
 
     python3 bench/e2e_compare.py --runs 3 --poll-floor after=build -- --headless --units 8 --viewers 0 --seconds 30
 """
@@ -82,7 +83,7 @@ def main():
     ap.add_argument("--floor", default="", help="directory of bench_send_floor (default: the last build's)")
     ap.add_argument("--no-floor", action="store_true", help="leave the send floor out")
     ap.add_argument("--poll-floor", action="store_true", help="the floor polls simulated ARX units for its frames")
-    ap.add_argument("--polls-together", action="store_true", help="with --poll-floor: all units in one pass")
+    ap.add_argument("--floor-together", action="store_true", help="the floor's frames (or polls) all in one pass")
     ap.add_argument("builds", nargs="+", help="name=directory holding tolva-server and tolva-unitsim")
     args = ap.parse_args(argv)
     builds = [b.split("=", 1) for b in args.builds]
@@ -101,7 +102,7 @@ def main():
         for f in families:
             for name, directory in builds:
                 floor_opts = ["--floor"] + (["--poll-units"] if args.poll_floor else []) + (
-                    ["--polls-together"] if args.polls_together else [])
+                    ["--floor-together"] if args.floor_together else [])
                 opts = extra + (["--unit", f] if f else []) + (floor_opts if name == "floor" else [])
                 row, text = run(os.path.abspath(directory), opts)
                 rows[(f, name)].append(row)

@@ -44,11 +44,17 @@ itself, measured the same way as the server's:
 --floor --poll-units has the floor poll simulated ARX units for its frames,
 as the server's pages do, instead of making them: with --viewers 0 its CPU
 per frame is the floor of the server's fixed work per frame filed. Each unit
-is polled on its own phase, as each page is; --polls-together polls them
-all in one pass (one wake-up for all), a schedule the pages do not keep:
+is polled on its own phase, as each page is.
 
     python3 bench/e2e_relay.py --floor --poll-units --units 8 --viewers 0 --seconds 30
-    python3 bench/e2e_relay.py --floor --poll-units --polls-together --units 8 --viewers 0 --seconds 30
+
+--floor-together has the floor make every port's frame (or poll every unit)
+in one pass instead of spreading them over the period: polled, the cheapest
+schedule (one wake-up for all), which the pages do not keep; made, what the
+simulated line units do, as the pages start them all in the same tick:
+
+    python3 bench/e2e_relay.py --floor --poll-units --floor-together --units 8 --viewers 0 --seconds 30
+    python3 bench/e2e_relay.py --floor --floor-together --unit kh71 --units 8 --viewers 50 --seconds 30
 
 --headless runs the server as the service does (no window; its loop then
 waits on epoll); without it the server has its window, drawn off screen.
@@ -380,7 +386,8 @@ def main():
     ap.add_argument("--poll-units", action="store_true",
                     help="with --floor (ARX on TCP): the floor polls simulated units for its frames,"
                          " each on its own phase as the pages do")
-    ap.add_argument("--polls-together", action="store_true", help="with --poll-units: all units in one pass")
+    ap.add_argument("--floor-together", action="store_true",
+                    help="with --floor: every port's frame (or poll) in one pass, not spread over the period")
     args = ap.parse_args()
     global FAMILY
     FAMILY = Family(args.unit)
@@ -397,8 +404,8 @@ def main():
     try:
         if args.poll_units and (not args.floor or FAMILY.line or args.link != "tcp"):
             sys.exit("--poll-units goes with --floor, ARX units on TCP")
-        if args.polls_together and not args.poll_units:
-            sys.exit("--polls-together goes with --poll-units")
+        if args.floor_together and not args.floor:
+            sys.exit("--floor-together goes with --floor")
         if args.floor and not args.poll_units:
             run_floor(args, build, station, units, procs)
             return
@@ -507,10 +514,9 @@ def run_floor(args, build, station, units, procs, unit_ports=None):
     # An ARX unit answers the page's poll every half second.
     rate = args.rate if FAMILY.line else 2
     # Polled units write their own traces; made frames are traced by the floor.
-    source = (["--units", ",".join(map(str, unit_ports)), "--password", "KELPO4",
-               "--polls", "together" if args.polls_together else "spread"]
-              if unit_ports else
+    source = (["--units", ",".join(map(str, unit_ports)), "--password", "KELPO4"] if unit_ports else
               ["--trace", os.path.join(station, "LOG", "unit-")])
+    source += ["--phases", "together" if args.floor_together else "spread"]
     floor = subprocess.Popen([os.path.join(build, "bench_send_floor"), "--ports", ",".join(map(str, ports)),
                               "--frame", str(FAMILY.frame), "--rate", str(rate)] + source,
                              stdout=subprocess.PIPE, text=True)

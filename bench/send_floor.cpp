@@ -23,11 +23,15 @@
 //
 // Each unit is polled on its own phase, spread over the period, as the
 // server's pages poll: a page polls a period after its own last poll, so
-// its phase is set by when it logged in. "--polls together" polls all the
-// units in one pass instead, the cheapest schedule there is (one wake-up
-// for all), which the pages do not keep.
+// its phase is set by when it logged in.
 //
-//   bench_send_floor --ports 21001 --frame 100 --rate 2 --units 22001 --password KELPO4 [--polls together]
+//   bench_send_floor --ports 21001 --frame 100 --rate 2 --units 22001 --password KELPO4
+//
+// "--phases together" makes every port's frame (or polls every unit) in one
+// pass instead of spread over the period. For polled units that is the
+// cheapest schedule there is (one wake-up for all), which the pages do not
+// keep; for made frames it is what the simulated line units do when the
+// pages started them in the same tick: all their frames at once.
 //
 // Plain POSIX on purpose: no event loop, no library between it and the kernel.
 #include <arpa/inet.h>
@@ -192,7 +196,7 @@ int main(int argc, char **argv)
     size_t frameSize = 100;
     double rate = 2;
     std::string tracePrefix;
-    bool pollTogether = false;
+    bool together = false;
     for (int i = 1; i + 1 < argc; i += 2) {
         const std::string key = argv[i];
         const char *value = argv[i + 1];
@@ -208,14 +212,14 @@ int main(int argc, char **argv)
             rate = std::atof(value);
         } else if (key == "--trace") {
             tracePrefix = value;
-        } else if (key == "--polls") {
-            pollTogether = std::strcmp(value, "together") == 0;
+        } else if (key == "--phases") {
+            together = std::strcmp(value, "together") == 0;
         }
     }
     if (portNumbers.empty() || frameSize < 8 || rate <= 0
         || (!unitPorts.empty() && (unitPorts.size() != portNumbers.size() || frameSize != 100))) {
-        std::fprintf(stderr, "usage: %s --ports P1,P2,... --frame 100|1501 --rate N [--trace PREFIX]\n"
-                             "       [--units U1,U2,... --password TEXT [--polls spread|together]]   (ARX: poll these units)\n",
+        std::fprintf(stderr, "usage: %s --ports P1,P2,... --frame 100|1501 --rate N [--trace PREFIX] [--phases spread|together]\n"
+                             "       [--units U1,U2,... --password TEXT]   (ARX: poll these units for the frames)\n",
                      argv[0]);
         return 2;
     }
@@ -236,7 +240,6 @@ int main(int argc, char **argv)
         if (!tracePrefix.empty())
             ports[i].trace = std::fopen((tracePrefix + std::to_string(i + 1) + ".trace").c_str(), "w");
         // Spread over one period, as independent units and pages would be.
-        const bool together = !unitPorts.empty() && pollTogether;
         ports[i].due = start + (together ? 0.0 : double(i) / rate / double(ports.size()));
         epoll_event ev {};
         ev.events = EPOLLIN;
